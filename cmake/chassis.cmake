@@ -1,0 +1,28 @@
+# chassis_library(NAME [DEPS lib...])
+# Builds the folder's *.cpp (minus *_test.cpp and *_main.cpp) into one static library
+# named after the folder, and its *_test.cpp files into one GoogleTest program run by CTest.
+function(chassis_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS;TEST_DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  list(FILTER srcs EXCLUDE REGEX "(_test|_main)\\.cpp$")
+  if(NOT srcs)
+    return()
+  endif()
+  add_library(${name} STATIC ${srcs})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS} Threads::Threads)
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  if(tests)
+    add_executable(${name}_tests ${tests})
+    set_target_properties(${name}_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests)
+    target_link_libraries(${name}_tests PRIVATE ${name} ${ARG_TEST_DEPS} GTest::gmock GTest::gtest_main)
+    gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+  endif()
+endfunction()
+
+# chassis_program(NAME SOURCE [DEPS lib...]): a firmware or tool program in bin/.
+function(chassis_program name source)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  add_executable(${name} ${source})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} Threads::Threads)
+endfunction()
