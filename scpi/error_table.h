@@ -13,8 +13,8 @@ struct ErrorEntry {
 };
 
 extern const ErrorEntry kErrorTable[];
-inline constexpr size_t kErrorTableSize = 453;
+inline constexpr size_t kErrorTableSize = 449;
 
-// The first entry with this code (some codes appear twice; the first text is the one
-// reported), or nullptr when the table has none.
+// The entry with this code, or nullptr when the table has none. Linear: the table is
+// only searched when an error is reported.
 const ErrorEntry* FindErrorEntry(int32_t code);
