@@ -1,0 +1,63 @@
+// The IEEE 488.2 status rules. The four status bytes of a client live in its server
+// and are read and written through the ChannelHandle callbacks; every change goes
+// through the set/clear rules here so that the summary bit (STB bit 5) and the
+// request-service bit (bit 6) always follow ESR, ESE and SRE. The OPERation and
+// QUEStionable registers live here, once for the controller, and feed the status
+// byte of the channel that is executing. A handle without read_status has no server
+// behind it and is left alone.
+#pragma once
+
+#include <cstdint>
+
+#include "scpi/channel_handle.h"
+
+// Status byte bits.
+inline constexpr uint8_t kStbQuestionable = 0x08;
+inline constexpr uint8_t kStbMessageAvailable = 0x10;
+inline constexpr uint8_t kStbEventSummary = 0x20;
+inline constexpr uint8_t kStbRequestService = 0x40;
+inline constexpr uint8_t kStbOperation = 0x80;
+// Standard event status register bits.
+inline constexpr uint8_t kEsrOperationComplete = 0x01;
+inline constexpr uint8_t kEsrQueryError = 0x04;
+inline constexpr uint8_t kEsrDeviceError = 0x08;
+inline constexpr uint8_t kEsrExecutionError = 0x10;
+inline constexpr uint8_t kEsrCommandError = 0x20;
+inline constexpr uint8_t kEsrPowerOn = 0x80;
+
+struct StatusBytes {
+  uint8_t ese;
+  uint8_t esr;
+  uint8_t sre;
+  uint8_t stb;
+};
+
+// Reads the four bytes; -301 when the handle has no server behind it.
+int32_t ReadStatusBytes(ChannelHandle* handle, StatusBytes* out);
+void SetStatusByteBits(ChannelHandle* handle, uint8_t mask);
+void ClearStatusByteBits(ChannelHandle* handle, uint8_t mask);
+void SetEventStatusBit(ChannelHandle* handle, uint8_t bit);
+void ClearEventStatusBits(ChannelHandle* handle, uint8_t mask);
+
+// The channel whose program message is executing (null when none). Register changes
+// made on the executing thread update its status byte; changes from other threads
+// (a scan ending by itself) update only the registers.
+void SetExecutingChannel(ChannelHandle* handle);
+
+enum class StatusRegister { kOperation, kQuestionable };
+void SetConditionBits(StatusRegister which, uint16_t mask);
+void ClearConditionBits(StatusRegister which, uint16_t mask);
+void WriteStatusEnable(StatusRegister which, uint16_t value);
+// Returns the event register and clears it, with the summary bit.
+uint16_t ReadStatusEvent(StatusRegister which);
+uint16_t StatusCondition(StatusRegister which);
+uint16_t StatusEnable(StatusRegister which);
+
+// Set at program start, cleared the first time *ESR? reports it.
+bool PowerOnFlag();
+void ClearPowerOnFlag();
+// Back to the power-on values: flag set, registers zero (start-up and tests).
+void ResetStatusState();
+
+// Filled by the scanning code; none means no scan can be running.
+extern bool (*IsScanRunning)();
