@@ -162,6 +162,7 @@ enum KeywordToken : int32_t {
   TOK_ATTENUATE_QUERY = 683,  // ATT? ATTENUATE?
   TOK_TRACE = 684,  // TRAC TRACE
   TOK_SERIALPORT = 685,  // SERIALPORT
+  // Matched, but no node table accepts them: a header using one is unknown.
   TOK_BBM = 686,  // BBM
   TOK_MBB = 687,  // MBB
   TOK_BUS = 688,  // BUS
@@ -195,7 +196,8 @@ enum KeywordToken : int32_t {
   TOK_ALL_QUERY = 777,  // ALL?
 };
 
-// Every accepted keyword spelling, sorted in strcmp order (the lookup depends on it).
+// Every accepted keyword spelling (288 spellings of 180 tokens), sorted in strcmp
+// order: the lookup depends on it.
 extern const KeywordEntry kKeywordList[];
 inline constexpr size_t kKeywordCount = 288;
 
@@ -213,6 +215,8 @@ extern const CommandNode kCommonNodes[];
 //   - a keyword whose token is in the current table moves to the first such entry: 0;
 //   - otherwise the keyword (at most 31 characters) becomes the last unknown keyword
 //     and the result is -113.
+// A table and its first entry are the same pointer, so the caller passes ':' only
+// after a keyword (a header with '::' is the caller's to refuse).
 int32_t WalkKeyword(const char* keyword, const CommandNode** position);
 
 // The last keyword WalkKeyword could not place; empty until the first such keyword.

@@ -47,6 +47,21 @@ const CommandNode* Reach(const std::string& header) {
   return result.status == 0 ? result.position : nullptr;
 }
 
+// The entry a header reaches, or (after a failed expectation) an empty entry, so a
+// broken table fails the test instead of crashing it.
+const CommandNode& At(const std::string& header) {
+  static const CommandNode kNowhere = {.token = -1, .child = nullptr, .record = nullptr};
+  const CommandNode* entry = Reach(header);
+  return entry == nullptr ? kNowhere : *entry;
+}
+
+const CommandRecord& RecordAt(const std::string& header) {
+  static const CommandRecord kNone = {};
+  const CommandRecord* record = At(header).record;
+  EXPECT_NE(record, nullptr) << header;
+  return record == nullptr ? kNone : *record;
+}
+
 TEST(KeywordList, SortedUpperCaseAndEverySpellingResolves) {
   for (size_t i = 0; i < kKeywordCount; ++i) {
     const char* text = kKeywordList[i].text;
@@ -137,7 +152,7 @@ TEST(CommandTree, EntriesWithBothRecordAndChildren) {
   const CommandNode* trigger = Reach("TRIGGER");
   ASSERT_NE(trigger, nullptr);
   ASSERT_NE(trigger->child, nullptr);
-  EXPECT_EQ(Reach("TRIG:IMM")->child, nullptr);
+  EXPECT_EQ(At("TRIG:IMM").child, nullptr);
   for (const char* header : {"OUTP:TRIG", "INIT", "MON", "ROUT:MON"}) {
     const CommandNode* entry = Reach(header);
     ASSERT_NE(entry, nullptr) << header;
@@ -162,18 +177,18 @@ TEST(CommandTree, OneSpellingMeansWhatItsPositionSays) {
   EXPECT_NE(Reach("PATH:DEL:NAME"), nullptr);
   EXPECT_EQ(Walk(kRootNodes, "TRIG:DEL:NAME").status, -110);
   // STAT leads to the status subsystem at the root and is the STATe keyword elsewhere.
-  EXPECT_EQ(Reach("STAT")->child, Reach("STATUS")->child);
+  EXPECT_EQ(At("STAT").child, At("STATUS").child);
   EXPECT_NE(Reach("OUTP:TRIG:STAT"), nullptr);
-  EXPECT_EQ(Reach("STAT:OPER?")->record, Reach("STATUS:OPERATION:EVENT?")->record);
-  EXPECT_EQ(Reach("STAT:QUES?")->record, Reach("STAT:QUES:EVEN?")->record);
-  EXPECT_NE(Reach("STAT:QUES:EVEN?")->record, Reach("STAT:OPER:EVEN?")->record);
+  EXPECT_EQ(At("STAT:OPER?").record, At("STATUS:OPERATION:EVENT?").record);
+  EXPECT_EQ(At("STAT:QUES?").record, At("STAT:QUES:EVEN?").record);
+  EXPECT_NE(At("STAT:QUES:EVEN?").record, At("STAT:OPER:EVEN?").record);
   // Every spelling of SYSTem:NVUPDate selects one record.
-  const CommandRecord* nvupdate = Reach("SYST:NVUPD")->record;
+  const CommandRecord* nvupdate = At("SYST:NVUPD").record;
   ASSERT_NE(nvupdate, nullptr);
   for (const char* header : {"SYSTEM:NVUPDATE", "SYST:UPD", "SYST:UPDATE"}) {
-    EXPECT_EQ(Reach(header)->record, nvupdate) << header;
+    EXPECT_EQ(At(header).record, nvupdate) << header;
   }
-  EXPECT_NE(Reach("SYST:UPD?")->record, nvupdate);
+  EXPECT_NE(At("SYST:UPD?").record, nvupdate);
   EXPECT_NE(Reach("DIAG:IRQ:READ?"), nullptr);
   EXPECT_EQ(Reach("DIAG:INTERRUPT:READ?"), Reach("DIAG:IRQ:READ?"));
   EXPECT_EQ(Reach("SYST:COMM:LAN:MOD"), Reach("SYST:COMM:LAN:MODULE"));
@@ -302,12 +317,12 @@ TEST(CommandTree, RecordsAreWellFormedAndEveryEngineHandlerHasOne) {
   EXPECT_EQ(validations.size(), std::size(engine_handlers));
 
   // Spot checks that each header selects its own handlers.
-  EXPECT_EQ(Reach("*IDN?")->record->DoContextValidation, &IDNQuery_DoContextValidation);
-  EXPECT_EQ(Reach("SYST:ERR?")->record->DoExecutionConclusion,
+  EXPECT_EQ(RecordAt("*IDN?").DoContextValidation, &IDNQuery_DoContextValidation);
+  EXPECT_EQ(RecordAt("SYST:ERR?").DoExecutionConclusion,
             &SYST_ERRORQuery_DoExecutionConclusion);
-  EXPECT_EQ(Reach("SYST:LOCK:OWNER?")->record->DoExecutionConclusion,
+  EXPECT_EQ(RecordAt("SYST:LOCK:OWNER?").DoExecutionConclusion,
             &SYST_LOCK_OWNERQuery_DoExecutionConclusion);
-  EXPECT_EQ(Reach("DIAGNOSTIC:DATA?")->record->DoContextValidation,
+  EXPECT_EQ(RecordAt("DIAGNOSTIC:DATA?").DoContextValidation,
             &DIAG_DATAQuery_DoContextValidation);
 }
 
@@ -319,7 +334,7 @@ TEST(CommandTree, CommonCommandsHaveNoChildren) {
   EXPECT_EQ(count, 17);
   for (const char* header : {"*CLS", "*ESE", "*ESE?", "*ESR?", "*IDN?", "*OPC", "*OPC?", "*OPT?",
                              "*SRE", "*SRE?", "*STB?", "*WAI"}) {
-    EXPECT_NE(Reach(header)->record, nullptr) << header;
+    EXPECT_NE(At(header).record, nullptr) << header;
   }
 }
 
