@@ -828,14 +828,16 @@ constexpr CommandNode kTrace[] = {
     {},
 };
 
-// Where the ROUTe entries begin inside the root table (see below).
+// Where the ROUTe entries begin inside the root table, and its size with the end
+// mark. The root points into itself, which needs its bound known while it is built.
 constexpr size_t kRouteFirst = 13;
+constexpr size_t kRootSize = 32;
 
 }  // namespace
 
 // The root. ROUTe is optional: its table is the tail of this one, from kRouteFirst
 // on, so every ROUTe entry is also present at the root and ROUTe:ROUTe is not.
-constexpr CommandNode kRootNodes[] = {
+constexpr CommandNode kRootNodes[kRootSize] = {
     {.token = TOK_ABORT, .child = nullptr, .record = nullptr},
     {.token = TOK_TRIGGER, .child = kTrigger, .record = nullptr},
     {.token = TOK_OUTPUT, .child = kOutput, .record = nullptr},
@@ -873,6 +875,8 @@ constexpr CommandNode kRootNodes[] = {
 static_assert(kRootNodes[kRouteFirst].token == TOK_CLOSE &&
                   kRootNodes[kRouteFirst - 1].token == TOK_TRACE,
               "kRouteFirst must point at the first ROUTe entry");
+static_assert(kRootNodes[kRootSize - 1].token == 0 && kRootNodes[kRootSize - 2].token != 0,
+              "kRootSize must count every root entry and the end mark");
 
 // ---------------------------------------------------------------------------------
 // Lookups
