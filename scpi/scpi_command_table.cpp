@@ -394,11 +394,11 @@ ENGINE_RECORD(DIAG_DATAQuery);
 #undef ENGINE_RECORD
 #undef LOCK_RECORD
 
+}  // namespace
+
 // ---------------------------------------------------------------------------------
 // Node tables, leaves first. An entry without a record only leads to its children;
 // `{}` ends a table.
-
-}  // namespace
 
 // Headers that begin with '*': the common commands; none has children.
 constexpr CommandNode kCommonNodes[] = {
