@@ -1,0 +1,272 @@
+// Controller side of the command channels: setup, the idle loop, execution under the
+// execution mutex, and the ten callbacks the engine talks back through.
+#include "core/command_channel.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <unistd.h>
+
+#include "core/diag_print.h"
+#include "core/master_router.h"
+#include "core/run_state.h"
+#include "platform/paths.h"
+#include "scpi/scpi_engine.h"
+
+ProgramMessageEngine g_program_message_engine = ExecuteProgramMessage;
+
+namespace {
+
+constexpr const char* kSource = "_util/fsm_slave_msg_rout";
+
+// Longest response piece that still leaves room for the line feed of the last piece
+// inside one S7 frame: STX, "S7", SOH, text, ETX and NUL fill FRAME_SIZE.
+constexpr std::size_t kResponsePiece = 10239;
+
+// At most one program message executes in the controller at a time, whichever
+// interface it came from.
+std::mutex g_execution_mutex;
+
+// Writes the send buffer's frame without its NUL. Returns what was written, or -1.
+int SendFrame(CommandChannel* channel) {
+  std::size_t length = std::strlen(channel->send_frame);
+  return static_cast<int>(WriteFrame(channel->write_fd, channel->send_frame, length));
+}
+
+int SendIfEncoded(CommandChannel* channel, int encoded) {
+  return encoded == 0 ? SendFrame(channel) : encoded;
+}
+
+// Reads the server's answer (M2 or M3) into the receive buffer. False when the FIFO
+// failed or closed, or a stop interrupted the wait.
+bool ReadAnswer(CommandChannel* channel) {
+  for (;;) {
+    FrameReadResult got = channel->reader.Next(channel->read_fd, channel->receive_frame);
+    if (got == FrameReadResult::kFrame) return true;
+    if (got != FrameReadResult::kOverflow) return false;
+  }
+}
+
+int NotifyDone(CommandChannel* channel) {
+  channel->state = kChannelSentS1;
+  return SendIfEncoded(channel, encode_S1_msg(&channel->string_send));
+}
+
+int PushError(CommandChannel* channel, const char* text) {
+  channel->state = kChannelSentS6;
+  int result = SendIfEncoded(channel, encode_S6_msg(&channel->string_send, text));
+  channel->state = kChannelCallbackDone;
+  return result;
+}
+
+// slave_msgrout_do_WRITE_RESPONSE_BUFFER_task: the response goes out in S7 pieces of
+// kResponsePiece characters; the last piece carries the line feed that ends it.
+int WriteResponse(CommandChannel* channel, const char* text) {
+  channel->state = kChannelWritingResponse;
+  std::size_t remaining = std::strlen(text);
+  int result = 0;
+  for (;;) {
+    bool last = remaining + 7 < FRAME_SIZE;
+    std::size_t take = last ? remaining : kResponsePiece;
+    char* piece = channel->string_send.text;
+    std::memcpy(piece, text, take);
+    if (last) piece[take++] = '\n';
+    piece[take] = '\0';
+    channel->string_send.length = static_cast<uint32_t>(take);
+    int encoded = encode_S7_msg(&channel->string_send);
+    if (encoded != 0) {
+      result = encoded;
+    } else {
+      int length = static_cast<int>(std::strlen(channel->send_frame));
+      result = SendFrame(channel);
+      if (result != length) {
+        diag_warning_line(kSource, "slave_msgrout_do_WRITE_RESPONSE_BUFFER_task", __LINE__,
+                          "write only sent %d of %d bytes\n", result, length);
+      }
+    }
+    if (last) break;
+    text += kResponsePiece;
+    remaining -= kResponsePiece;
+  }
+  channel->state = kChannelCallbackDone;
+  return result;
+}
+
+// S8, then slave_msgrout_do_READ_ERROR_WAIT_task: the server answers M2 with its
+// client's oldest error entry. text_out stays empty when no entry could be read.
+int ReadError(CommandChannel* channel, char* text_out) {
+  text_out[0] = '\0';
+  channel->state = kChannelSentS8;
+  int result = SendIfEncoded(channel, encode_S8_msg(&channel->string_send));
+  if (result < 0) {
+    channel->state = kChannelCallbackDone;
+    return result;  // the server never got the request: no answer will come
+  }
+  channel->state = kChannelWaitingM2;
+  result = -1;
+  if (!ReadAnswer(channel)) {
+    std::perror("slave_msgrout_do_READ_ERROR_WAIT_task: read");
+  } else {
+    result = decode_M2_msg(&channel->string_receive);
+    if (result == 0) {
+      std::snprintf(text_out, kCommandTextSize, "%s", channel->string_receive.text);
+    }
+  }
+  channel->state = kChannelCallbackDone;
+  return result;
+}
+
+// S9, then the server answers M3 with ESE, ESR, SRE and STB.
+int ReadStatus(CommandChannel* channel, uint8_t* ese_out, uint8_t* esr_out, uint8_t* sre_out,
+               uint8_t* stb_out) {
+  channel->state = kChannelSentS9;
+  int result = SendIfEncoded(channel, encode_S9_msg(&channel->string_send));
+  if (result < 0) {
+    channel->state = kChannelCallbackDone;
+    return result;
+  }
+  channel->state = kChannelWaitingM3;
+  result = -1;
+  if (ReadAnswer(channel)) {
+    result = decode_M3_msg(&channel->binary_receive);
+    if (result == 0 && channel->binary_receive.count < 4) result = ERR_CODE_PIPE_BAD_KIND;
+    if (result == 0) {
+      *ese_out = channel->binary_receive.data[0];
+      *esr_out = channel->binary_receive.data[1];
+      *sre_out = channel->binary_receive.data[2];
+      *stb_out = channel->binary_receive.data[3];
+    }
+  }
+  channel->state = kChannelCallbackDone;
+  return result;
+}
+
+int WriteStatusByte(CommandChannel* channel, int state, uint8_t value,
+                    int (*encode)(PipeBinaryMessage*)) {
+  channel->state = state;
+  channel->binary_send.count = 1;
+  channel->binary_send.data[0] = value;
+  return SendIfEncoded(channel, encode(&channel->binary_send));
+}
+
+int WriteEse(CommandChannel* channel, uint8_t value) {
+  return WriteStatusByte(channel, kChannelSentS2, value, encode_S2_msg);
+}
+int WriteEsr(CommandChannel* channel, uint8_t value) {
+  return WriteStatusByte(channel, kChannelSentS4, value, encode_S4_msg);
+}
+int WriteSre(CommandChannel* channel, uint8_t value) {
+  return WriteStatusByte(channel, kChannelSentS5, value, encode_S5_msg);
+}
+int WriteStb(CommandChannel* channel, uint8_t value) {
+  return WriteStatusByte(channel, kChannelSentS3, value, encode_S3_msg);
+}
+
+int ClearErrors(CommandChannel* channel) {
+  channel->state = kChannelSentS10;
+  return SendIfEncoded(channel, encode_S10_msg(&channel->string_send));
+}
+
+void Execute(CommandChannel* channel, ChannelHandle* handle) {
+  channel->state = kChannelExecuting;
+  std::lock_guard<std::mutex> hold(g_execution_mutex);
+  g_program_message_engine(handle);
+  NotifyDone(channel);  // S1 goes out while the mutex is still held
+}
+
+// The server closed its end: wait, blocked in open, until it opens it again.
+bool ReopenRead(CommandChannel* channel) {
+  close(channel->read_fd);
+  channel->reader.Reset();
+  channel->read_fd = OpenFifo(channel->read_path, O_RDONLY);
+  return channel->read_fd >= 0;
+}
+
+}  // namespace
+
+int CommandChannelSetup(CommandChannel* channel, ChannelHandle* handle, int type) {
+  const char* to_controller = nullptr;
+  const char* to_server = nullptr;
+  if (!CommandFifoPaths(type, &to_controller, &to_server)) {
+    errno = EINVAL;
+    return -1;
+  }
+  channel->state = kChannelIdle;
+  channel->write_fd = -1;
+  channel->read_fd = -1;
+  channel->reader.Reset();
+  channel->binary_receive.frame = channel->receive_frame;
+  channel->string_receive.frame = channel->receive_frame;
+  channel->binary_send.frame = channel->send_frame;
+  channel->string_send.frame = channel->send_frame;
+  channel->read_path = platform::ResolvePath(to_controller);
+  channel->write_path = platform::ResolvePath(to_server);
+
+  handle->command_text[0] = '\0';
+  handle->notify_done = NotifyDone;
+  handle->push_error = PushError;
+  handle->write_response = WriteResponse;
+  handle->read_status = ReadStatus;
+  handle->read_error = ReadError;
+  handle->write_ese = WriteEse;
+  handle->write_esr = WriteEsr;
+  handle->write_sre = WriteSre;
+  handle->write_stb = WriteStb;
+  handle->clear_errors = ClearErrors;
+  handle->channel = channel;
+
+  if (EnsureFifo(channel->read_path) != 0 || EnsureFifo(channel->write_path) != 0) {
+    std::perror("mkfifo");
+    return -1;
+  }
+  channel->write_fd = OpenFifo(channel->write_path, O_WRONLY);
+  if (channel->write_fd < 0) {
+    std::perror("open");
+    return -1;
+  }
+  channel->read_fd = OpenFifo(channel->read_path, O_RDONLY);
+  if (channel->read_fd < 0) {
+    std::perror("open");
+    return -1;
+  }
+  return 0;
+}
+
+void CommandChannelTeardown(CommandChannel* channel) {
+  if (channel->read_fd > 0) close(channel->read_fd);
+  if (channel->write_fd > 0) close(channel->write_fd);
+  channel->read_fd = -1;
+  channel->write_fd = -1;
+}
+
+void slave_msgrout_do_IDLE_task(CommandChannel* channel, ChannelHandle* handle) {
+  char payload[FRAME_SIZE];
+  while (IsRunning()) {
+    channel->state = kChannelIdle;
+    FrameReadResult got = channel->reader.Next(channel->read_fd, channel->receive_frame);
+    if (!IsRunning()) return;
+    if (got == FrameReadResult::kClosed) {
+      if (!ReopenRead(channel)) return;
+      continue;
+    }
+    if (got == FrameReadResult::kError) {
+      std::perror("slave_msgrout_do_IDLE_task: read");
+      return;
+    }
+    if (got != FrameReadResult::kFrame) continue;
+    PipeMsgKind kind{};
+    payload[0] = '\0';
+    if (parse_message_type(channel->receive_frame, payload, &kind) == 0 &&
+        kind == PipeMsgKind::M1) {
+      std::snprintf(handle->command_text, kCommandTextSize, "%s", payload);
+      Execute(channel, handle);
+    } else {
+      std::printf(
+          "slave_msgrout_do_IDLE_task : Warning!  Unexpected pipe message type (M1) for "
+          "msg=%s\n",
+          channel->receive_frame);
+    }
+  }
+}
