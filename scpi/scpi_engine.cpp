@@ -180,19 +180,25 @@ void SendResponse(ChannelHandle* handle) {
     length = static_cast<std::size_t>(out - text);
   }
   text[length] = '\0';
-  if (length > 0 && handle->write_response != nullptr) {
+  // A response of empty elements still goes out: the client is waiting for a line.
+  if (handle->write_response != nullptr) {
     handle->write_response(handle->channel, text);
   }
 }
 
-bool AnySlotFlagged() {
-  for (int32_t flag : g_engine.slot_flags) {
-    if (flag != 0) return true;
-  }
-  return false;
-}
-
 }  // namespace
+
+Arena& EngineArenaForTest() { return g_engine.arena; }
+
+void BroadcastFlaggedSlots() {
+  if (BroadcastSlotNotifications == nullptr) return;
+  for (int32_t flag : g_engine.slot_flags) {
+    if (flag != 0) {
+      BroadcastSlotNotifications(g_engine.slot_flags);
+      return;
+    }
+  }
+}
 
 void FlagSlotNotification(int slot) {
   if (slot >= 0 && slot < kSlotCount) g_engine.slot_flags[slot] = 1;
@@ -247,7 +253,13 @@ void ExecuteProgramMessage(ChannelHandle* handle) {
   int32_t parsed = ParseAndValidate(execution, list, &failed);
   execution->command_count = parsed;
   if (!failed) failed = !CheckRunnable(execution) || !ExecuteAll(execution, output_pending);
-  if (!failed) SendResponse(handle);
+  if (!failed) {
+    SendResponse(handle);
+  } else if (g_engine.response_length > 0 && !output_pending) {
+    // The replies gathered so far are discarded; the message-available bit set for
+    // them would otherwise announce a response that never comes.
+    ClearStatusByteBits(handle, kStbMessageAvailable);
+  }
 
   int32_t completion = RunCompletions(execution, parsed);
   if (completion < 0 && !failed) {
@@ -255,7 +267,5 @@ void ExecuteProgramMessage(ChannelHandle* handle) {
     Report(execution, completion);
   }
   Release(execution, parsed);
-  if (!failed && BroadcastSlotNotifications != nullptr && AnySlotFlagged()) {
-    BroadcastSlotNotifications(g_engine.slot_flags);
-  }
+  if (!failed) BroadcastFlaggedSlots();
 }

@@ -13,6 +13,7 @@
 
 struct ExecutionContext;
 struct CommandContext;
+class Arena;
 
 // Status word of a parsed command.
 inline constexpr int32_t kCommandParsed = 0;
@@ -70,6 +71,11 @@ void ExecuteProgramMessage(ChannelHandle* handle);
 void FlagSlotNotification(int slot);
 const int32_t* SlotNotifications();
 extern void (*BroadcastSlotNotifications)(const int32_t* flags);
+// Hands the flags to the broadcast hook when any slot (0 .. 12) is flagged.
+void BroadcastFlaggedSlots();
+
+// The engine's scratch memory, for tests that simulate its exhaustion.
+Arena& EngineArenaForTest();
 
 // Releases a channel list a handler left in CommandContext::channel_list; set by the
 // channel-list code. Without it the engine leaves such pointers alone.
