@@ -14,9 +14,6 @@
 namespace platform {
 namespace {
 
-// Open ids are unique in the process, so a model can key per-open state on them.
-std::atomic<uint64_t> next_open_id{1};
-
 class InProcessDevice final : public OpenDevice {
  public:
   InProcessDevice(std::shared_ptr<DeviceModel> model, uint64_t open_id)
@@ -99,7 +96,7 @@ int ThreadWakeFd() {
 
 std::shared_ptr<OpenDevice> OpenInProcess(std::shared_ptr<DeviceModel> model, int flags,
                                           int* error) {
-  const uint64_t open_id = next_open_id.fetch_add(1);
+  const uint64_t open_id = DeviceModel::NewOpenId();
   const int opened = model->Open(open_id, flags);
   if (opened < 0) {
     *error = opened;

@@ -6,9 +6,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 
 namespace platform {
+
+uint64_t DeviceModel::NewOpenId() {
+  static std::atomic<uint64_t> next{1};
+  return next.fetch_add(1);
+}
 
 int DeviceModel::Open(uint64_t, int) { return 0; }
 void DeviceModel::Close(uint64_t) {}

@@ -28,6 +28,9 @@ class DeviceModel {
   DeviceModel& operator=(const DeviceModel&) = delete;
   virtual ~DeviceModel() = default;
 
+  // A fresh open id, unique in this process across all backends.
+  static uint64_t NewOpenId();
+
   // `flags` are the open(2) flags. Refusing the open returns a negated errno.
   virtual int Open(uint64_t open_id, int flags);
   virtual void Close(uint64_t open_id);
