@@ -1,0 +1,65 @@
+// Outside commands: the virtual chassis' stand-ins come first on the PATH.
+#include "platform/command_runner.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "platform/paths.h"
+#include "platform/test_support.h"
+
+namespace platform {
+namespace {
+
+void WriteScript(const std::string& path, const std::string& body) {
+  std::ofstream(path) << "#!/bin/sh\n" << body;
+  chmod(path.c_str(), 0755);
+}
+
+std::string Contents(const std::string& path) {
+  std::ostringstream text;
+  text << std::ifstream(path).rdbuf();
+  return text.str();
+}
+
+TEST(RunCommand, RunsTheStandInPlacedUnderTheRoot) {
+  TempFolder root;
+  ASSERT_FALSE(root.path().empty());
+  ScopedEnv env("CHASSIS_ROOT", root.path().c_str());
+  ASSERT_EQ(mkdir(StandInFolder().c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((root.path() + "/tmp").c_str(), 0755), 0);
+  // A tool every host has, so only the PATH order decides which one runs.
+  WriteScript(StandInFolder() + "/uname", "echo \"$@\" > \"$CHASSIS_ROOT/tmp/ran\"\nexit 3\n");
+  const std::string path_before = std::getenv("PATH");
+
+  const int status = RunCommand("uname -a eth0");
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 3);
+  EXPECT_EQ(Contents(ResolvePath("/tmp/ran")), "-a eth0\n");
+  EXPECT_EQ(std::getenv("PATH"), path_before);  // only the child's PATH changes
+}
+
+TEST(RunCommand, ResolvedPathsAndQuotesReachTheShell) {
+  TempFolder root;
+  ScopedEnv env("CHASSIS_ROOT", root.path().c_str());
+  ASSERT_EQ(mkdir((root.path() + "/etc").c_str(), 0755), 0);
+  const int status = RunCommand(FormatCommand("echo 'a b' > %p", {"/etc/out"}));
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(Contents(root.path() + "/etc/out"), "a b\n");
+}
+
+TEST(RunCommand, BoardPassesTheTextToTheShellAsItIs) {
+  ScopedEnv env("CHASSIS_ROOT", nullptr);
+  EXPECT_EQ(StandInFolder(), "");
+  const int status = RunCommand("exit 5");
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 5);
+}
+
+}  // namespace
+}  // namespace platform
