@@ -13,9 +13,8 @@
 #include "core/master_router.h"
 #include "core/run_state.h"
 #include "platform/paths.h"
-#include "scpi/scpi_engine.h"
 
-ProgramMessageEngine g_program_message_engine = ExecuteProgramMessage;
+ProgramMessageEngine g_program_message_engine = nullptr;
 
 namespace {
 
@@ -172,7 +171,12 @@ int ClearErrors(CommandChannel* channel) {
 void Execute(CommandChannel* channel, ChannelHandle* handle) {
   channel->state = kChannelExecuting;
   std::lock_guard<std::mutex> hold(g_execution_mutex);
-  g_program_message_engine(handle);
+  if (g_program_message_engine != nullptr) {
+    g_program_message_engine(handle);
+  } else {
+    diag_error_line(kSource, "slave_msgrout_do_IDLE_task", __LINE__,
+                    "no engine connected, program message dropped\n");
+  }
   NotifyDone(channel);  // S1 goes out while the mutex is still held
 }
 

@@ -47,8 +47,10 @@ struct CommandChannel {
   FrameReader reader{PIPE_ETX};  // M frames end with ETX (and a NUL, skipped)
 };
 
-// The engine entry a channel executes program messages with: ExecuteProgramMessage,
-// unless a test puts its own in its place.
+// The engine entry a channel executes program messages with. ConnectEngine()
+// (core/engine_link.h) sets ExecuteProgramMessage; tests put their own in its place.
+// Kept as a pointer so that this file, which the servers' library also carries, does
+// not pull the engine into every program that links it.
 using ProgramMessageEngine = void (*)(ChannelHandle* handle);
 extern ProgramMessageEngine g_program_message_engine;
 

@@ -10,7 +10,6 @@
 #include "core/diag_print.h"
 #include "core/fifo_io.h"
 #include "platform/paths.h"
-#include "scpi/scpi_engine.h"
 
 EventChannel g_event_channel;
 
@@ -86,7 +85,6 @@ int EventChannelSetup(EventChannel* channel) {
   channel->eth_fd = OpenEventFifo(channel->eth_path);
   channel->usb_fd = OpenEventFifo(channel->usb_path);
   channel->gpib_fd = OpenEventFifo(channel->gpib_path);
-  if (channel == &g_event_channel) BroadcastSlotNotifications = BroadcastRelayChangeNotice;
   bool all_open = channel->eth_fd >= 0 && channel->usb_fd >= 0 && channel->gpib_fd >= 0;
   return all_open ? 0 : -1;
 }

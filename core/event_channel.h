@@ -38,8 +38,7 @@ extern EventChannel g_event_channel;
 // Creates the three event FIFOs when missing, then opens "/tmp/event_eth",
 // "/tmp/event_usb" and "/tmp/event_gpib" write-only in that order, each open blocking
 // until its server opens the read end. A failed open is reported with perror("open")
-// and leaves that server without events. Setting up g_event_channel also hands the
-// engine its relay change broadcast. Returns 0, or -1 when any open failed.
+// and leaves that server without events. Returns 0, or -1 when any open failed.
 int EventChannelSetup(EventChannel* channel);
 
 // Closes every open descriptor.
@@ -57,8 +56,8 @@ int event_mastermsgrout_do_NOTIFY_SCAN_END_task(EventChannel* channel = &g_event
 int event_mastermsgrout_do_NOTIFY_RELAY_CHANGE_task(const int32_t flags[kRelayChangeSlots],
                                                     EventChannel* channel = &g_event_channel);
 
-// E3 on the controller's event channel: the form the engine's broadcast hook takes
-// (EventChannelSetup of g_event_channel installs it).
+// E3 on the controller's event channel, in the form of the engine's broadcast hook
+// (ConnectEngine() in core/engine_link.h installs it).
 void BroadcastRelayChangeNotice(const int32_t* flags);
 
 // E4, E5, E6 for a slot below 13 other than 10; other slots are refused with the
