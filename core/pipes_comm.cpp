@@ -101,16 +101,15 @@ bool text_fits(std::size_t length, const char* mnemonic, const char* function) {
 
 constexpr bool is_binary(PipeMsgKind kind) { return row_of(kind).form == Form::binary; }
 
-int decode_kind(PipeMessage* record, PipeMsgKind kind) {
-  int result = decode_string_message(record);
-  if (result != 0) return result;
-  if (std::strcmp(record->mnemonic, row_of(kind).mnemonic) != 0) return ERR_CODE_PIPE_BAD_KIND;
-  record->kind = static_cast<uint32_t>(kind);
-  return 0;
-}
-
-int decode_kind(PipeBinaryMessage* record, PipeMsgKind kind) {
-  int result = decode_binary_data(record);
+// Decode by the record's form, then require the kind's mnemonic.
+template <typename Record>
+int decode_kind(Record* record, PipeMsgKind kind) {
+  int result = 0;
+  if constexpr (std::is_same_v<Record, PipeBinaryMessage>) {
+    result = decode_binary_data(record);
+  } else {
+    result = decode_string_message(record);
+  }
   if (result != 0) return result;
   if (std::strcmp(record->mnemonic, row_of(kind).mnemonic) != 0) return ERR_CODE_PIPE_BAD_KIND;
   record->kind = static_cast<uint32_t>(kind);
