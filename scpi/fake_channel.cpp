@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr uint8_t kMessageAvailable = 0x10;
 constexpr char kNoError[] = "0,\"No error\"";
 
 // Copies at most size - 1 bytes and terminates, as the servers' fixed entries do.
@@ -43,7 +42,7 @@ void FakeChannel::Send(const char* message) {
 }
 
 std::string FakeChannel::TakeResponse() {
-  stb_ = static_cast<uint8_t>(stb_ & ~kMessageAvailable);
+  DiscardResponse();
   return std::string(response_, response_length_);
 }
 

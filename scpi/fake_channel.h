@@ -15,6 +15,7 @@ class FakeChannel {
  public:
   static constexpr std::size_t kQueueDepth = 32;
   static constexpr std::size_t kEntrySize = 256;  // a server's error queue entry
+  static constexpr uint8_t kMessageAvailable = 0x10;  // STB bit 4
 
   // with_server false leaves read_status empty: a caller with no server behind it.
   explicit FakeChannel(bool with_server = true);
@@ -29,9 +30,11 @@ class FakeChannel {
   // The client side: the last response and whether it is still unread.
   const char* response() const { return response_; }
   int response_count() const { return response_count_; }
-  bool output_pending() const { return (stb_ & 0x10) != 0; }
+  bool output_pending() const { return (stb_ & kMessageAvailable) != 0; }
   // Reads the response: returns it and clears the message-available state.
   std::string TakeResponse();
+  // Reads the response without keeping it (benchmarks: no allocation).
+  void DiscardResponse() { stb_ = static_cast<uint8_t>(stb_ & ~kMessageAvailable); }
 
   // Error queue, oldest first.
   std::size_t error_count() const { return error_count_; }
