@@ -31,7 +31,7 @@ bool WaitForScanToStop() {
 
 }  // namespace
 
-int32_t CLS_DoContextValidation(CommandContext* context) { return ValidateNoParameters(context); }
+NO_PARAMETERS_VALIDATION(CLS)
 
 int32_t CLS_DoExecutionConclusion(CommandContext* context) {
   ChannelHandle* handle = HandleOf(context);
@@ -60,17 +60,13 @@ int32_t ESE_DoExecutionConclusion(CommandContext* context) {
   return 0;
 }
 
-int32_t ESEQuery_DoContextValidation(CommandContext* context) {
-  return ValidateNoParameters(context);
-}
+NO_PARAMETERS_VALIDATION(ESEQuery)
 
 int32_t ESEQuery_DoExecutionConclusion(CommandContext* context) {
   return AppendIntegerNumberToReply(CurrentStatus(context).ese, context);
 }
 
-int32_t ESRQuery_DoContextValidation(CommandContext* context) {
-  return ValidateNoParameters(context);
-}
+NO_PARAMETERS_VALIDATION(ESRQuery)
 
 int32_t ESRQuery_DoExecutionConclusion(CommandContext* context) {
   int32_t esr = CurrentStatus(context).esr;
@@ -83,15 +79,13 @@ int32_t ESRQuery_DoExecutionConclusion(CommandContext* context) {
   return result;
 }
 
-int32_t IDNQuery_DoContextValidation(CommandContext* context) {
-  return ValidateNoParameters(context);
-}
+NO_PARAMETERS_VALIDATION(IDNQuery)
 
 int32_t IDNQuery_DoExecutionConclusion(CommandContext* context) {
   return AppendConstantToReply(kIdentity, context);
 }
 
-int32_t OPC_DoContextValidation(CommandContext* context) { return ValidateNoParameters(context); }
+NO_PARAMETERS_VALIDATION(OPC)
 
 int32_t OPC_DoExecutionConclusion(CommandContext* context) {
   WaitForScanToStop();
@@ -99,17 +93,13 @@ int32_t OPC_DoExecutionConclusion(CommandContext* context) {
   return 0;
 }
 
-int32_t OPCQuery_DoContextValidation(CommandContext* context) {
-  return ValidateNoParameters(context);
-}
+NO_PARAMETERS_VALIDATION(OPCQuery)
 
 int32_t OPCQuery_DoExecutionConclusion(CommandContext* context) {
   return AppendIntegerNumberToReply(WaitForScanToStop() ? 1 : 0, context);
 }
 
-int32_t OPTQuery_DoContextValidation(CommandContext* context) {
-  return ValidateNoParameters(context);
-}
+NO_PARAMETERS_VALIDATION(OPTQuery)
 
 int32_t OPTQuery_DoExecutionConclusion(CommandContext* context) {
   return AppendConstantToReply("NONE", context);
@@ -136,23 +126,19 @@ int32_t SRE_DoExecutionConclusion(CommandContext* context) {
   return 0;
 }
 
-int32_t SREQuery_DoContextValidation(CommandContext* context) {
-  return ValidateNoParameters(context);
-}
+NO_PARAMETERS_VALIDATION(SREQuery)
 
 int32_t SREQuery_DoExecutionConclusion(CommandContext* context) {
   return AppendIntegerNumberToReply(CurrentStatus(context).sre, context);
 }
 
-int32_t STBQuery_DoContextValidation(CommandContext* context) {
-  return ValidateNoParameters(context);
-}
+NO_PARAMETERS_VALIDATION(STBQuery)
 
 int32_t STBQuery_DoExecutionConclusion(CommandContext* context) {
   return AppendIntegerNumberToReply(CurrentStatus(context).stb, context);
 }
 
-int32_t WAI_DoContextValidation(CommandContext* context) { return ValidateNoParameters(context); }
+NO_PARAMETERS_VALIDATION(WAI)
 
 // Commands already run one after the other; there is nothing to wait for.
 int32_t WAI_DoExecutionConclusion(CommandContext* /*context*/) { return 0; }

@@ -4,9 +4,7 @@
 #include "scpi/scpi_command_table.h"
 #include "scpi/scpi_handlers.h"
 
-int32_t DIAG_DATAQuery_DoContextValidation(CommandContext* context) {
-  return ValidateNoParameters(context);
-}
+NO_PARAMETERS_VALIDATION(DIAG_DATAQuery)
 
 int32_t DIAG_DATAQuery_DoExecutionConclusion(CommandContext* context) {
   const char* keyword = LastUnknownKeyword();

@@ -28,10 +28,10 @@ FakeChannel::FakeChannel(bool with_server) {
   handle_.write_response = WriteResponse;
   handle_.read_status = with_server ? ReadStatus : nullptr;
   handle_.read_error = ReadError;
-  handle_.write_ese = WriteEse;
-  handle_.write_esr = WriteEsr;
-  handle_.write_sre = WriteSre;
-  handle_.write_stb = WriteStb;
+  handle_.write_ese = WriteByte<&FakeChannel::ese_>;
+  handle_.write_esr = WriteByte<&FakeChannel::esr_>;
+  handle_.write_sre = WriteByte<&FakeChannel::sre_>;
+  handle_.write_stb = WriteByte<&FakeChannel::stb_>;
   handle_.clear_errors = ClearErrors;
   handle_.channel = reinterpret_cast<CommandChannel*>(this);
 }
@@ -112,24 +112,10 @@ int FakeChannel::ReadError(CommandChannel* channel, char* text_out) {
   return 0;
 }
 
-int FakeChannel::WriteEse(CommandChannel* channel, uint8_t value) {
-  Self(channel)->ese_ = value;
-  return 1;
-}
-
-int FakeChannel::WriteEsr(CommandChannel* channel, uint8_t value) {
-  Self(channel)->esr_ = value;
-  return 1;
-}
-
-int FakeChannel::WriteSre(CommandChannel* channel, uint8_t value) {
-  Self(channel)->sre_ = value;
-  return 1;
-}
-
-int FakeChannel::WriteStb(CommandChannel* channel, uint8_t value) {
-  Self(channel)->stb_ = value;
-  return 1;
+template <uint8_t FakeChannel::*Byte>
+int FakeChannel::WriteByte(CommandChannel* channel, uint8_t value) {
+  Self(channel)->*Byte = value;
+  return 1;  // the byte count a pipe write of S2 .. S5 reports
 }
 
 int FakeChannel::ClearErrors(CommandChannel* channel) {

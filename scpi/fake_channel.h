@@ -58,10 +58,8 @@ class FakeChannel {
   static int ReadStatus(CommandChannel* channel, uint8_t* ese, uint8_t* esr, uint8_t* sre,
                         uint8_t* stb);
   static int ReadError(CommandChannel* channel, char* text_out);
-  static int WriteEse(CommandChannel* channel, uint8_t value);
-  static int WriteEsr(CommandChannel* channel, uint8_t value);
-  static int WriteSre(CommandChannel* channel, uint8_t value);
-  static int WriteStb(CommandChannel* channel, uint8_t value);
+  template <uint8_t FakeChannel::*Byte>
+  static int WriteByte(CommandChannel* channel, uint8_t value);
   static int ClearErrors(CommandChannel* channel);
 
   ChannelHandle handle_;

@@ -20,6 +20,12 @@ inline StatusBytes CurrentStatus(const CommandContext* context) {
   return bytes;
 }
 
+// The validation of a command that takes no parameters (most queries).
+#define NO_PARAMETERS_VALIDATION(NAME)                              \
+  int32_t NAME##_DoContextValidation(CommandContext* context) {     \
+    return ValidateNoParameters(context);                           \
+  }
+
 template <std::size_t N>
 int32_t AppendConstantToReply(const char (&text)[N], CommandContext* context) {
   return AppendToReply(text, N - 1, ',', context);

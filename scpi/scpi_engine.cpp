@@ -208,6 +208,8 @@ const int32_t* SlotNotifications() { return g_engine.slot_flags; }
 
 void ExecuteProgramMessage(ChannelHandle* handle) {
   std::memset(g_engine.slot_flags, 0, sizeof g_engine.slot_flags);
+  // The channel hands over a terminated text; the last byte makes sure of it.
+  handle->command_text[kCommandTextSize - 1] = '\0';
   ExecutionContext* execution = &g_engine.execution;
   execution->handle = handle;
   execution->error_code = 0;

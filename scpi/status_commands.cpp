@@ -1,5 +1,6 @@
 // The STATus subsystem: presetting the enables and reading the OPERation and
-// QUEStionable registers that status.cpp keeps for the controller.
+// QUEStionable registers that status.cpp keeps for the controller. Both registers
+// have the same four commands; STATUS_REGISTER_COMMANDS spells them once.
 #include "scpi/handler_support.h"
 #include "scpi/scpi_handlers.h"
 
@@ -16,9 +17,7 @@ int32_t WriteEnable(StatusRegister which, CommandContext* context) {
 
 }  // namespace
 
-int32_t STATUS_PRESET_DoContextValidation(CommandContext* context) {
-  return ValidateNoParameters(context);
-}
+NO_PARAMETERS_VALIDATION(STATUS_PRESET)
 
 int32_t STATUS_PRESET_DoExecutionConclusion(CommandContext* /*context*/) {
   WriteStatusEnable(StatusRegister::kOperation, 0);
@@ -26,66 +25,27 @@ int32_t STATUS_PRESET_DoExecutionConclusion(CommandContext* /*context*/) {
   return 0;
 }
 
-int32_t STATUS_OPERATION_EVENTQuery_DoContextValidation(CommandContext* context) {
-  return ValidateNoParameters(context);
-}
+// [:EVENt]? (reads and clears), :CONDition?, :ENABle and :ENABle? of one register.
+#define STATUS_REGISTER_COMMANDS(NAME, REGISTER)                                      \
+  NO_PARAMETERS_VALIDATION(STATUS_##NAME##_EVENTQuery)                                \
+  int32_t STATUS_##NAME##_EVENTQuery_DoExecutionConclusion(CommandContext* context) { \
+    return SetIntegerReply(ReadStatusEvent(REGISTER), context);                       \
+  }                                                                                   \
+  NO_PARAMETERS_VALIDATION(STATUS_##NAME##_CONDITIONQuery)                            \
+  int32_t STATUS_##NAME##_CONDITIONQuery_DoExecutionConclusion(                       \
+      CommandContext* context) {                                                      \
+    return SetIntegerReply(StatusCondition(REGISTER), context);                       \
+  }                                                                                   \
+  int32_t STATUS_##NAME##_ENABLE_DoContextValidation(CommandContext* context) {       \
+    return ValidateEnable(context);                                                   \
+  }                                                                                   \
+  int32_t STATUS_##NAME##_ENABLE_DoExecutionConclusion(CommandContext* context) {     \
+    return WriteEnable(REGISTER, context);                                            \
+  }                                                                                   \
+  NO_PARAMETERS_VALIDATION(STATUS_##NAME##_ENABLEQuery)                               \
+  int32_t STATUS_##NAME##_ENABLEQuery_DoExecutionConclusion(CommandContext* context) { \
+    return SetIntegerReply(StatusEnable(REGISTER), context);                          \
+  }
 
-int32_t STATUS_OPERATION_EVENTQuery_DoExecutionConclusion(CommandContext* context) {
-  return SetIntegerReply(ReadStatusEvent(StatusRegister::kOperation), context);
-}
-
-int32_t STATUS_OPERATION_CONDITIONQuery_DoContextValidation(CommandContext* context) {
-  return ValidateNoParameters(context);
-}
-
-int32_t STATUS_OPERATION_CONDITIONQuery_DoExecutionConclusion(CommandContext* context) {
-  return SetIntegerReply(StatusCondition(StatusRegister::kOperation), context);
-}
-
-int32_t STATUS_OPERATION_ENABLE_DoContextValidation(CommandContext* context) {
-  return ValidateEnable(context);
-}
-
-int32_t STATUS_OPERATION_ENABLE_DoExecutionConclusion(CommandContext* context) {
-  return WriteEnable(StatusRegister::kOperation, context);
-}
-
-int32_t STATUS_OPERATION_ENABLEQuery_DoContextValidation(CommandContext* context) {
-  return ValidateNoParameters(context);
-}
-
-int32_t STATUS_OPERATION_ENABLEQuery_DoExecutionConclusion(CommandContext* context) {
-  return SetIntegerReply(StatusEnable(StatusRegister::kOperation), context);
-}
-
-int32_t STATUS_QUESTIONABLE_EVENTQuery_DoContextValidation(CommandContext* context) {
-  return ValidateNoParameters(context);
-}
-
-int32_t STATUS_QUESTIONABLE_EVENTQuery_DoExecutionConclusion(CommandContext* context) {
-  return SetIntegerReply(ReadStatusEvent(StatusRegister::kQuestionable), context);
-}
-
-int32_t STATUS_QUESTIONABLE_CONDITIONQuery_DoContextValidation(CommandContext* context) {
-  return ValidateNoParameters(context);
-}
-
-int32_t STATUS_QUESTIONABLE_CONDITIONQuery_DoExecutionConclusion(CommandContext* context) {
-  return SetIntegerReply(StatusCondition(StatusRegister::kQuestionable), context);
-}
-
-int32_t STATUS_QUESTIONABLE_ENABLE_DoContextValidation(CommandContext* context) {
-  return ValidateEnable(context);
-}
-
-int32_t STATUS_QUESTIONABLE_ENABLE_DoExecutionConclusion(CommandContext* context) {
-  return WriteEnable(StatusRegister::kQuestionable, context);
-}
-
-int32_t STATUS_QUESTIONABLE_ENABLEQuery_DoContextValidation(CommandContext* context) {
-  return ValidateNoParameters(context);
-}
-
-int32_t STATUS_QUESTIONABLE_ENABLEQuery_DoExecutionConclusion(CommandContext* context) {
-  return SetIntegerReply(StatusEnable(StatusRegister::kQuestionable), context);
-}
+STATUS_REGISTER_COMMANDS(OPERATION, StatusRegister::kOperation)
+STATUS_REGISTER_COMMANDS(QUESTIONABLE, StatusRegister::kQuestionable)

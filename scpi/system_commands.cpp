@@ -13,9 +13,7 @@ char g_error_text[kCommandTextSize];
 
 }  // namespace
 
-int32_t SYST_ERRORQuery_DoContextValidation(CommandContext* context) {
-  return ValidateNoParameters(context);
-}
+NO_PARAMETERS_VALIDATION(SYST_ERRORQuery)
 
 int32_t SYST_ERRORQuery_DoExecutionConclusion(CommandContext* context) {
   ChannelHandle* handle = HandleOf(context);
@@ -26,9 +24,7 @@ int32_t SYST_ERRORQuery_DoExecutionConclusion(CommandContext* context) {
   return SetStringReply(g_error_text, context);
 }
 
-int32_t SYST_VERSIONQuery_DoContextValidation(CommandContext* context) {
-  return ValidateNoParameters(context);
-}
+NO_PARAMETERS_VALIDATION(SYST_VERSIONQuery)
 
 int32_t SYST_VERSIONQuery_DoExecutionConclusion(CommandContext* context) {
   return AppendConstantToReply("1994.0", context);
@@ -45,25 +41,19 @@ int32_t SYST_KLOCK_DoExecutionConclusion(CommandContext* context) {
   return 0;
 }
 
-int32_t SYST_KLOCKQuery_DoContextValidation(CommandContext* context) {
-  return ValidateNoParameters(context);
-}
+NO_PARAMETERS_VALIDATION(SYST_KLOCKQuery)
 
 int32_t SYST_KLOCKQuery_DoExecutionConclusion(CommandContext* context) {
   return g_keyboard_lock ? AppendConstantToReply("ON", context)
                          : AppendConstantToReply("OFF", context);
 }
 
-int32_t SYST_NVUPDATE_DoContextValidation(CommandContext* context) {
-  return ValidateNoParameters(context);
-}
+NO_PARAMETERS_VALIDATION(SYST_NVUPDATE)
 
 // Settings are written when they change; there is no deferred update to start.
 int32_t SYST_NVUPDATE_DoExecutionConclusion(CommandContext* /*context*/) { return 0; }
 
-int32_t SYST_NVUPDATEQuery_DoContextValidation(CommandContext* context) {
-  return ValidateNoParameters(context);
-}
+NO_PARAMETERS_VALIDATION(SYST_NVUPDATEQuery)
 
 int32_t SYST_NVUPDATEQuery_DoExecutionConclusion(CommandContext* context) {
   return AppendConstantToReply("IDLE", context);
@@ -71,17 +61,11 @@ int32_t SYST_NVUPDATEQuery_DoExecutionConclusion(CommandContext* context) {
 
 // The LOCK records carry a segment-table operation, so the pipeline refuses them
 // before any of these run; they stay trivial.
-int32_t SYST_LOCK_REQUESTQuery_DoContextValidation(CommandContext* context) {
-  return ValidateNoParameters(context);
-}
+NO_PARAMETERS_VALIDATION(SYST_LOCK_REQUESTQuery)
 int32_t SYST_LOCK_REQUESTQuery_DoExecutionConclusion(CommandContext* /*context*/) { return 0; }
-int32_t SYST_LOCK_RELEASE_DoContextValidation(CommandContext* context) {
-  return ValidateNoParameters(context);
-}
+NO_PARAMETERS_VALIDATION(SYST_LOCK_RELEASE)
 int32_t SYST_LOCK_RELEASE_DoExecutionConclusion(CommandContext* /*context*/) { return 0; }
-int32_t SYST_LOCK_OWNERQuery_DoContextValidation(CommandContext* context) {
-  return ValidateNoParameters(context);
-}
+NO_PARAMETERS_VALIDATION(SYST_LOCK_OWNERQuery)
 int32_t SYST_LOCK_OWNERQuery_DoExecutionConclusion(CommandContext* /*context*/) { return 0; }
 int32_t SYST_LOCK_DoGetSegmentTable(CommandContext* /*context*/) { return 0; }
 int32_t SYST_LOCK_DoCompletion(CommandContext* /*context*/) { return 0; }
