@@ -163,6 +163,9 @@ int32_t ResolveHeader(const char* header, HeaderPrefix* prefix, CommandRecord* r
   char keyword[kKeywordMax + 1];
   while (*p != '\0') {
     if (*p == ':') {
+      // A ':' must follow a placed keyword: the walker cannot tell a table from its
+      // first entry, so "A::B" would otherwise wander into the first entry's children.
+      if (!on_entry) return -110;
       if (WalkKeyword(":", &position) != 0) return -110;
       on_entry = false;
       ++p;

@@ -141,6 +141,8 @@ TEST(ResolveHeader, IncompleteAndMalformedHeaders) {
   EXPECT_EQ(Resolve({":"}), Strings{"ERR"});
   EXPECT_EQ(Resolve({""}), Strings{"ERR"});
   EXPECT_EQ(Resolve({"SYST::ERR?"}), Strings{"ERR"});
+  EXPECT_EQ(Resolve({"STAT:OPER::COND?"}), Strings{"ERR"});
+  EXPECT_EQ(Resolve({"::SYST:ERR?"}), Strings{"ERR"});
   EXPECT_EQ(Resolve({"*IDN?:X"}), Strings{"ERR"});
   EXPECT_EQ(Resolve({"SYST:ERR"}), Strings{"ERR"});
   EXPECT_EQ(Resolve({"SYST:ER?"}), Strings{"ERR"});

@@ -192,8 +192,10 @@ Arena& EngineArenaForTest() { return g_engine.arena; }
 
 void BroadcastFlaggedSlots() {
   if (BroadcastSlotNotifications == nullptr) return;
-  for (int32_t flag : g_engine.slot_flags) {
-    if (flag != 0) {
+  // Only slots 0 to 11 decide whether the notice goes out (event sockets cannot
+  // register for slot 12's relay changes either); when it goes, all 13 flags travel.
+  for (int slot = 0; slot < kSlotCount - 1; ++slot) {
+    if (g_engine.slot_flags[slot] != 0) {
       BroadcastSlotNotifications(g_engine.slot_flags);
       return;
     }
