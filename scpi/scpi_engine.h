@@ -71,7 +71,7 @@ void ExecuteProgramMessage(ChannelHandle* handle);
 void FlagSlotNotification(int slot);
 const int32_t* SlotNotifications();
 extern void (*BroadcastSlotNotifications)(const int32_t* flags);
-// Hands the flags to the broadcast hook when any slot (0 .. 12) is flagged.
+// Hands all 13 flags to the broadcast hook when any of slots 0 .. 11 is flagged.
 void BroadcastFlaggedSlots();
 
 // The engine's scratch memory, for tests that simulate its exhaustion.
