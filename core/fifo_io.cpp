@@ -37,9 +37,16 @@ ssize_t WriteFrame(int fd, const char* data, std::size_t length) {
   return static_cast<ssize_t>(done);
 }
 
+void FrameReader::SkipBetweenFrames() {
+  while (start_ < end_ && (buffer_[start_] == '\0' || (resync_ && buffer_[start_] != PIPE_STX))) {
+    ++start_;
+  }
+  if (start_ < end_) resync_ = false;
+}
+
 FrameReadResult FrameReader::Next(int fd, char* frame) {
   for (;;) {
-    while (start_ < end_ && buffer_[start_] == '\0') ++start_;
+    SkipBetweenFrames();
     if (start_ < end_) {
       // A frame and its NUL must fit FRAME_SIZE, so only that much is searched.
       std::size_t window = std::min(end_ - start_, FRAME_SIZE - 1);
@@ -55,6 +62,7 @@ FrameReadResult FrameReader::Next(int fd, char* frame) {
       }
       if (window == FRAME_SIZE - 1) {  // too long to be a frame: drop it, keep the rest
         start_ += window;
+        resync_ = true;
         return FrameReadResult::kOverflow;
       }
     }

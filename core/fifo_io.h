@@ -42,17 +42,24 @@ class FrameReader {
   // Reads from `fd` until one whole frame is buffered and copies it to `frame` (which
   // holds FRAME_SIZE bytes) as a NUL-terminated string; an ETX terminator is kept as
   // the frame's last character. NUL bytes between frames (the writer's string
-  // terminators) are skipped. Bytes after the frame stay buffered for the next call.
+  // terminators) are skipped; after an overflow, everything up to the next STX is.
+  // Bytes after the frame stay buffered for the next call.
   FrameReadResult Next(int fd, char* frame);
 
   // Drops whatever is buffered.
-  void Reset() { start_ = end_ = 0; }
+  void Reset() {
+    start_ = end_ = 0;
+    resync_ = false;
+  }
 
   std::size_t Buffered() const { return end_ - start_; }
 
  private:
+  void SkipBetweenFrames();
+
   char terminator_;
   std::size_t start_ = 0;
   std::size_t end_ = 0;
+  bool resync_ = false;  // after an overflow: the next frame starts at an STX
   char buffer_[FRAME_SIZE];
 };
