@@ -17,6 +17,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/device_backend.h"
@@ -108,8 +109,14 @@ int DeviceOpen(std::string_view fixed_path, int flags) {
   // The placeholder keeps the descriptor number ours while the device is open.
   const int fd = eventfd(0, EFD_CLOEXEC);
   if (fd < 0) return -1;
-  std::lock_guard lock(table_mutex);
-  table[fd] = std::move(device);
+  std::shared_ptr<OpenDevice> stale;
+  {
+    std::lock_guard lock(table_mutex);
+    // The number can only be taken already when a device descriptor was closed with
+    // close(2) instead of DeviceClose: that open has ended.
+    stale = std::exchange(table[fd], std::move(device));
+  }
+  if (stale) stale->Close();
   return fd;
 }
 
@@ -179,29 +186,28 @@ int DevicePoll(pollfd* fds, nfds_t count, int timeout_ms) {
     // First look without waiting; after that wait for a change or the time limit.
     const int wait_ms = first_pass ? 0 : (timeout_ms < 0 ? -1 : RemainingMs(deadline));
     std::vector<pollfd> watched(count);
-    int arm_error = 0;
-    nfds_t armed = 0;
-    for (; armed < count; ++armed) {
-      watched[armed] = fds[armed];
-      if (!devices[armed]) continue;
-      const int watch_fd = devices[armed]->PollArm(fds[armed].events, wait_ms, wake_fd);
-      if (watch_fd < 0) {
-        arm_error = watch_fd;
-        break;
-      }
-      watched[armed] = {watch_fd, POLLIN, 0};
+    std::vector<bool> armed(count, false);
+    bool lost_device = false;
+    for (nfds_t i = 0; i < count; ++i) {
+      watched[i] = fds[i];
+      if (!devices[i]) continue;
+      const int watch_fd = devices[i]->PollArm(fds[i].events, wait_ms, wake_fd);
+      // A device that cannot be watched (its server went away) is in error, as a
+      // descriptor whose driver failed would be; poll(2) ignores the -1 entry.
+      armed[i] = watch_fd >= 0;
+      lost_device = lost_device || !armed[i];
+      watched[i] = {armed[i] ? watch_fd : -1, POLLIN, 0};
     }
-    const int polled = arm_error ? 0 : poll(watched.data(), armed, wait_ms);
+    const int polled = poll(watched.data(), count, lost_device ? 0 : wait_ms);
     const int poll_error = errno;
 
     int ready = 0;
-    for (nfds_t i = 0; i < armed; ++i) {
+    for (nfds_t i = 0; i < count; ++i) {
       short revents = watched[i].revents;
       if (devices[i]) {
-        const int now = devices[i]->PollDisarm(wake_fd);
-        if (now < 0 && !arm_error) arm_error = now;
+        const int now = armed[i] ? devices[i]->PollDisarm(wake_fd) : -EIO;
         const short wanted = fds[i].events | POLLERR | POLLHUP;
-        revents = now < 0 ? 0 : static_cast<short>(now & wanted);
+        revents = now < 0 ? POLLERR : static_cast<short>(now & wanted);
       }
       fds[i].revents = revents;
       if (revents) ++ready;
@@ -213,7 +219,6 @@ int DevicePoll(pollfd* fds, nfds_t count, int timeout_ms) {
       // Nothing to undo: an eventfd that polled readable has a count to read.
     }
 
-    if (arm_error) return static_cast<int>(Fail(arm_error));
     if (polled < 0) {
       errno = poll_error;
       return -1;
@@ -303,7 +308,11 @@ class RequestWindow final : public RegisterWindow {
 }  // namespace
 
 std::unique_ptr<RegisterWindow> OpenRegisterWindow(std::string_view fixed_path,
-                                                   uint64_t base, size_t length) {
+                                                   uint64_t base, size_t length,
+                                                   WindowFailure* failure) {
+  WindowFailure ignored;
+  if (!failure) failure = &ignored;
+  *failure = WindowFailure::kMap;
   if (length == 0) {
     errno = EINVAL;
     return nullptr;
@@ -316,14 +325,19 @@ std::unique_ptr<RegisterWindow> OpenRegisterWindow(std::string_view fixed_path,
       Fail(mapped);
       return nullptr;
     }
+    *failure = WindowFailure::kNone;
     return std::make_unique<RequestWindow>(std::move(device), length);
   }
   if (error < 0) {
+    *failure = WindowFailure::kOpen;
     Fail(error);
     return nullptr;
   }
   const int fd = open(std::string(fixed_path).c_str(), O_RDWR | O_SYNC | O_CLOEXEC);
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    *failure = WindowFailure::kOpen;
+    return nullptr;
+  }
   const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
   const size_t page_offset = static_cast<size_t>(base % page);
   const size_t mapped_length = length + page_offset;
@@ -335,6 +349,7 @@ std::unique_ptr<RegisterWindow> OpenRegisterWindow(std::string_view fixed_path,
     errno = map_error;
     return nullptr;
   }
+  *failure = WindowFailure::kNone;
   return std::make_unique<MappedWindow>(mapping, mapped_length, page_offset, length);
 }
 

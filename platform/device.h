@@ -16,7 +16,8 @@
 // The descriptors are real descriptors of this process (in the first two backends a
 // placeholder that keeps the number taken), so DevicePoll can wait on device
 // descriptors and plain ones (FIFOs, sockets) together, and device descriptors can be
-// held in the same int variables as any other.
+// held in the same int variables as any other. Close them with DeviceClose only: a
+// plain close(2) would free the number while the device stays open.
 #pragma once
 
 #include <poll.h>
@@ -76,9 +77,15 @@ class RegisterWindow {
   size_t length_;
 };
 
+// Which step of OpenRegisterWindow failed: opening the memory device or mapping the
+// range (the two are reported differently).
+enum class WindowFailure { kNone, kOpen, kMap };
+
 // Maps `length` bytes of `fixed_path` (normally "/dev/mem") from physical address
-// `base`, which need not be page-aligned. Returns null with errno set on failure.
+// `base`, which need not be page-aligned. Returns null with errno set, and the
+// failed step in `*failure` when asked, on failure.
 std::unique_ptr<RegisterWindow> OpenRegisterWindow(std::string_view fixed_path,
-                                                   uint64_t base, size_t length);
+                                                   uint64_t base, size_t length,
+                                                   WindowFailure* failure = nullptr);
 
 }  // namespace platform

@@ -87,9 +87,14 @@ TEST(BoardRegisterWindow, MapsFromAnUnalignedBase) {
   std::memcpy(&stored, &bytes[kBase + 0x10], 4);
   EXPECT_EQ(stored, 0x12345678u);
 
+  WindowFailure failure = WindowFailure::kNone;
   errno = 0;
-  EXPECT_EQ(OpenRegisterWindow(folder.path() + "/none", 0, 0x100), nullptr);
+  EXPECT_EQ(OpenRegisterWindow(folder.path() + "/none", 0, 0x100, &failure), nullptr);
   EXPECT_EQ(errno, ENOENT);
+  EXPECT_EQ(failure, WindowFailure::kOpen);
+  // /dev/null opens but cannot be mapped.
+  EXPECT_EQ(OpenRegisterWindow("/dev/null", 0, 0x100, &failure), nullptr);
+  EXPECT_EQ(failure, WindowFailure::kMap);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "platform/paths.h"
 
 #include <arpa/inet.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +30,12 @@ uint64_t Fnv1a(std::string_view text) {
 
 std::string Root() {
   std::string root(Env("CHASSIS_ROOT"));
+  if (!root.empty() && root.front() != '/') {
+    // A relative root is made absolute against the working directory, so that the
+    // paths handed on (command texts, socket names) name the same place anywhere.
+    char cwd[4096];
+    if (getcwd(cwd, sizeof cwd)) root = std::string(cwd) + "/" + root;
+  }
   while (root.size() > 1 && root.back() == '/') root.pop_back();
   if (root == "/") root.clear();  // "/" as root is the board's own layout
   return root;

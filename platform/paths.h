@@ -15,8 +15,8 @@
 
 namespace platform {
 
-// The folder every fixed path is resolved under: CHASSIS_ROOT without trailing '/', or
-// empty when unset or empty (the board).
+// The folder every fixed path is resolved under: CHASSIS_ROOT without trailing '/'
+// (made absolute when given relative), or empty when unset, empty or "/" (the board).
 std::string Root();
 
 // `fixed_path` as this process must open it: the root joined with the absolute path

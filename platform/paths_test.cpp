@@ -2,6 +2,7 @@
 #include "platform/paths.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -29,6 +30,13 @@ TEST(ResolvePath, PlacesFixedPathsUnderRoot) {
   // Relative paths are the working directory's business, not the root's.
   EXPECT_EQ(ResolvePath("lanlink"), "lanlink");
   EXPECT_EQ(ResolvePath(""), "");
+}
+
+TEST(ResolvePath, RelativeRootIsTakenFromTheWorkingDirectory) {
+  ScopedEnv root("CHASSIS_ROOT", "vc1");
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  EXPECT_EQ(ResolvePath("/dev/gpib0"), std::string(cwd) + "/vc1/dev/gpib0");
 }
 
 TEST(ResolvePath, SlashAsRootIsTheBoardLayout) {

@@ -440,9 +440,13 @@ TEST_P(DeviceBackendTest, PollReportsReadinessAlongsidePlainDescriptors) {
 }
 
 TEST_P(DeviceBackendTest, RegisterWindowReachesTheModelWithItsSideEffects) {
+  platform::WindowFailure failure = platform::WindowFailure::kNone;
   errno = 0;
-  EXPECT_EQ(platform::OpenRegisterWindow(kToyMemPath, 0x1000, 0x100), nullptr);
+  EXPECT_EQ(platform::OpenRegisterWindow(kToyMemPath, 0x1000, 0x100, &failure), nullptr);
   EXPECT_EQ(errno, EINVAL);
+  EXPECT_EQ(failure, platform::WindowFailure::kMap);
+  EXPECT_EQ(platform::OpenRegisterWindow("/dev/nomem", 0x1000, 0x100, &failure), nullptr);
+  EXPECT_EQ(failure, platform::WindowFailure::kOpen);
 
   auto window = platform::OpenRegisterWindow(kToyMemPath, ToyDevice::kWindowBase, 0x100);
   ASSERT_NE(window, nullptr) << std::strerror(errno);
@@ -557,6 +561,10 @@ TEST(DeviceServer, StopEndsAClientBlockedInRead) {
   const auto [got, error] = reader.get();
   EXPECT_EQ(got, -1);
   EXPECT_EQ(error, EIO);
+  // A poll sees the lost device as an error on its entry, not as a failed poll.
+  pollfd entry{fd, POLLIN, 0};
+  EXPECT_EQ(DevicePoll(&entry, 1, 1000), 1);
+  EXPECT_EQ(entry.revents, POLLERR);
   DeviceClose(fd);
 }
 
