@@ -48,8 +48,11 @@ class FifoPeer {
   explicit FifoPeer(char terminator = PIPE_ETX) : reader_(terminator) {}
   ~FifoPeer() { Close(); }
 
-  // Opens `first` with `first_flags`, then `second` with `second_flags` (fixed paths).
+  // Opens `first` with `first_flags`, then `second` with `second_flags` (fixed paths),
+  // creating them first so that it cannot lose a race with the side under test.
   bool Open(const char* first, int first_flags, const char* second, int second_flags) {
+    EnsureFifo(platform::ResolvePath(first));
+    EnsureFifo(platform::ResolvePath(second));
     first_fd_ = open(platform::ResolvePath(first).c_str(), first_flags);
     second_fd_ = open(platform::ResolvePath(second).c_str(), second_flags);
     return first_fd_ >= 0 && second_fd_ >= 0;
