@@ -1,0 +1,191 @@
+// instctl: the controller program. It brings the board's devices up, starts the three
+// I/O servers (lanlink, usblink, buslink) as children from its own working directory,
+// opens a command channel to each and the event FIFOs, runs the long-lived threads and
+// waits for them and for the children. SIGTERM or SIGINT clears the running flag and
+// wakes every thread with SIGALRM; the children end on their own stop signals.
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <pthread.h>
+
+#include "core/command_channel.h"
+#include "core/diag_print.h"
+#include "core/engine_link.h"
+#include "core/event_channel.h"
+#include "core/gpibdev_utils.h"
+#include "core/run_state.h"
+#include "platform/command_runner.h"
+
+// The controller's process id, for the parts that report or signal it.
+pid_t g_instctl_pid = 0;
+
+namespace {
+
+constexpr const char* kSource = "_exec/instctl";
+
+constexpr std::size_t kProgramNameSize = 512;
+constexpr std::size_t kDirectorySize = 4096;
+
+struct ServerEntry {
+  char program[kProgramNameSize + 1];
+  int channel_type;  // 2 LAN, 3 USB, 1 GPIB
+  pid_t pid;
+};
+
+// Started in this order; the channels are set up in the same order.
+ServerEntry g_servers[] = {
+    {"/lanlink", 2, 0},
+    {"/usblink", 3, 0},
+    {"/buslink", 1, 0},
+};
+constexpr int kServerCount = sizeof g_servers / sizeof g_servers[0];
+
+CommandChannel g_channels[kServerCount];
+ChannelHandle g_handles[kServerCount];
+
+// The thread table: three command channel threads, then the fan loop, the LAN reset
+// button loop, the interrupt monitor and the GPIB-section fan loop. A slot whose body
+// is not part of this build stays empty and is skipped when joining.
+constexpr int kThreadCount = 7;
+struct ThreadSlot {
+  void* (*body)(void*);
+  void* argument;
+  pthread_t handle;
+  bool started;
+};
+
+// Thread body of a command channel: serves program messages until the stop. The idle
+// task returns on the stop, or when its FIFO is gone for good; the latter must not
+// turn into a spin.
+void* CommandChannelThread(void* argument) {
+  int index = static_cast<int>(reinterpret_cast<intptr_t>(argument));
+  CommandChannel* channel = &g_channels[index];
+  while (IsRunning()) {
+    slave_msgrout_do_IDLE_task(channel, &g_handles[index]);
+    if (IsRunning() && channel->read_fd < 0) {
+      diag_error_line(kSource, "CommandChannelThread", __LINE__,
+                      "%s channel closed, thread ends\n", g_servers[index].program);
+      break;
+    }
+  }
+  return nullptr;
+}
+
+void* ChannelArgument(int index) { return reinterpret_cast<void*>(static_cast<intptr_t>(index)); }
+
+ThreadSlot g_threads[kThreadCount] = {
+    {CommandChannelThread, ChannelArgument(0), {}, false},
+    {CommandChannelThread, ChannelArgument(1), {}, false},
+    {CommandChannelThread, ChannelArgument(2), {}, false},
+    {nullptr, nullptr, {}, false},  // FanControlLoop
+    {nullptr, nullptr, {}, false},  // LCIMonitorLoop
+    {nullptr, nullptr, {}, false},  // MonitorXbusEvents
+    {nullptr, nullptr, {}, false},  // GpibFanControlLoop
+};
+
+// Device bring-up. A failed step is printed and start-up goes on. Steps whose
+// subsystem is not part of this build are absent; the order of the others holds.
+void init() {
+  if (InstallStopHandlers() != 0) std::perror("sigaction");
+  // The main thread blocks in FIFO opens while the servers start: the stop must be
+  // able to interrupt those too.
+  RegisterWakeThread(pthread_self());
+  if (GPIBDevInit() != 0) diag_error_line(kSource, "init", __LINE__, "GPIBDevInit failed\n");
+  if (!IsGPIBEnabled()) EnableGPIB(1);
+}
+
+// Forks and execs one server from `directory`. The child gets an empty argument list,
+// not even a program name. Returns false when fork failed.
+bool StartServer(ServerEntry* server, const char* directory) {
+  char path[kDirectorySize + kProgramNameSize + 1];
+  std::snprintf(path, sizeof path, "%s%s", directory, server->program);
+  pid_t pid = fork();
+  if (pid < 0) return false;
+  if (pid == 0) {
+    // execlp(path, NULL) in vector form: the library marks execlp's first argument
+    // non-null, and the servers are started with an argument list that is empty.
+    char* const no_arguments[] = {nullptr};
+    execvp(path, no_arguments);
+    std::perror("execlp");
+    _exit(0);
+  }
+  server->pid = pid;
+  return true;
+}
+
+void WaitForChild(pid_t pid) {
+  if (pid <= 0) return;
+  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace
+
+int main() {
+  platform::RunCommand("lanstatind -b");
+
+  char directory[kDirectorySize];
+  if (getcwd(directory, sizeof directory) == nullptr) {
+    std::printf("getwd failed\n");
+    directory[0] = '\0';
+  }
+
+  g_instctl_pid = getpid();
+  init();
+  ConnectEngine();
+  std::fflush(stdout);  // the children must not inherit buffered output
+
+  for (ServerEntry& server : g_servers) {
+    if (!StartServer(&server, directory)) {
+      std::printf("FATAL FAULT:  Unable to fork child processes\n");
+      std::exit(-1);
+    }
+  }
+
+  bool channel_ready[kServerCount] = {};
+  for (int i = 0; i < kServerCount && IsRunning(); ++i) {
+    channel_ready[i] =
+        CommandChannelSetup(&g_channels[i], &g_handles[i], g_servers[i].channel_type) == 0;
+  }
+  if (IsRunning()) EventChannelSetup(&g_event_channel);
+
+  // A stop between creating a thread and registering it for the wake-up would leave
+  // that thread asleep: hold stop signals back until the table is registered.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGTERM);
+  sigaddset(&stop_signals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  for (int i = 0; i < kThreadCount && IsRunning(); ++i) {
+    ThreadSlot& slot = g_threads[i];
+    if (slot.body == nullptr) continue;
+    if (slot.body == CommandChannelThread &&
+        !channel_ready[static_cast<int>(reinterpret_cast<intptr_t>(slot.argument))]) {
+      continue;  // its FIFOs never opened: nothing to serve
+    }
+    int result = pthread_create(&slot.handle, nullptr, slot.body, slot.argument);
+    if (result != 0) {
+      diag_call_error(DiagCall::pthread_create, "pthread_create", result);
+      return result;
+    }
+    slot.started = true;
+    RegisterWakeThread(slot.handle);
+  }
+  pthread_sigmask(SIG_UNBLOCK, &stop_signals, nullptr);
+
+  for (ThreadSlot& slot : g_threads) {
+    if (slot.started) pthread_join(slot.handle, nullptr);
+  }
+  for (ServerEntry& server : g_servers) WaitForChild(server.pid);
+
+  for (CommandChannel& channel : g_channels) CommandChannelTeardown(&channel);
+  EventChannelClose(&g_event_channel);
+  return 0;
+}

@@ -1,0 +1,160 @@
+// vchassis: the virtual chassis program. `vchassis run` starts a chassis and its
+// firmware on this PC; the other subcommands act as the GPIB bus controller or the USB
+// host of a running chassis, named by its root.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <unistd.h>
+
+#include "sim/vchassis_host.h"
+#include "sim/vchassis_root.h"
+#include "sim/vchassis_run.h"
+
+namespace {
+
+constexpr int kDefaultTimeoutS = 5;
+
+void Usage() {
+  std::fprintf(stderr,
+               "usage: vchassis run [--root DIR] [--port-base N] [--bind ADDR] [--chassis FILE]\n"
+               "       vchassis gpib send \"<message>\" [--timeout S] [--root DIR]\n"
+               "       vchassis gpib poll [--root DIR]\n"
+               "       vchassis gpib wait-srq [--timeout S] [--root DIR]\n"
+               "       vchassis usb send \"<message>\" [--timeout S] [--root DIR]\n"
+               "Without --root the bus subcommands use the chassis CHASSIS_ROOT names.\n");
+}
+
+struct Arguments {
+  std::vector<std::string> words;  // subcommand words and the message, in order
+  std::string root;
+  std::string bind = "127.0.0.1";
+  std::string chassis;
+  long port_base = 4444;
+  long timeout_s = kDefaultTimeoutS;
+};
+
+bool ParseNumber(const char* text, long low, long high, long* value) {
+  char* end = nullptr;
+  errno = 0;
+  long number = std::strtol(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || number < low || number > high) return false;
+  *value = number;
+  return true;
+}
+
+bool Parse(int argc, char** argv, Arguments* out) {
+  for (int i = 1; i < argc; ++i) {
+    std::string word = argv[i];
+    bool has_value = i + 1 < argc;
+    if (word == "--root" && has_value) {
+      out->root = argv[++i];
+    } else if (word == "--bind" && has_value) {
+      out->bind = argv[++i];
+      in_addr address{};
+      if (inet_pton(AF_INET, out->bind.c_str(), &address) != 1) {
+        std::fprintf(stderr, "vchassis: --bind wants an IPv4 address\n");
+        return false;
+      }
+    } else if (word == "--chassis" && has_value) {
+      out->chassis = argv[++i];
+    } else if (word == "--port-base" && has_value) {
+      if (!ParseNumber(argv[++i], 1, 65533, &out->port_base)) {
+        std::fprintf(stderr, "vchassis: --port-base wants a number from 1 to 65533\n");
+        return false;
+      }
+    } else if (word == "--timeout" && has_value) {
+      if (!ParseNumber(argv[++i], 0, 86400, &out->timeout_s)) {
+        std::fprintf(stderr, "vchassis: --timeout wants seconds from 0 to 86400\n");
+        return false;
+      }
+    } else if (word.rfind("--", 0) == 0) {
+      std::fprintf(stderr, "vchassis: unknown or incomplete option %s\n", word.c_str());
+      return false;
+    } else {
+      out->words.push_back(word);
+    }
+  }
+  return true;
+}
+
+// The absolute form of a root given on the command line: the firmware resolves its
+// fixed paths under it from another working directory.
+std::string Absolute(const std::string& path) {
+  if (path.empty() || path.front() == '/') return path;
+  char here[4096];
+  if (getcwd(here, sizeof here) == nullptr) return path;
+  return std::string(here) + "/" + path;
+}
+
+int Run(const Arguments& arguments) {
+  sim::RunOptions options;
+  options.root = Absolute(arguments.root);
+  options.port_base = static_cast<uint16_t>(arguments.port_base);
+  options.bind_address = arguments.bind;
+  options.chassis_file = arguments.chassis;
+  options.program_folder = sim::ProgramFolder();
+  if (options.program_folder.empty()) {
+    std::fprintf(stderr, "vchassis: cannot tell where the firmware programs are\n");
+    return 1;
+  }
+  return sim::RunChassis(options);
+}
+
+int Failed(const char* what) {
+  std::fprintf(stderr, "vchassis: %s: %s\n", what,
+               errno == ETIMEDOUT ? "no answer in time" : std::strerror(errno));
+  return 1;
+}
+
+int Bus(const Arguments& arguments) {
+  if (!arguments.root.empty()) setenv("CHASSIS_ROOT", Absolute(arguments.root).c_str(), 1);
+  const char* root = std::getenv("CHASSIS_ROOT");
+  if (root == nullptr || root[0] == '\0') {
+    std::fprintf(stderr, "vchassis: name the chassis with --root DIR\n");
+    return 2;
+  }
+  const std::vector<std::string>& words = arguments.words;
+  int timeout_ms = static_cast<int>(arguments.timeout_s * 1000);
+  sim::HostBus bus = words[0] == "gpib" ? sim::HostBus::kGpib : sim::HostBus::kUsb;
+  if (words.size() == 3 && words[1] == "send") {
+    std::string reply;
+    if (sim::HostSend(bus, words[2], timeout_ms, &reply) != 0) return Failed("send");
+    std::fputs(reply.c_str(), stdout);
+    return 0;
+  }
+  if (bus == sim::HostBus::kGpib && words.size() == 2 && words[1] == "poll") {
+    uint8_t status_byte = 0;
+    if (sim::HostSerialPoll(&status_byte) != 0) return Failed("serial poll");
+    std::printf("%u\n", status_byte);
+    return 0;
+  }
+  if (bus == sim::HostBus::kGpib && words.size() == 2 && words[1] == "wait-srq") {
+    if (sim::HostWaitSrq(timeout_ms) != 0) return Failed("wait for SRQ");
+    std::printf("SRQ\n");
+    return 0;
+  }
+  Usage();
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Arguments arguments;
+  if (!Parse(argc, argv, &arguments) || arguments.words.empty()) {
+    Usage();
+    return 2;
+  }
+  const std::string& command = arguments.words[0];
+  if (command == "run" && arguments.words.size() == 1) return Run(arguments);
+  if ((command == "gpib" || command == "usb") && arguments.words.size() >= 2) {
+    return Bus(arguments);
+  }
+  Usage();
+  return 2;
+}

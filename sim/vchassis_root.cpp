@@ -1,0 +1,149 @@
+// Making, furnishing and removing the root folder of a virtual chassis.
+#include "sim/vchassis_root.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+namespace sim {
+namespace {
+
+// The fixed folders the firmware writes into without creating them first.
+constexpr const char* kRootFolders[] = {
+    "/tmp", "/dev", "/mnt/nonv", "/etc/sysinfo", "/var/www/controls", "/lib/webctrls",
+};
+
+// mkdir -p; 0 or a negated errno.
+int MakeFolders(const std::string& path) {
+  for (std::size_t at = 1; at <= path.size(); ++at) {
+    if (at != path.size() && path[at] != '/') continue;
+    std::string part = path.substr(0, at);
+    if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return -errno;
+  }
+  return 0;
+}
+
+int CopyFile(const std::string& from, const std::string& to) {
+  int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return -errno;
+  // A fresh file: replacing a copy that a running chassis executes must not change it
+  // under that chassis' feet.
+  std::string temporary = to + ".new";
+  int out = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755);
+  if (out < 0) {
+    int error = errno;
+    close(in);
+    return -error;
+  }
+  int result = 0;
+  char buffer[8192];
+  for (;;) {
+    ssize_t got = read(in, buffer, sizeof buffer);
+    if (got == 0) break;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      result = -errno;
+      break;
+    }
+    for (ssize_t put = 0; put < got;) {
+      ssize_t wrote = write(out, buffer + put, static_cast<size_t>(got - put));
+      if (wrote < 0 && errno == EINTR) continue;
+      if (wrote < 0) {
+        result = -errno;
+        break;
+      }
+      put += wrote;
+    }
+    if (result != 0) break;
+  }
+  close(in);
+  if (fchmod(out, 0755) != 0 && result == 0) result = -errno;
+  if (close(out) != 0 && result == 0) result = -errno;
+  if (result == 0 && rename(temporary.c_str(), to.c_str()) != 0) result = -errno;
+  if (result != 0) unlink(temporary.c_str());
+  return result;
+}
+
+}  // namespace
+
+int MakeFreshRoot(std::string* root) {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base != nullptr && base[0] == '/' ? base : "/tmp");
+  pattern += "/vchassis-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) return -errno;
+  *root = pattern;
+  return 0;
+}
+
+int PrepareRoot(const std::string& root) {
+  if (root.empty() || root.front() != '/') return -EINVAL;
+  int result = MakeFolders(root);
+  for (const char* folder : kRootFolders) {
+    if (result != 0) break;
+    result = MakeFolders(root + folder);
+  }
+  return result;
+}
+
+int InstallStandIns(const std::string& from_folder, const std::string& to_folder) {
+  int result = MakeFolders(to_folder);
+  if (result != 0) return result;
+  DIR* folder = opendir(from_folder.c_str());
+  if (folder == nullptr) return -errno;
+  while (dirent* entry = readdir(folder)) {
+    std::string from = from_folder + "/" + entry->d_name;
+    struct stat info {};
+    if (stat(from.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+    result = CopyFile(from, to_folder + "/" + entry->d_name);
+    if (result != 0) break;
+  }
+  closedir(folder);
+  return result;
+}
+
+void RemoveChassisFifos(const std::string& root) {
+  std::string folder = root + "/tmp";
+  DIR* listing = opendir(folder.c_str());
+  if (listing == nullptr) return;
+  while (dirent* entry = readdir(listing)) {
+    std::string path = folder + "/" + entry->d_name;
+    struct stat info {};
+    if (lstat(path.c_str(), &info) == 0 && S_ISFIFO(info.st_mode)) unlink(path.c_str());
+  }
+  closedir(listing);
+}
+
+int RemoveTree(const std::string& path) {
+  struct stat info {};
+  if (lstat(path.c_str(), &info) != 0) return errno == ENOENT ? 0 : -errno;
+  if (!S_ISDIR(info.st_mode)) return unlink(path.c_str()) == 0 ? 0 : -errno;
+  DIR* listing = opendir(path.c_str());
+  if (listing == nullptr) return -errno;
+  int result = 0;
+  while (dirent* entry = readdir(listing)) {
+    std::string_view name(entry->d_name);
+    if (name == "." || name == "..") continue;
+    int removed = RemoveTree(path + "/" + entry->d_name);
+    if (result == 0) result = removed;
+  }
+  closedir(listing);
+  if (rmdir(path.c_str()) != 0 && result == 0) result = -errno;
+  return result;
+}
+
+std::string ProgramFolder() {
+  char path[4096];
+  ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (length <= 0) return {};
+  std::string program(path, static_cast<std::size_t>(length));
+  std::size_t slash = program.rfind('/');
+  return slash == std::string::npos ? std::string() : program.substr(0, slash);
+}
+
+}  // namespace sim

@@ -1,0 +1,247 @@
+// `vchassis run`: bring a virtual chassis up, wait for a stop, take it down cleanly.
+#include "sim/vchassis_run.h"
+
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "core/shared_block.h"
+#include "platform/command_runner.h"
+#include "sim/device_server.h"
+#include "sim/vchassis_devices.h"
+#include "sim/vchassis_process.h"
+#include "sim/vchassis_root.h"
+
+namespace sim {
+namespace {
+
+constexpr int kReadyTimeoutMs = 30000;
+constexpr int kStopTimeoutMs = 5000;
+constexpr int kKillTimeoutMs = 2000;
+constexpr int kWaitSliceMs = 20;
+
+// The signals vchassis waits for instead of being interrupted by them.
+sigset_t WatchedSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
+  sigaddset(&set, SIGCHLD);
+  return set;
+}
+
+// Waits up to `ms` for one of the watched signals. The signal, or 0 on timeout.
+int WaitSignal(const sigset_t& set, int ms) {
+  timespec wait{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
+  int signal = sigtimedwait(&set, nullptr, &wait);
+  return signal > 0 ? signal : 0;
+}
+
+void Describe(int status, char* text, std::size_t size) {
+  if (WIFEXITED(status)) {
+    std::snprintf(text, size, "exit status %d", WEXITSTATUS(status));
+  } else if (WIFSIGNALED(status)) {
+    std::snprintf(text, size, "signal %d (%s)", WTERMSIG(status), strsignal(WTERMSIG(status)));
+  } else {
+    std::snprintf(text, size, "status 0x%x", status);
+  }
+}
+
+class Chassis {
+ public:
+  explicit Chassis(const RunOptions& options) : options_(options), signals_(WatchedSignals()) {}
+
+  int Run() {
+    int result = BringUp();
+    if (result == 0) result = Serve();
+    TakeDown();
+    return result;
+  }
+
+ private:
+  int Fail(const char* what, int error) {
+    std::fprintf(stderr, "vchassis: %s: %s\n", what, std::strerror(error));
+    return 1;
+  }
+
+  int BringUp() {
+    if (!options_.chassis_file.empty() && access(options_.chassis_file.c_str(), R_OK) != 0) {
+      return Fail(options_.chassis_file.c_str(), errno);
+    }
+    if (PortsListening({ports_[0]}) || PortsListening({ports_[1]}) ||
+        PortsListening({ports_[2]})) {
+      std::fprintf(stderr, "vchassis: a port of %u .. %u is already in use\n", ports_[0],
+                   ports_[2]);
+      return 1;
+    }
+    root_ = options_.root;
+    if (root_.empty()) {
+      int made = MakeFreshRoot(&root_);
+      if (made != 0) return Fail("cannot make a root folder", -made);
+      fresh_root_ = true;
+    }
+    int prepared = PrepareRoot(root_);
+    if (prepared != 0) return Fail(root_.c_str(), -prepared);
+    setenv("CHASSIS_ROOT", root_.c_str(), 1);
+    setenv("CHASSIS_PORT_BASE", std::to_string(options_.port_base).c_str(), 1);
+    setenv("CHASSIS_BIND_ADDR", options_.bind_address.c_str(), 1);
+
+    int installed = InstallStandIns(options_.program_folder + "/stand-ins",
+                                    platform::StandInFolder());
+    if (installed != 0) return Fail("cannot install the stand-in tools", -installed);
+
+    int served = AddSimulatedDevices(&devices_);
+    if (served == 0) served = devices_.Start();
+    if (served != 0) return Fail("cannot serve the simulated devices", -served);
+    return StartController();
+  }
+
+  int StartController() {
+    std::string program = options_.program_folder + "/instctl";
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid < 0) return Fail("fork", errno);
+    if (pid == 0) {
+      setpgid(0, 0);
+      prctl(PR_SET_PDEATHSIG, SIGTERM);  // a vchassis that is killed takes instctl along
+      sigset_t none;
+      sigemptyset(&none);
+      sigprocmask(SIG_SETMASK, &none, nullptr);
+      signal(SIGPIPE, SIG_DFL);
+      if (chdir(options_.program_folder.c_str()) != 0) {
+        std::perror("vchassis: chdir");
+        _exit(127);
+      }
+      execl(program.c_str(), "instctl", static_cast<char*>(nullptr));
+      std::perror("vchassis: exec instctl");
+      _exit(127);
+    }
+    setpgid(pid, pid);
+    controller_ = pid;
+    return 0;
+  }
+
+  // Reaps every ended child (instctl, and its servers once they are orphaned: vchassis
+  // is their subreaper). True when instctl itself has ended.
+  bool Reap() {
+    int status = 0;
+    pid_t pid;
+    while ((pid = waitpid(-1, &status, WNOHANG)) > 0) {
+      if (pid == controller_) {
+        controller_status_ = status;
+        controller_ended_ = true;
+      }
+    }
+    return controller_ended_;
+  }
+
+  bool GroupGone() { return controller_ <= 0 || (kill(-controller_, 0) != 0 && errno == ESRCH); }
+
+  void ReportControllerEnd() {
+    char how[96];
+    Describe(controller_status_, how, sizeof how);
+    std::fprintf(stderr, "vchassis: instctl ended (%s); stopping the chassis\n", how);
+  }
+
+  int Serve() {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReadyTimeoutMs);
+    while (!PortsListening({ports_[0], ports_[1], ports_[2]})) {
+      int signal = WaitSignal(signals_, kWaitSliceMs);
+      if (signal == SIGCHLD && Reap()) {
+        ReportControllerEnd();
+        return 1;
+      }
+      if (signal == SIGINT || signal == SIGTERM || signal == SIGHUP) return 0;
+      if (std::chrono::steady_clock::now() > deadline) {
+        std::fprintf(stderr, "vchassis: the SCPI ports did not open within %d s\n",
+                     kReadyTimeoutMs / 1000);
+        return 1;
+      }
+    }
+    std::printf(
+        "vchassis: ready, SCPI on %s ports %u (commands) %u (events) %u (raw), root %s\n",
+        options_.bind_address.c_str(), ports_[0], ports_[1], ports_[2], root_.c_str());
+    std::fflush(stdout);
+    for (;;) {
+      int signal = sigwaitinfo(&signals_, nullptr);
+      if (signal == SIGCHLD && Reap()) {
+        ReportControllerEnd();
+        return 1;
+      }
+      if (signal == SIGINT || signal == SIGTERM || signal == SIGHUP) return 0;
+    }
+  }
+
+  // Stops every process of the chassis: SIGTERM to instctl's group (instctl and its
+  // three servers), SIGKILL for what is still there after the grace time.
+  void StopProcesses() {
+    if (controller_ <= 0) return;
+    kill(-controller_, SIGTERM);
+    if (WaitGroupGone(kStopTimeoutMs)) return;
+    std::fprintf(stderr, "vchassis: processes still running after %d s, killing them\n",
+                 kStopTimeoutMs / 1000);
+    kill(-controller_, SIGKILL);
+    WaitGroupGone(kKillTimeoutMs);
+  }
+
+  bool WaitGroupGone(int timeout_ms) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+      Reap();
+      if (GroupGone()) return true;
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      WaitSignal(signals_, kWaitSliceMs);
+    }
+  }
+
+  void TakeDown() {
+    StopProcesses();
+    devices_.Stop();
+    if (root_.empty()) return;
+    RemoveChassisFifos(root_);
+    if (SharedBlock::Unlink() != 0 && errno != ENOENT) std::perror("vchassis: shm_unlink");
+    if (fresh_root_) {
+      int removed = RemoveTree(root_);
+      if (removed != 0) {
+        std::fprintf(stderr, "vchassis: cannot remove %s: %s\n", root_.c_str(),
+                     std::strerror(-removed));
+      }
+    }
+  }
+
+  RunOptions options_;
+  sigset_t signals_;
+  uint16_t ports_[3] = {options_.port_base, static_cast<uint16_t>(options_.port_base + 1),
+                        static_cast<uint16_t>(options_.port_base + 2)};
+  std::string root_;
+  bool fresh_root_ = false;
+  DeviceServer devices_;
+  pid_t controller_ = -1;
+  int controller_status_ = 0;
+  bool controller_ended_ = false;
+};
+
+}  // namespace
+
+int RunChassis(const RunOptions& options) {
+  // Before any thread exists: every thread inherits the mask, so the watched signals
+  // reach only sigtimedwait and never interrupt a device server thread.
+  sigset_t watched = WatchedSignals();
+  pthread_sigmask(SIG_BLOCK, &watched, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
+  Chassis chassis(options);
+  return chassis.Run();
+}
+
+}  // namespace sim
