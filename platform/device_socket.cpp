@@ -51,15 +51,8 @@ class ServedDevice final : public OpenDevice {
 
   // Connects the first connection and opens the device on it.
   int Open(int flags) {
-    const int fd = Connect(socket_path_);
+    const int fd = Join({wire::kOpen, 0, static_cast<uint64_t>(flags), 0}, &session_);
     if (fd < 0) return fd;
-    Header header{wire::kOpen, 0, static_cast<uint64_t>(flags), 0};
-    const int result = Exchange(fd, header, nullptr, nullptr, 0) < 0 ? -EIO : header.value;
-    if (result < 0) {
-      close(fd);
-      return result;
-    }
-    session_ = header.value;
     idle_.push_back(fd);
     return 0;
   }
@@ -184,14 +177,21 @@ class ServedDevice final : public OpenDevice {
         return fd;
       }
     }
+    int64_t joined;
+    return Join({wire::kAttach, 0, static_cast<uint64_t>(session_), 0}, &joined);
+  }
+
+  // A new connection with its first request (kOpen or kAttach) answered: the
+  // connection, with the answer in `*answer`, or -errno.
+  int Join(Header header, int64_t* answer) {
     const int fd = Connect(socket_path_);
     if (fd < 0) return fd;
-    Header header{wire::kAttach, 0, static_cast<uint64_t>(session_), 0};
-    const int result = Exchange(fd, header, nullptr, nullptr, 0) < 0 ? -EIO : header.value;
+    const int64_t result = Exchange(fd, header, nullptr, nullptr, 0) < 0 ? -EIO : header.value;
     if (result < 0) {
       close(fd);
-      return result;
+      return static_cast<int>(result);
     }
+    *answer = header.value;
     return fd;
   }
 
