@@ -2,7 +2,6 @@
 // execution mutex, and the ten callbacks the engine talks back through.
 #include "core/command_channel.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -12,7 +11,6 @@
 #include "core/diag_print.h"
 #include "core/master_router.h"
 #include "core/run_state.h"
-#include "platform/paths.h"
 
 ProgramMessageEngine g_program_message_engine = nullptr;
 
@@ -191,12 +189,7 @@ bool ReopenRead(CommandChannel* channel) {
 }  // namespace
 
 int CommandChannelSetup(CommandChannel* channel, ChannelHandle* handle, int type) {
-  const char* to_controller = nullptr;
-  const char* to_server = nullptr;
-  if (!CommandFifoPaths(type, &to_controller, &to_server)) {
-    errno = EINVAL;
-    return -1;
-  }
+  if (!ResolveCommandFifos(type, &channel->read_path, &channel->write_path)) return -1;
   channel->state = kChannelIdle;
   channel->write_fd = -1;
   channel->read_fd = -1;
@@ -205,8 +198,6 @@ int CommandChannelSetup(CommandChannel* channel, ChannelHandle* handle, int type
   channel->string_receive.frame = channel->receive_frame;
   channel->binary_send.frame = channel->send_frame;
   channel->string_send.frame = channel->send_frame;
-  channel->read_path = platform::ResolvePath(to_controller);
-  channel->write_path = platform::ResolvePath(to_server);
 
   handle->command_text[0] = '\0';
   handle->notify_done = NotifyDone;
@@ -221,26 +212,15 @@ int CommandChannelSetup(CommandChannel* channel, ChannelHandle* handle, int type
   handle->clear_errors = ClearErrors;
   handle->channel = channel;
 
-  if (EnsureFifo(channel->read_path) != 0 || EnsureFifo(channel->write_path) != 0) {
-    std::perror("mkfifo");
-    return -1;
-  }
-  channel->write_fd = OpenFifo(channel->write_path, O_WRONLY);
-  if (channel->write_fd < 0) {
-    std::perror("open");
-    return -1;
-  }
-  channel->read_fd = OpenFifo(channel->read_path, O_RDONLY);
-  if (channel->read_fd < 0) {
-    std::perror("open");
-    return -1;
-  }
-  return 0;
+  channel->write_fd = OpenFifoEnd(channel->write_path, O_WRONLY);
+  if (channel->write_fd < 0) return -1;
+  channel->read_fd = OpenFifoEnd(channel->read_path, O_RDONLY);
+  return channel->read_fd < 0 ? -1 : 0;
 }
 
 void CommandChannelTeardown(CommandChannel* channel) {
-  if (channel->read_fd > 0) close(channel->read_fd);
-  if (channel->write_fd > 0) close(channel->write_fd);
+  if (channel->read_fd >= 0) close(channel->read_fd);
+  if (channel->write_fd >= 0) close(channel->write_fd);
   channel->read_fd = -1;
   channel->write_fd = -1;
 }

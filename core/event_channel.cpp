@@ -18,11 +18,8 @@ namespace {
 constexpr const char* kSource = "_util/fsm_master_event_msg_rout";
 
 int OpenEventFifo(const std::string& path) {
-  int fd = OpenFifo(path, O_WRONLY);
-  if (fd < 0) {
-    std::perror("open");
-    return -1;
-  }
+  int fd = OpenFifoEnd(path, O_WRONLY);
+  if (fd < 0) return -1;
   // Blocking only for the open: a frame is far below the FIFO's atomic write size, so
   // a non-blocking write sends all of it or nothing.
   int flags = fcntl(fd, F_GETFL);
@@ -79,9 +76,6 @@ int EventChannelSetup(EventChannel* channel) {
   channel->eth_path = platform::ResolvePath("/tmp/event_eth");
   channel->gpib_path = platform::ResolvePath("/tmp/event_gpib");
   channel->usb_path = platform::ResolvePath("/tmp/event_usb");
-  for (const std::string* path : {&channel->eth_path, &channel->gpib_path, &channel->usb_path}) {
-    if (EnsureFifo(*path) != 0) std::perror("mkfifo");
-  }
   channel->eth_fd = OpenEventFifo(channel->eth_path);
   channel->usb_fd = OpenEventFifo(channel->usb_path);
   channel->gpib_fd = OpenEventFifo(channel->gpib_path);

@@ -108,16 +108,8 @@ int EventReaderSetup(EventReader* reader, const char* fixed_path, EventNotifyHoo
   reader->reader.Reset();
   reader->string_record.frame = reader->frame;
   reader->binary_record.frame = reader->frame;
-  if (EnsureFifo(reader->path) != 0) {
-    std::perror("mkfifo");
-    return -1;
-  }
-  reader->fd = OpenFifo(reader->path, O_RDONLY);
-  if (reader->fd < 0) {
-    std::perror("open");
-    return -1;
-  }
-  return 0;
+  reader->fd = OpenFifoEnd(reader->path, O_RDONLY);
+  return reader->fd < 0 ? -1 : 0;
 }
 
 void EventReaderClose(EventReader* reader) {

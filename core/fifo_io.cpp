@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -21,6 +22,16 @@ int OpenFifo(const std::string& path, int flags) {
     int fd = open(path.c_str(), flags);
     if (fd >= 0 || errno != EINTR || !IsRunning()) return fd;
   }
+}
+
+int OpenFifoEnd(const std::string& path, int flags) {
+  if (EnsureFifo(path) != 0) {
+    std::perror("mkfifo");
+    return -1;
+  }
+  int fd = OpenFifo(path, flags);
+  if (fd < 0) std::perror("open");
+  return fd;
 }
 
 ssize_t WriteFrame(int fd, const char* data, std::size_t length) {

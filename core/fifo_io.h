@@ -21,6 +21,10 @@ int EnsureFifo(const std::string& path);
 // set. Returns the descriptor, or -1 (errno EINTR when a stop interrupted it).
 int OpenFifo(const std::string& path, int flags);
 
+// One end of a channel: EnsureFifo, then OpenFifo; a failure of either is reported
+// with perror ("mkfifo" or "open"). Returns the descriptor, or -1.
+int OpenFifoEnd(const std::string& path, int flags);
+
 // Writes all `length` bytes, continuing after a partial write or an interruption while
 // the running flag is set. Returns `length`, or what was written before an error (-1
 // when nothing was), errno telling why (EPIPE when the reader is gone).

@@ -75,15 +75,34 @@ void SendLine(MasterChannel* channel, IEEE_Client* client) {
   mastermsgrout_do_READ_MSG_QUEUE_task(channel, message);
 }
 
-void StoreByte(MasterChannel* channel, void (*hook)(IEEE_Client*, uint8_t),
-               uint8_t IEEE_Client::*field) {
-  IEEE_Client* client = channel->current_client;
-  if (client == nullptr) return;
-  uint8_t value = channel->binary_receive.data[0];
-  if (hook != nullptr) {
-    hook(client, value);
-  } else {
-    client->*field = value;
+// S2 .. S5: which status byte each one stores, and how.
+struct StoreRule {
+  PipeMsgKind kind;
+  int state;
+  int (*decode)(PipeBinaryMessage* record);
+  void (*MasterHooks::*hook)(IEEE_Client* client, uint8_t value);
+  uint8_t IEEE_Client::*field;  // where the default stores it
+};
+constexpr StoreRule kStoreRules[] = {
+    {PipeMsgKind::S2, kStoringEse, decode_S2_msg, &MasterHooks::store_ese, &IEEE_Client::ese},
+    {PipeMsgKind::S3, kStoringStb, decode_S3_msg, &MasterHooks::store_stb, &IEEE_Client::stb},
+    {PipeMsgKind::S4, kStoringEsr, decode_S4_msg, &MasterHooks::store_esr, &IEEE_Client::esr},
+    {PipeMsgKind::S5, kStoringSre, decode_S5_msg, &MasterHooks::store_sre, &IEEE_Client::sre},
+};
+
+void StoreStatusByte(MasterChannel* channel, PipeMsgKind kind) {
+  for (const StoreRule& rule : kStoreRules) {
+    if (rule.kind != kind) continue;
+    channel->state = rule.state;
+    IEEE_Client* client = channel->current_client;
+    if (rule.decode(&channel->binary_receive) != 0 || client == nullptr) return;
+    uint8_t value = channel->binary_receive.data[0];
+    if (channel->hooks.*rule.hook != nullptr) {
+      (channel->hooks.*rule.hook)(client, value);
+    } else {
+      client->*rule.field = value;
+    }
+    return;
   }
 }
 
@@ -167,7 +186,6 @@ void PushError(MasterChannel* channel) {
 bool ActOnFrame(MasterChannel* channel) {
   PipeMsgKind kind{};
   if (parse_message_type(channel->receive_frame, nullptr, &kind) != 0) kind = PipeMsgKind{};
-  const MasterHooks& hooks = channel->hooks;
   // A request whose frame does not decode is not acted on: its record would still hold
   // the previous frame's bytes. S8 and S9 are answered regardless, the controller waits.
   switch (kind) {
@@ -176,24 +194,10 @@ bool ActOnFrame(MasterChannel* channel) {
       channel->state = kReady;
       return true;
     case PipeMsgKind::S2:
-      channel->state = kStoringEse;
-      if (decode_S2_msg(&channel->binary_receive) == 0)
-        StoreByte(channel, hooks.store_ese, &IEEE_Client::ese);
-      return false;
     case PipeMsgKind::S3:
-      channel->state = kStoringStb;
-      if (decode_S3_msg(&channel->binary_receive) == 0)
-        StoreByte(channel, hooks.store_stb, &IEEE_Client::stb);
-      return false;
     case PipeMsgKind::S4:
-      channel->state = kStoringEsr;
-      if (decode_S4_msg(&channel->binary_receive) == 0)
-        StoreByte(channel, hooks.store_esr, &IEEE_Client::esr);
-      return false;
     case PipeMsgKind::S5:
-      channel->state = kStoringSre;
-      if (decode_S5_msg(&channel->binary_receive) == 0)
-        StoreByte(channel, hooks.store_sre, &IEEE_Client::sre);
+      StoreStatusByte(channel, kind);
       return false;
     case PipeMsgKind::S6:
       if (decode_S6_msg(&channel->string_receive) == 0) PushError(channel);
@@ -320,13 +324,21 @@ int PushInboundChunk(StringQueue* queue, RouterWakeup* wakeup, IEEE_Client* clie
   return 0;
 }
 
-int MasterSetup(MasterChannel* channel, int type, const MasterHooks& hooks) {
+bool ResolveCommandFifos(int type, std::string* server_to_controller,
+                         std::string* controller_to_server) {
   const char* to_controller = nullptr;
   const char* to_server = nullptr;
   if (!CommandFifoPaths(type, &to_controller, &to_server)) {
     errno = EINVAL;
-    return -1;
+    return false;
   }
+  *server_to_controller = platform::ResolvePath(to_controller);
+  *controller_to_server = platform::ResolvePath(to_server);
+  return true;
+}
+
+int MasterSetup(MasterChannel* channel, int type, const MasterHooks& hooks) {
+  if (!ResolveCommandFifos(type, &channel->write_path, &channel->read_path)) return -1;
   channel->current_client = nullptr;
   channel->state = kReady;
   channel->hooks = hooks;
@@ -335,23 +347,10 @@ int MasterSetup(MasterChannel* channel, int type, const MasterHooks& hooks) {
   channel->string_receive.frame = channel->receive_frame;
   channel->binary_send.frame = channel->send_frame;
   channel->string_send.frame = channel->send_frame;
-  channel->write_path = platform::ResolvePath(to_controller);
-  channel->read_path = platform::ResolvePath(to_server);
-  if (EnsureFifo(channel->read_path) != 0 || EnsureFifo(channel->write_path) != 0) {
-    std::perror("mkfifo");
-    return -1;
-  }
-  channel->read_fd = OpenFifo(channel->read_path, O_RDONLY);
-  if (channel->read_fd < 0) {
-    std::perror("open");
-    return -1;
-  }
-  channel->write_fd = OpenFifo(channel->write_path, O_WRONLY);
-  if (channel->write_fd < 0) {
-    std::perror("open");
-    return -1;
-  }
-  return 0;
+  channel->read_fd = OpenFifoEnd(channel->read_path, O_RDONLY);
+  if (channel->read_fd < 0) return -1;
+  channel->write_fd = OpenFifoEnd(channel->write_path, O_WRONLY);
+  return channel->write_fd < 0 ? -1 : 0;
 }
 
 void MasterTeardown(MasterChannel* channel) {

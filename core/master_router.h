@@ -27,6 +27,11 @@ inline constexpr int kChannelTypeUsb = 3;
 bool CommandFifoPaths(int type, const char** server_to_controller,
                       const char** controller_to_server);
 
+// The same, resolved through the platform layer; false with errno EINVAL for an
+// unknown type.
+bool ResolveCommandFifos(int type, std::string* server_to_controller,
+                         std::string* controller_to_server);
+
 struct MasterHooks {
   // S2, S4, S5, S3: default stores the byte in the client's block.
   void (*store_ese)(IEEE_Client* client, uint8_t value) = nullptr;
