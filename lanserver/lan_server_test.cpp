@@ -1,0 +1,233 @@
+// Tests of the LAN server in-process: real TCP clients on free ports, a scripted
+// controller on the LAN command channel and event FIFO.
+#include "lanserver/lan_server.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sys/socket.h>
+
+#include "lanserver/lan_test_support.h"
+
+namespace lan::test {
+namespace {
+
+// The controller's side of a few made-up program messages, enough to drive every
+// request of the exchange:
+//   "ESE n" / "STB n"  set the client's ESE / STB (S2 / S3)
+//   "ERR text"         push an error entry (S6)
+//   "ERR?"             pop the oldest entry (S8) and return it as the response
+//   "STAT?"            read the four status bytes (S9) and return them
+//   "BIG n"            a response of n characters, the last a line feed
+//   "HOLD"             a response sent only after a pause
+void Script(FakeController& controller, const std::string& text) {
+  int value = 0;
+  auto respond = [&](const std::string& response) {
+    controller.Send(StringFrame(encode_S7_msg, response.c_str()));
+  };
+  if (std::sscanf(text.c_str(), "ESE %d", &value) == 1) {
+    controller.Send(BinaryFrame(encode_S2_msg, {static_cast<uint8_t>(value)}));
+  } else if (std::sscanf(text.c_str(), "STB %d", &value) == 1) {
+    controller.Send(BinaryFrame(encode_S3_msg, {static_cast<uint8_t>(value)}));
+  } else if (text.rfind("ERR?", 0) == 0) {
+    controller.Send(BareFrame(encode_S8_msg));
+    respond(FrameText(controller.Answer()) + "\n");
+  } else if (text.rfind("ERR ", 0) == 0) {
+    std::string entry = text.substr(4, text.find('\n') - 4);
+    controller.Send(StringFrame(encode_S6_msg, entry.c_str()));
+  } else if (text.rfind("STAT?", 0) == 0) {
+    controller.Send(BareFrame(encode_S9_msg));
+    std::vector<uint8_t> bytes = FrameBytes(controller.Answer());
+    char line[64] = "<no M3>\n";
+    if (bytes.size() == 4) {
+      std::snprintf(line, sizeof(line), "%d,%d,%d,%d\n", bytes[0], bytes[1], bytes[2],
+                    bytes[3]);
+    }
+    respond(line);
+  } else if (std::sscanf(text.c_str(), "BIG %d", &value) == 1) {
+    std::string big;
+    for (int i = 0; i < value - 1; ++i) big += static_cast<char>('a' + i % 26);
+    respond(big + "\n");
+  } else if (text.rfind("HOLD", 0) == 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    respond("late\n");
+  }
+}
+
+class LanServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(0, server_.Open());
+    ASSERT_EQ(0, server_.StartThreads());
+  }
+
+  // Connects to the command port and takes the greeting; the descriptor number the
+  // server sent, or -1 when the greeting was wrong.
+  int Connect(TcpClient& client) {
+    if (!client.connected() || client.Read(2) != "\x06\x0A") return -1;
+    std::string line = client.ReadLine();
+    int fd = std::atoi(line.c_str());
+    return line == std::to_string(fd) + "\n" ? fd : -1;
+  }
+
+  // Opens an event socket for command socket `linked` with `mask` (hexadecimal text);
+  // true when each step was acknowledged.
+  bool Register(TcpClient& events, int linked, const std::string& mask) {
+    return events.Read(2) == "\x06\x0A" && events.Send(std::to_string(linked) + "\n") &&
+           events.Read(2) == "\x06\x0A" && events.Send(mask) && events.Read(2) == "\x06\x0A";
+  }
+
+  std::string Ask(TcpClient& client, const std::string& message) {
+    return client.Send(message) ? client.ReadLine() : "<send failed>";
+  }
+
+  LanEnvironment environment_;
+  FakeController controller_{Script};
+  LanServer server_;
+};
+
+TEST_F(LanServerTest, CommandSocketGreetsWithAcknowledgeThenItsDescriptorNumber) {
+  TcpClient client(environment_.base());
+  int fd = Connect(client);
+  ASSERT_GT(fd, 2);
+  EXPECT_TRUE(Eventually([&] { return server_.command().registry().Find(fd) != nullptr; }));
+  // The raw port has no greeting: the first bytes a raw client gets are its response.
+  TcpClient raw(environment_.base() + 2);
+  ASSERT_TRUE(raw.connected());
+  EXPECT_EQ("0,\"No error\"\n", Ask(raw, "ERR?\n"));
+}
+
+TEST_F(LanServerTest, EachClientHasItsOwnErrorQueueAndStatusBytes) {
+  TcpClient first(environment_.base());
+  TcpClient second(environment_.base());
+  ASSERT_GE(Connect(first), 0);
+  ASSERT_GE(Connect(second), 0);
+  ASSERT_TRUE(first.Send("ESE 32\nERR -100,\"Command error\"\nERR -222,\"Data out of range\"\n"));
+  ASSERT_TRUE(controller_.WaitForTexts(3));
+  EXPECT_EQ("32,0,0,0\n", Ask(first, "STAT?\n"));
+  EXPECT_EQ("0,0,0,0\n", Ask(second, "STAT?\n"));
+  EXPECT_EQ("0,\"No error\"\n", Ask(second, "ERR?\n"));
+  EXPECT_EQ("-100,\"Command error\"\n", Ask(first, "ERR?\n"));
+  EXPECT_EQ("-222,\"Data out of range\"\n", Ask(first, "ERR?\n"));
+  EXPECT_EQ("0,\"No error\"\n", Ask(first, "ERR?\n"));
+  // Message available is reported while set, and cleared by the delivered response.
+  ASSERT_TRUE(second.Send("STB 16\n"));
+  ASSERT_TRUE(controller_.WaitForTexts(10));
+  EXPECT_EQ("0,0,0,16\n", Ask(second, "STAT?\n"));
+  EXPECT_EQ("0,0,0,0\n", Ask(second, "STAT?\n"));
+  EXPECT_EQ("32,0,0,0\n", Ask(first, "STAT?\n"));
+}
+
+TEST_F(LanServerTest, LinesAreJoinedAcrossChunksAndCutWithinOne) {
+  TcpClient client(environment_.base());
+  ASSERT_GE(Connect(client), 0);
+  for (const char* piece : {"ROUT:", "CLOS (@1(2))", "\n"}) {
+    ASSERT_TRUE(client.Send(piece));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  }
+  ASSERT_TRUE(client.Send("*RST\n*IDN?\n"));
+  ASSERT_TRUE(controller_.WaitForTexts(3));
+  std::string long_line(600, 'x');  // more than two chunks
+  ASSERT_TRUE(client.Send(long_line + "\n"));
+  ASSERT_TRUE(controller_.WaitForTexts(4));
+  std::vector<std::string> expected = {"ROUT:CLOS (@1(2))\n", "*RST", "*IDN?\n",
+                                       long_line + "\n"};
+  EXPECT_EQ(expected, controller_.texts());
+}
+
+TEST_F(LanServerTest, LongResponseReachesASlowReaderWhole) {
+  TcpClient client(environment_.base(), 2048);
+  int fd = Connect(client);
+  ASSERT_GE(fd, 0);
+  // Small buffers on both ends: the response cannot leave in one send.
+  int small = 2048;
+  ASSERT_EQ(0, setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &small, sizeof(small)));
+  ASSERT_TRUE(client.Send("BIG 10239\n"));
+  std::string expected;
+  for (int i = 0; i < 10238; ++i) expected += static_cast<char>('a' + i % 26);
+  expected += "\n";
+  std::string got = client.Read(expected.size(), std::chrono::milliseconds(3), 512);
+  EXPECT_EQ(expected.size(), got.size());
+  EXPECT_TRUE(got == expected);
+  // Nothing was cut or repeated: the next response follows directly.
+  EXPECT_EQ("0,\"No error\"\n", Ask(client, "ERR?\n"));
+}
+
+TEST_F(LanServerTest, ClientThatLeavesDuringExecutionIsFreedAfterItsResponse) {
+  {
+    TcpClient leaving(environment_.base());
+    ASSERT_GE(Connect(leaving), 0);
+    ASSERT_TRUE(leaving.Send("HOLD\n"));
+    ASSERT_TRUE(Eventually([&] { return !controller_.texts().empty() ||
+                                        server_.command().registry().Count() == 1; }));
+  }  // closed while the controller still holds its message
+  EXPECT_TRUE(Eventually([&] { return server_.command().registry().Count() == 0; }));
+  TcpClient next(environment_.base());
+  ASSERT_GE(Connect(next), 0);
+  EXPECT_EQ("0,\"No error\"\n", Ask(next, "ERR?\n"));
+  EXPECT_TRUE(Eventually([&] { return server_.command().RetiredCount() == 0; }));
+}
+
+TEST_F(LanServerTest, EventSocketRegistersAndReceivesTheNoticesItsMaskAsksFor) {
+  TcpClient command(environment_.base());
+  int linked = Connect(command);
+  ASSERT_GE(linked, 0);
+  TcpClient scans(environment_.base() + 1);
+  ASSERT_TRUE(Register(scans, linked, "3"));  // scan events and slot 0
+  TcpClient slots(environment_.base() + 1);
+  ASSERT_TRUE(Register(slots, linked, "48\n"));  // slots 2 and 5
+  ASSERT_TRUE(Eventually([&] { return server_.events().Count() == 2; }));
+  for (const EventRegistration& registration : server_.events().Registrations()) {
+    EXPECT_EQ(linked, registration.linked);
+    EXPECT_TRUE(registration.mask == 3 || registration.mask == 0x48) << registration.mask;
+  }
+
+  ASSERT_TRUE(controller_.SendEvent(BinaryFrame(encode_E3_msg,
+                                                {0, 0, 1, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0})));
+  ASSERT_TRUE(controller_.SendEvent(BareFrame(encode_E1_msg)));
+  ASSERT_TRUE(controller_.SendEvent(BinaryFrame(encode_E5_msg, {0})));
+  // The relay change of slots 2 and 5 is not for the first socket: its first notice is
+  // the scan start.
+  EXPECT_EQ(std::string("\x01\x00\x00\x00\x0A", 5), scans.Read(5));
+  EXPECT_EQ(std::string("\x04\x00\x00\x10\x0A", 5), scans.Read(5));
+  EXPECT_EQ(std::string("\x90\x00\x00\x20\x0A", 5), slots.Read(5));
+}
+
+TEST_F(LanServerTest, EventRegistrationsEndWithTheirCommandSocket) {
+  TcpClient command(environment_.base());
+  int linked = Connect(command);
+  ASSERT_GE(linked, 0);
+  TcpClient other(environment_.base());
+  int other_linked = Connect(other);
+  TcpClient events(environment_.base() + 1);
+  ASSERT_TRUE(Register(events, linked, "1"));
+  TcpClient kept(environment_.base() + 1);
+  ASSERT_TRUE(Register(kept, other_linked, "1"));
+  ASSERT_TRUE(Eventually([&] { return server_.events().Count() == 2; }));
+  command.Close();
+  EXPECT_TRUE(events.ClosedByServer());
+  EXPECT_TRUE(Eventually([&] { return server_.events().Count() == 1; }));
+  ASSERT_TRUE(controller_.SendEvent(BareFrame(encode_E2_msg)));
+  EXPECT_EQ(std::string("\x02\x00\x00\x00\x0A", 5), kept.Read(5));
+}
+
+TEST_F(LanServerTest, EventSocketWhoseHandshakeFailsIsClosed) {
+  TcpClient no_feed(environment_.base() + 1);
+  ASSERT_EQ("\x06\x0A", no_feed.Read(2));
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(no_feed.Send("7"));
+  EXPECT_TRUE(no_feed.ClosedByServer());
+  EXPECT_NE(std::string::npos,
+            testing::internal::GetCapturedStdout().find("fd received with out line feed"));
+  {
+    TcpClient silent(environment_.base() + 1);
+    ASSERT_EQ("\x06\x0A", silent.Read(2));
+  }  // gone before naming its command socket
+  // The accept thread still serves: a proper handshake after the failed ones works.
+  TcpClient good(environment_.base() + 1);
+  ASSERT_TRUE(Register(good, 7, "1"));
+  EXPECT_TRUE(Eventually([&] { return server_.events().Count() == 1; }));
+}
+
+}  // namespace
+}  // namespace lan::test
