@@ -3,11 +3,9 @@
 // call borrows one for its request and reply, so a thread waiting on the device never
 // holds up another thread using the same descriptor.
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -21,15 +19,13 @@ namespace {
 using wire::Header;
 
 int Connect(const std::string& socket_path) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (socket_path.size() >= sizeof address.sun_path) return -ENAMETOOLONG;
-  std::memcpy(address.sun_path, socket_path.c_str(), socket_path.size() + 1);
+  const wire::SocketAddress address(socket_path);
+  if (address.error()) return address.error();
   const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -errno;
   int result;
   do {
-    result = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    result = connect(fd, address.get(), address.size());
   } while (result < 0 && errno == EINTR);
   if (result < 0) {
     const int error = errno;

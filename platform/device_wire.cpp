@@ -1,12 +1,45 @@
 // Whole-message send and receive for the device socket protocol.
 #include "platform/device_wire.h"
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace platform::wire {
+
+SocketAddress::SocketAddress(const std::string& path) {
+  address_.sun_family = AF_UNIX;
+  std::string usable = path;
+  if (path.size() >= sizeof address_.sun_path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash == 0) {
+      error_ = -ENAMETOOLONG;
+      return;
+    }
+    folder_fd_ = open(path.substr(0, slash).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (folder_fd_ < 0) {
+      error_ = -errno;
+      return;
+    }
+    char via[64];
+    std::snprintf(via, sizeof via, "/proc/self/fd/%d", folder_fd_);
+    usable = via + path.substr(slash);
+    if (usable.size() >= sizeof address_.sun_path) {
+      error_ = -ENAMETOOLONG;
+      return;
+    }
+  }
+  std::memcpy(address_.sun_path, usable.c_str(), usable.size() + 1);
+}
+
+SocketAddress::~SocketAddress() {
+  if (folder_fd_ >= 0) close(folder_fd_);
+}
 
 int SendMessage(int fd, const Header& header, const void* payload) {
   iovec parts[2] = {{const_cast<Header*>(&header), sizeof header},

@@ -16,8 +16,12 @@
 // Both ends run on the same machine, so fields are in host byte order.
 #pragma once
 
+#include <sys/socket.h>
+#include <sys/un.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace platform::wire {
 
@@ -50,6 +54,25 @@ static_assert(sizeof(Header) == 24, "the header has no padding");
 // Largest payload of one message: bigger reads and writes are cut to it and return
 // the smaller count, as a driver may do; bigger ioctl arguments are refused (EINVAL).
 inline constexpr uint32_t kMaxPayload = 1u << 20;
+
+// The address of the Unix socket at `path`. A path too long for a socket address
+// (a deep root) is reached through its folder, held open for the address's life:
+// "/proc/self/fd/<folder>/<name>". `error` is 0, or -errno when neither fits.
+class SocketAddress {
+ public:
+  explicit SocketAddress(const std::string& path);
+  ~SocketAddress();
+  SocketAddress(const SocketAddress&) = delete;
+  SocketAddress& operator=(const SocketAddress&) = delete;
+  const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&address_); }
+  socklen_t size() const { return sizeof address_; }
+  int error() const { return error_; }
+
+ private:
+  sockaddr_un address_{};
+  int folder_fd_ = -1;
+  int error_ = 0;
+};
 
 // Sends one message whole (a signal does not cut it). 0, or -errno.
 int SendMessage(int fd, const Header& header, const void* payload);

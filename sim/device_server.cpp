@@ -9,14 +9,12 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <map>
 
 #include "platform/device_model.h"
@@ -76,12 +74,9 @@ int MakeParents(const std::string& path) {
 }
 
 int Listen(const std::string& socket_path) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (socket_path.size() >= sizeof address.sun_path) return -ENAMETOOLONG;
-  std::memcpy(address.sun_path, socket_path.c_str(), socket_path.size() + 1);
-
   if (const int made = MakeParents(socket_path); made < 0) return made;
+  const wire::SocketAddress address(socket_path);
+  if (address.error()) return address.error();
   struct stat existing{};
   if (lstat(socket_path.c_str(), &existing) == 0) {
     // A socket left by an earlier run is replaced; anything else is not ours.
@@ -90,7 +85,7 @@ int Listen(const std::string& socket_path) {
   }
   const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -errno;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0 ||
+  if (bind(fd, address.get(), address.size()) < 0 ||
       listen(fd, 64) < 0) {
     const int error = errno;
     close(fd);

@@ -542,6 +542,22 @@ TEST(DeviceServer, RemovedDeviceDisappearsAndStopRemovesSockets) {
   EXPECT_EQ(model->opens.load(), model->closes.load());
 }
 
+TEST(DeviceServer, ServesUnderARootTooDeepForASocketAddress) {
+  platform::TempFolder folder;
+  const std::string deep = folder.path() + "/" + std::string(60, 'a') + "/" + std::string(60, 'b');
+  platform::ScopedEnv root("CHASSIS_ROOT", deep.c_str());
+  ASSERT_GT(platform::ResolvePath(kToyPath).size(), sizeof(sockaddr_un::sun_path));
+  DeviceServer server;
+  ASSERT_EQ(server.Add(kToyPath, std::make_shared<ToyDevice>()), 0);
+  ASSERT_EQ(server.Start(), 0);
+  const int fd = DeviceOpen(kToyPath, O_RDWR);
+  ASSERT_GE(fd, 0) << std::strerror(errno);
+  EXPECT_EQ(DeviceWrite(fd, "deep", 4), 4);
+  EXPECT_EQ(DeviceClose(fd), 0);
+  server.Stop();
+  EXPECT_NE(access(platform::ResolvePath(kToyPath).c_str(), F_OK), 0);
+}
+
 TEST(DeviceServer, StopEndsAClientBlockedInRead) {
   platform::TempFolder folder;
   platform::ScopedEnv root("CHASSIS_ROOT", folder.path().c_str());
