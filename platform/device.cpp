@@ -100,15 +100,19 @@ void UnregisterDeviceModel(std::string_view fixed_path) {
 }
 
 int DeviceOpen(std::string_view fixed_path, int flags) {
+  const std::string path(fixed_path);
+  if (!Registered(fixed_path) && Root().empty()) return open(path.c_str(), flags);
+  // The placeholder is taken first, so that it gets the lowest free number as the
+  // real open would; it keeps that number ours while the device is open.
+  const int fd = eventfd(0, EFD_CLOEXEC);
+  if (fd < 0) return -1;
   int error = 0;
   std::shared_ptr<OpenDevice> device = OpenSimulated(fixed_path, flags, &error);
   if (!device) {
+    close(fd);
     if (error < 0) return static_cast<int>(Fail(error));
-    return open(std::string(fixed_path).c_str(), flags);
+    return open(path.c_str(), flags);  // the model was unregistered meanwhile
   }
-  // The placeholder keeps the descriptor number ours while the device is open.
-  const int fd = eventfd(0, EFD_CLOEXEC);
-  if (fd < 0) return -1;
   std::shared_ptr<OpenDevice> stale;
   {
     std::lock_guard lock(table_mutex);

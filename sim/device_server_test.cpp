@@ -295,6 +295,20 @@ TEST_P(DeviceBackendTest, IoctlsCarryRecordsAndValues) {
   DeviceClose(fd);
 }
 
+// A descriptor freed with close(2) by mistake: when its number comes back from the
+// next device open, the forgotten open is ended instead of answering for the new one.
+TEST_P(DeviceBackendTest, NumberFreedByPlainCloseIsTakenOverCleanly) {
+  const int first = DeviceOpen(kToyPath, O_RDWR);
+  ASSERT_GE(first, 0);
+  close(first);
+  const int second = DeviceOpen(kToyPath, O_RDWR);
+  ASSERT_EQ(second, first);
+  EXPECT_EQ(model_->closes, 1);
+  EXPECT_EQ(DeviceWrite(second, "x", 1), 1);
+  EXPECT_EQ(DeviceClose(second), 0);
+  EXPECT_EQ(model_->closes, 2);
+}
+
 TEST_P(DeviceBackendTest, OpenFailuresGiveDriverErrors) {
   errno = 0;
   EXPECT_EQ(DeviceOpen("/dev/missing0", O_RDWR), -1);
