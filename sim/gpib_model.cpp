@@ -83,7 +83,7 @@ int GpibModel::BusRequest(unsigned long request, void* argument, size_t size) {
   if (host_refusal_ != 0) return host_refusal_;
   switch (request) {
     case kGpibBusSerialPoll: {
-      uint8_t answer = static_cast<uint8_t>(state_.status_byte & ~(kStatusMav | kStatusRqs));
+      uint8_t answer = static_cast<uint8_t>(state_.status_byte & ~kStatusRqs);
       if (HostHasOutput()) answer |= kStatusMav;
       if (state_.srq_asserted) answer |= kStatusRqs;
       const int filled = Fill(argument, size, &answer, 1);

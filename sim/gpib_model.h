@@ -10,9 +10,9 @@
 // What the driver does on the bus, as this model does it:
 //   - MAV (output pending) holds while a response is written and not yet read by the
 //     bus controller;
-//   - a serial poll answers the status byte the firmware set, with bit 4 (MAV) set
-//     while output is pending and bit 6 (RQS) set exactly when a service request is
-//     asserted, and releases the service request, as a real serial poll does;
+//   - a serial poll answers the status byte the firmware set, with bit 4 (MAV) also
+//     set while output is pending and bit 6 (RQS) set exactly when a service request
+//     is asserted, and releases the service request, as a real serial poll does;
 //   - a device clear from the bus drops every unread message both ways; the
 //     firmware's clear request (on *CLS) is counted and changes nothing on the bus;
 //   - while the interface is disabled the bus node's transfers fail with EIO (no
