@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -190,7 +191,7 @@ bool ActOnFrame(MasterChannel* channel) {
   // the previous frame's bytes. S8 and S9 are answered regardless, the controller waits.
   switch (kind) {
     case PipeMsgKind::S1:
-      channel->state = kTransient;
+      channel->state = kTransient;  // execution over; ready for the next message
       channel->state = kReady;
       return true;
     case PipeMsgKind::S2:
@@ -311,7 +312,7 @@ bool RouterWakeup::Wait() {
 
 int PushInboundChunk(StringQueue* queue, RouterWakeup* wakeup, IEEE_Client* client,
                      const char* bytes, std::size_t count) {
-  auto chunk = std::make_unique<InboundChunk>();
+  std::unique_ptr<InboundChunk> chunk(new (std::nothrow) InboundChunk);
   if (!chunk) return -1;
   count = std::min(count, kInboundChunkBytes);
   std::memcpy(chunk->text, bytes, count);
