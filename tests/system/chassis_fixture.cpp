@@ -1,0 +1,137 @@
+// The system test fixture and TCP client.
+#include "tests/system/chassis_fixture.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+
+#include "sim/vchassis_root.h"
+
+namespace systest {
+
+std::string ProgramFolder() { return CHASSIS_BIN_DIR; }
+
+TcpClient::~TcpClient() { Close(); }
+
+bool TcpClient::Connect(uint16_t port) {
+  Close();
+  fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd_ < 0) return false;
+  int one = 1;
+  setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    Close();
+    return false;
+  }
+  return true;
+}
+
+void TcpClient::Close() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+  pending_.clear();
+}
+
+bool TcpClient::Send(std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t sent = send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(sent));
+  }
+  return true;
+}
+
+// Waits up to `timeout_ms` for more bytes and appends them. False on timeout or close.
+bool TcpClient::Fill(int timeout_ms) {
+  pollfd entry{fd_, POLLIN, 0};
+  int ready = poll(&entry, 1, timeout_ms);
+  if (ready <= 0) return false;
+  char buffer[65536];
+  ssize_t got = recv(fd_, buffer, sizeof buffer, 0);
+  if (got <= 0) return false;
+  pending_.append(buffer, static_cast<std::size_t>(got));
+  return true;
+}
+
+bool TcpClient::ReadExactly(std::size_t count, std::string* out, int timeout_ms) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (pending_.size() < count) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || !Fill(static_cast<int>(left.count()))) return false;
+  }
+  out->assign(pending_, 0, count);
+  pending_.erase(0, count);
+  return true;
+}
+
+bool TcpClient::ReadLine(std::string* line, int timeout_ms) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  std::size_t feed;
+  while ((feed = pending_.find('\n')) == std::string::npos) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || !Fill(static_cast<int>(left.count()))) return false;
+  }
+  line->assign(pending_, 0, feed);
+  pending_.erase(0, feed + 1);
+  return true;
+}
+
+bool TcpClient::Silent(int timeout_ms) { return pending_.empty() && !Fill(timeout_ms); }
+
+std::string TcpClient::Query(std::string_view message) {
+  std::string line;
+  if (!Send(std::string(message) + "\n") || !ReadLine(&line)) return {};
+  return line;
+}
+
+void ChassisTest::SetUp() {
+  char pattern[] = "/tmp/vchassis-test-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  root_ = pattern;
+  base_ = sim::FindFreePortBase();
+  ASSERT_NE(base_, 0) << "no three free ports";
+  launcher_ = std::make_unique<sim::ChassisLauncher>();
+  ASSERT_EQ(launcher_->Start(ProgramFolder() + "/vchassis",
+                             {"--root", root_, "--port-base", std::to_string(base_)}, root_),
+            0);
+  ASSERT_TRUE(launcher_->WaitReady(20000, &ready_line_)) << launcher_->Output();
+  // The host sides of the buses find the chassis through the root.
+  setenv("CHASSIS_ROOT", root_.c_str(), 1);
+}
+
+void ChassisTest::TearDown() {
+  if (launcher_ != nullptr) {
+    int status = launcher_->Stop(kWaitMs);
+    EXPECT_EQ(status, 0) << "vchassis did not stop cleanly";
+    if (HasFailure()) std::fprintf(stderr, "--- chassis output ---\n%s", launcher_->Output().c_str());
+    launcher_.reset();  // kills whatever is still running under the root
+  }
+  unsetenv("CHASSIS_ROOT");
+  if (!root_.empty()) sim::RemoveTree(root_);
+}
+
+int ChassisTest::ConnectCommand(TcpClient* client) {
+  if (!client->Connect(command_port())) return -1;
+  std::string greeting, number;
+  if (!client->ReadExactly(2, &greeting) || greeting != "\x06\n") return -1;
+  if (!client->ReadLine(&number) || number.empty()) return -1;
+  char* end = nullptr;
+  long value = std::strtol(number.c_str(), &end, 10);
+  return *end == '\0' ? static_cast<int>(value) : -1;
+}
+
+}  // namespace systest

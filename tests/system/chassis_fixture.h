@@ -1,0 +1,76 @@
+// Support for the system tests: a fixture that starts a whole virtual chassis in a
+// temporary root on free ports and always takes it down again (its process group and
+// any process still running under its root are killed, the root removed), and a small
+// TCP client that reads with time limits.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "sim/vchassis_process.h"
+
+namespace systest {
+
+// The folder of the firmware programs and vchassis.
+std::string ProgramFolder();
+
+// Every wait of the tests ends within this, so a fault fails a test instead of
+// hanging it.
+inline constexpr int kWaitMs = 10000;
+
+// The identity every interface must report.
+inline constexpr std::string_view kIdentity = "Tellwin Instruments 4410 Switch System, 1.6.8";
+
+class TcpClient {
+ public:
+  TcpClient() = default;
+  ~TcpClient();
+  TcpClient(const TcpClient&) = delete;
+  TcpClient& operator=(const TcpClient&) = delete;
+
+  // Connects to 127.0.0.1:`port`. False when the connection failed.
+  bool Connect(uint16_t port);
+  void Close();
+  bool Send(std::string_view bytes);
+  // Reads exactly `count` bytes; false when the peer closed or time ran out first.
+  bool ReadExactly(std::size_t count, std::string* out, int timeout_ms = kWaitMs);
+  // Reads up to and including the next line feed; the line is returned without it.
+  bool ReadLine(std::string* line, int timeout_ms = kWaitMs);
+  // True when nothing arrives within `timeout_ms`.
+  bool Silent(int timeout_ms);
+  // Sends `message` and a line feed and reads the reply line ("" on failure).
+  std::string Query(std::string_view message);
+
+  int fd() const { return fd_; }
+
+ private:
+  bool Fill(int timeout_ms);
+
+  int fd_ = -1;
+  std::string pending_;  // read but not yet handed out
+};
+
+class ChassisTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  uint16_t command_port() const { return base_; }
+  uint16_t event_port() const { return static_cast<uint16_t>(base_ + 1); }
+  uint16_t raw_port() const { return static_cast<uint16_t>(base_ + 2); }
+
+  // Connects to the command port and reads its greeting; the descriptor number the
+  // greeting carried, or -1.
+  int ConnectCommand(TcpClient* client);
+
+  std::string root_;
+  uint16_t base_ = 0;
+  std::string ready_line_;
+  std::unique_ptr<sim::ChassisLauncher> launcher_;
+};
+
+}  // namespace systest
