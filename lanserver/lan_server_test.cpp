@@ -158,9 +158,8 @@ TEST_F(LanServerTest, ClientThatLeavesDuringExecutionIsFreedAfterItsResponse) {
     TcpClient leaving(environment_.base());
     ASSERT_GE(Connect(leaving), 0);
     ASSERT_TRUE(leaving.Send("HOLD\n"));
-    ASSERT_TRUE(Eventually([&] { return !controller_.texts().empty() ||
-                                        server_.command().registry().Count() == 1; }));
-  }  // closed while the controller still holds its message
+    ASSERT_TRUE(controller_.WaitForTexts(1));
+  }  // closed while the controller still executes its message
   EXPECT_TRUE(Eventually([&] { return server_.command().registry().Count() == 0; }));
   TcpClient next(environment_.base());
   ASSERT_GE(Connect(next), 0);

@@ -176,8 +176,8 @@ inline bool Eventually(const std::function<bool()>& condition) {
 }
 
 // Plays the controller: opens the LAN command FIFOs and the LAN event FIFO in the
-// controller's order, then, for each program message, runs the test's script (which
-// may send requests and read answers) and ends it with S1. Records every message.
+// controller's order, then, for each program message, records it, runs the test's
+// script (which may send requests and read answers) and ends it with S1.
 class FakeController {
  public:
   using Script = std::function<void(FakeController&, const std::string& text)>;
@@ -204,7 +204,7 @@ class FakeController {
     std::lock_guard<std::mutex> hold(lock_);
     return texts_;
   }
-  // Waits until `count` program messages have come.
+  // Waits until `count` program messages have come (the last may still execute).
   bool WaitForTexts(std::size_t count) {
     std::unique_lock<std::mutex> hold(lock_);
     return arrived_.wait_for(hold, std::chrono::milliseconds(kWaitMs),
@@ -213,6 +213,10 @@ class FakeController {
 
  private:
   void Serve() {
+    // Made here too, so that opening cannot lose the race with the server's setup.
+    for (const char* path : {"/tmp/scpi_write_2_sock", "/tmp/sock_write_2_scpi"}) {
+      EnsureFifo(platform::ResolvePath(path));
+    }
     if (!commands_.Open("/tmp/scpi_write_2_sock", O_WRONLY, "/tmp/sock_write_2_scpi",
                         O_RDONLY)) {
       return;
@@ -223,11 +227,13 @@ class FakeController {
       std::string frame = commands_.ReadFrame(commands_.second_fd());
       if (frame.empty()) return;
       std::string text = FrameKind(frame) == PipeMsgKind::M1 ? FrameText(frame) : "<not M1>";
+      {
+        std::lock_guard<std::mutex> hold(lock_);
+        texts_.push_back(text);
+        arrived_.notify_all();
+      }
       if (script_) script_(*this, text);
       Send(BareFrame(encode_S1_msg));
-      std::lock_guard<std::mutex> hold(lock_);
-      texts_.push_back(text);
-      arrived_.notify_all();
     }
   }
 
