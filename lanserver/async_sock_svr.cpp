@@ -15,9 +15,7 @@ namespace lan {
 
 namespace {
 
-constexpr int kBacklog = 24;
 constexpr std::size_t kHandshakeTextSize = 256;  // up to 255 bytes and a NUL
-const char kAcknowledge[2] = {0x06, 0x0A};
 
 // A client that opened the socket but does not answer the handshake must not hold the
 // accept thread: each step waits at most this long.
@@ -67,7 +65,7 @@ AsyncSockSvr::~AsyncSockSvr() { Destroy(); }
 
 int AsyncSockSvr::Start(uint16_t port, ServerThreads& threads) {
   stop_fd_ = threads.stop_fd();
-  int fd = OpenListener(port, kBacklog, false);
+  int fd = OpenListener(port, kListenBacklog, false);
   if (fd < 0) return -fd;
   listen_fd_ = fd;
   return threads.Start([this] { AcceptAsyncConn(); });

@@ -15,7 +15,6 @@ namespace lan {
 
 namespace {
 
-constexpr int kBacklog = 24;
 constexpr int kReportedWaitFailures = 21;
 // While removed clients wait to be freed the poller looks again this often, even
 // when no client sends anything.
@@ -42,7 +41,7 @@ int SockSvr::Start(uint16_t port, ServerThreads& threads, RouterWakeup* wakeup,
   stop_fd_ = threads.stop_fd();
   wakeup_ = wakeup;
   events_ = events;
-  int fd = OpenListener(port, kBacklog, true);
+  int fd = OpenListener(port, kListenBacklog, true);
   if (fd < 0) return -fd;
   listen_fd_ = fd;
   if (registry_.CreateEpoll() != 0) return errno;
@@ -78,7 +77,6 @@ void SockSvr::AcceptNewClients() {
 }
 
 bool SockSvr::Greet(ClientInfo* client) {
-  static const char kAcknowledge[2] = {0x06, 0x0A};
   char number[16];
   int length = std::snprintf(number, sizeof(number), "%d\n", client->socket);
   if (!SendText(client->socket, kAcknowledge, sizeof(kAcknowledge), stop_fd_) ||

@@ -13,6 +13,13 @@
 
 namespace lan {
 
+// The backlog of every listening socket of the server.
+inline constexpr int kListenBacklog = 24;
+
+// What a client receives when the server takes a step with it: ACK and a line feed
+// (the greeting of the command socket, each step of the event socket handshake).
+inline constexpr char kAcknowledge[2] = {0x06, 0x0A};
+
 // How long a transfer may stall: `attempts` waits in a row of `wait_ms` milliseconds
 // each that bring no progress end it.
 struct StallBound {
