@@ -90,12 +90,29 @@ ThreadSlot g_threads[kThreadCount] = {
     {nullptr, nullptr, {}, false},  // GpibFanControlLoop
 };
 
+// Sets or clears SA_RESTART on the stop handler. While the main thread waits in the
+// start-up's FIFO opens, a stop signal lands on that very thread; with SA_RESTART the
+// kernel would restart the open after the handler, so the open would never see the
+// stop. Start-up therefore runs with the flag cleared and sets it once the threads run.
+void SetStopRestart(bool restart) {
+  for (int signal_number : {SIGTERM, SIGINT}) {
+    struct sigaction action {};
+    if (sigaction(signal_number, nullptr, &action) != 0) continue;
+    if (restart) {
+      action.sa_flags |= SA_RESTART;
+    } else {
+      action.sa_flags &= ~SA_RESTART;
+    }
+    sigaction(signal_number, &action, nullptr);
+  }
+}
+
 // Device bring-up. A failed step is printed and start-up goes on. Steps whose
 // subsystem is not part of this build are absent; the order of the others holds.
 void init() {
   if (InstallStopHandlers() != 0) std::perror("sigaction");
-  // The main thread blocks in FIFO opens while the servers start: the stop must be
-  // able to interrupt those too.
+  SetStopRestart(false);
+  // The stop also wakes the main thread while it is blocked in start-up.
   RegisterWakeThread(pthread_self());
   if (GPIBDevInit() != 0) diag_error_line(kSource, "init", __LINE__, "GPIBDevInit failed\n");
   if (!IsGPIBEnabled()) EnableGPIB(1);
@@ -178,6 +195,7 @@ int main() {
     slot.started = true;
     RegisterWakeThread(slot.handle);
   }
+  SetStopRestart(true);
   pthread_sigmask(SIG_UNBLOCK, &stop_signals, nullptr);
 
   for (ThreadSlot& slot : g_threads) {

@@ -6,12 +6,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <string>
 #include <vector>
 
 #include "platform/paths.h"
 #include "sim/vchassis_process.h"
+#include "sim/vchassis_root.h"
 #include "tests/system/chassis_fixture.h"
 
 namespace systest {
@@ -47,6 +50,46 @@ std::string Capture(const std::string& command, int* status) {
   int result = pclose(pipe);
   *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
   return output;
+}
+
+// instctl started from a folder without its servers: every server's exec fails, so
+// the controller waits in the first command channel's FIFO open. A stop must end it.
+TEST(ControllerStartUp, StopSignalEndsAStartUpBlockedInAFifoOpen) {
+  char pattern[] = "/tmp/instctl-test-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  std::string root = pattern;
+  std::string empty = root + "/empty";
+  ASSERT_EQ(mkdir(empty.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((root + "/tmp").c_str(), 0755), 0);
+  std::string program = ProgramFolder() + "/instctl";
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    setenv("CHASSIS_ROOT", root.c_str(), 1);
+    if (chdir(empty.c_str()) == 0) execl(program.c_str(), "instctl", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // The FIFO exists once instctl is in (or right before) its blocking open.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+  while (!Exists(root + "/tmp/scpi_write_2_sock") && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_TRUE(Exists(root + "/tmp/scpi_write_2_sock"));
+  int status = -1;
+  deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+  // Repeated: a stop that lands just before the open is entered is noticed at the next.
+  while (waitpid(pid, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline) {
+    kill(pid, SIGTERM);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  if (std::chrono::steady_clock::now() >= deadline) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    ADD_FAILURE() << "instctl did not end on SIGTERM";
+  } else {
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  sim::RemoveTree(root);
 }
 
 TEST(ChassisLifecycle, StopSignalEndsEveryProcessAndRemovesWhatTheChassisMade) {
