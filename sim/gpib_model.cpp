@@ -118,16 +118,7 @@ int GpibSerialPoll(int bus_fd, uint8_t* status_byte) {
   return 0;
 }
 
-int GpibWaitSrq(int bus_fd, int timeout_ms) {
-  pollfd wait{bus_fd, POLLPRI, 0};
-  const int ready = platform::DevicePoll(&wait, 1, timeout_ms);
-  if (ready < 0) return -1;
-  if (ready == 0) {
-    errno = ETIMEDOUT;
-    return -1;
-  }
-  return 0;
-}
+int GpibWaitSrq(int bus_fd, int timeout_ms) { return WaitForEvents(bus_fd, POLLPRI, timeout_ms); }
 
 int GpibDeviceClear(int bus_fd) {
   return platform::DeviceIoctlValue(bus_fd, kGpibBusDeviceClear, 0) < 0 ? -1 : 0;

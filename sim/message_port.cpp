@@ -132,14 +132,19 @@ short MessagePort::Readiness(Side side) {
   return events;
 }
 
-int ReadMessage(int fd, std::string* message, int timeout_ms) {
-  pollfd wait{fd, POLLIN, 0};
+int WaitForEvents(int fd, short events, int timeout_ms) {
+  pollfd wait{fd, events, 0};
   const int ready = platform::DevicePoll(&wait, 1, timeout_ms);
   if (ready < 0) return -1;
   if (ready == 0) {
     errno = ETIMEDOUT;
     return -1;
   }
+  return 0;
+}
+
+int ReadMessage(int fd, std::string* message, int timeout_ms) {
+  if (WaitForEvents(fd, POLLIN, timeout_ms) != 0) return -1;
   // One read takes the whole message: a response is at most a frame's text long.
   std::vector<char> buffer(1 << 16);
   const ssize_t got = platform::DeviceRead(fd, buffer.data(), buffer.size());

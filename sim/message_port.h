@@ -91,6 +91,9 @@ class MessagePort : public std::enable_shared_from_this<MessagePort> {
   std::unique_ptr<Node> host_;
 };
 
+// Waits up to `timeout_ms` (negative: no limit) for one of the poll `events` on the
+// device at `fd`. 0, or -1 with errno (ETIMEDOUT when none came in time).
+int WaitForEvents(int fd, short events, int timeout_ms);
 // For the host side's user: waits up to `timeout_ms` (negative: no limit) for the
 // device at `fd` to have data, then reads one message into `message`. 0, or -1 with
 // errno (ETIMEDOUT when nothing came in time).
