@@ -183,6 +183,7 @@ bool ReopenRead(CommandChannel* channel) {
   close(channel->read_fd);
   channel->reader.Reset();
   channel->read_fd = OpenFifo(channel->read_path, O_RDONLY);
+  if (channel->read_fd < 0 && IsRunning()) std::perror("slave_msgrout_do_IDLE_task: open");
   return channel->read_fd >= 0;
 }
 
@@ -237,6 +238,8 @@ void slave_msgrout_do_IDLE_task(CommandChannel* channel, ChannelHandle* handle) 
     }
     if (got == FrameReadResult::kError) {
       std::perror("slave_msgrout_do_IDLE_task: read");
+      close(channel->read_fd);  // a failing descriptor would fail again at once
+      channel->read_fd = -1;
       return;
     }
     if (got != FrameReadResult::kFrame) continue;

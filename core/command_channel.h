@@ -65,5 +65,6 @@ void CommandChannelTeardown(CommandChannel* channel);
 
 // The channel thread's loop: waits for M1 frames and executes them until a stop.
 // Frames of other kinds that arrive while idle are reported and dropped. When the
-// server closes its end, the channel waits (blocked) for it to open it again.
+// server closes its end, the channel waits (blocked) for it to open it again. Returns
+// on a stop, or when the FIFO failed for good (read_fd is then -1).
 void slave_msgrout_do_IDLE_task(CommandChannel* channel, ChannelHandle* handle);

@@ -245,6 +245,21 @@ TEST_F(CommandChannelTest, OutOfTurnAnswersWhileIdleAreDropped) {
   channel.Stop(&server);
 }
 
+TEST_F(CommandChannelTest, ServerThatReopensItsFifosIsServedAgain) {
+  int executed = 0;
+  g_engine_script = [&](ChannelHandle*) { ++executed; };
+  ScriptedServer server(kChannelTypeGpib);
+  RunningChannel channel(kChannelTypeGpib, server);
+  server.Send(StringFrame(encode_M1_msg, "*CLS\n"));
+  EXPECT_EQ(std::vector<PipeMsgKind>{PipeMsgKind::S1}, Kinds(server.UntilDone()));
+  server.Close();  // the channel sees end of file and waits for the server to return
+  ASSERT_TRUE(server.Open());
+  server.Send(StringFrame(encode_M1_msg, "*CLS\n"));
+  EXPECT_EQ(std::vector<PipeMsgKind>{PipeMsgKind::S1}, Kinds(server.UntilDone()));
+  EXPECT_EQ(2, executed);
+  channel.Stop(&server);
+}
+
 TEST_F(CommandChannelTest, ChannelsExecuteOneAfterTheOther) {
   std::atomic<int> active{0};
   std::atomic<int> most{0};

@@ -49,13 +49,6 @@ TEST_F(FifoIoTest, CommandFramesAreCutAtEtxAndKeepTheRestForLater) {
   Next(reader, FrameReadResult::kClosed);
 }
 
-TEST_F(FifoIoTest, EventFramesAreCutAtNul) {
-  FrameReader reader('\0');
-  Put(std::string("\x02" "E1\x03") + '\0' + "\x02" "E4\x01" "5\x03" + '\0');
-  EXPECT_EQ("\x02" "E1\x03", Next(reader));
-  EXPECT_EQ("\x02" "E4\x01" "5\x03", Next(reader));
-}
-
 TEST_F(FifoIoTest, OverlongFrameIsDroppedAndTheNextOneFound) {
   FrameReader reader(PIPE_ETX);
   std::thread writer([this] {
