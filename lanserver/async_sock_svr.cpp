@@ -1,13 +1,13 @@
 // Event socket server: accept, handshake, registry and notices.
 #include "lanserver/async_sock_svr.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "core/diag_print.h"
 #include "core/event_reader.h"
 #include "lanserver/socket_io.h"
 

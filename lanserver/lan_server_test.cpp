@@ -192,6 +192,30 @@ TEST_F(LanServerTest, EventSocketRegistersAndReceivesTheNoticesItsMaskAsksFor) {
   EXPECT_EQ(std::string("\x90\x00\x00\x20\x0A", 5), slots.Read(5));
 }
 
+TEST_F(LanServerTest, StuckEventClientMissesNoticesWithoutHoldingOthers) {
+  TcpClient command(environment_.base());
+  int linked = Connect(command);
+  ASSERT_GE(linked, 0);
+  TcpClient stuck(environment_.base() + 1, 2048);
+  ASSERT_TRUE(Register(stuck, linked, "1"));
+  ASSERT_TRUE(Eventually([&] { return server_.events().Count() == 1; }));
+  int small = 2048;
+  int stuck_socket = server_.events().Registrations().front().socket;
+  ASSERT_EQ(0, setsockopt(stuck_socket, SOL_SOCKET, SO_SNDBUF, &small, sizeof(small)));
+  // Far more notices than the buffers hold; the stuck client reads none of them.
+  for (int i = 0; i < 20000; ++i) server_.events().NotifyEcho_Interface(0, nullptr, 0);
+  TcpClient reading(environment_.base() + 1);
+  ASSERT_TRUE(Register(reading, linked, "1"));
+  ASSERT_TRUE(Eventually([&] { return server_.events().Count() == 2; }));
+  server_.events().NotifyEcho_Interface(1, nullptr, 0);
+  EXPECT_EQ(std::string("\x02\x00\x00\x00\x0A", 5), reading.Read(5));
+  // The stuck client got whole notices only, and stays registered.
+  std::string backlog = stuck.Read(1 << 20, {}, 65536, 200);
+  EXPECT_EQ(0u, backlog.size() % 5);
+  EXPECT_LT(backlog.size(), 20000u * 5);
+  EXPECT_EQ(2, server_.events().Count());
+}
+
 TEST_F(LanServerTest, EventRegistrationsEndWithTheirCommandSocket) {
   TcpClient command(environment_.base());
   int linked = Connect(command);

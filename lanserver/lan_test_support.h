@@ -122,15 +122,15 @@ class TcpClient {
     return true;
   }
 
-  // Up to `count` bytes, each read waiting at most kWaitMs; fewer when the server
+  // Up to `count` bytes, each read waiting at most `quiet_ms`; fewer when the server
   // closes or stays silent. `pause` is slept before each read (a slow reader).
   std::string Read(std::size_t count, std::chrono::milliseconds pause = {},
-                   std::size_t piece = 65536) {
+                   std::size_t piece = 65536, int quiet_ms = kWaitMs) {
     std::string bytes;
     while (bytes.size() < count) {
       if (pause.count() > 0) std::this_thread::sleep_for(pause);
       pollfd wait{fd_, POLLIN, 0};
-      if (poll(&wait, 1, kWaitMs) != 1) break;
+      if (poll(&wait, 1, quiet_ms) != 1) break;
       char buffer[65536];
       std::size_t wanted = std::min({count - bytes.size(), piece, sizeof(buffer)});
       ssize_t result = recv(fd_, buffer, wanted, 0);
