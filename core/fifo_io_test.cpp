@@ -110,6 +110,14 @@ TEST_F(FifoIoTest, RouterSleepEndsOnAStopThatCameFirst) {
   EXPECT_FALSE(wakeup.Wait());
 }
 
+TEST_F(FifoIoTest, StopSignalClearsTheRunningFlag) {
+  ASSERT_TRUE(IsRunning());
+  raise(SIGTERM);
+  EXPECT_FALSE(IsRunning());
+  raise(SIGINT);  // a second stop signal does nothing, and nothing dies of it
+  EXPECT_FALSE(IsRunning());
+}
+
 TEST_F(FifoIoTest, WriteToAGoneReaderFailsWithEpipe) {
   close(fds_[0]);
   fds_[0] = open("/dev/null", O_RDONLY);  // keeps TearDown's close harmless
