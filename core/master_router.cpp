@@ -366,6 +366,7 @@ void poll_msg_queues(StringQueue* const* queues, int count, MasterChannel* chann
   if (count <= 0) return;
   int current = 0;
   int retries = 0;
+  int resume = -1;  // the queue whose client was left in the middle of a line
   while (IsRunning()) {
     // One round: try the queues from `current` on; a queue whose client is in the
     // middle of a line is drained first, up to the retry limit.
@@ -378,6 +379,7 @@ void poll_msg_queues(StringQueue* const* queues, int count, MasterChannel* chann
         channel->current_client = client;
         bool incomplete =
             client != nullptr && process_msg_queue_commands(channel, chunk->text, client) == 1;
+        resume = incomplete ? current : -1;
         if (incomplete && ++retries <= kLineRetryLimit) {
           --visited;  // stay on this queue
           continue;
@@ -386,7 +388,9 @@ void poll_msg_queues(StringQueue* const* queues, int count, MasterChannel* chann
       retries = 0;
       current = (current + 1) % count;
     }
-    if (!served && !wakeup->Wait()) return;
+    if (served) continue;
+    if (!wakeup->Wait()) return;
+    if (resume >= 0) current = resume;  // the rest of that line is likely what woke us
   }
 }
 
