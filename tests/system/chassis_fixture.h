@@ -1,7 +1,6 @@
 // Support for the system tests: a fixture that starts a whole virtual chassis in a
 // temporary root on free ports and always takes it down again (its process group and
-// any process still running under its root are killed, the root removed), and a small
-// TCP client that reads with time limits.
+// any process still running under its root are killed, the root removed).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "sim/line_client.h"
 #include "sim/vchassis_process.h"
 
 namespace systest {
@@ -25,34 +25,7 @@ inline constexpr int kWaitMs = 10000;
 // The identity every interface must report.
 inline constexpr std::string_view kIdentity = "Tellwin Instruments 4410 Switch System, 1.6.8";
 
-class TcpClient {
- public:
-  TcpClient() = default;
-  ~TcpClient();
-  TcpClient(const TcpClient&) = delete;
-  TcpClient& operator=(const TcpClient&) = delete;
-
-  // Connects to 127.0.0.1:`port`. False when the connection failed.
-  bool Connect(uint16_t port);
-  void Close();
-  bool Send(std::string_view bytes);
-  // Reads exactly `count` bytes; false when the peer closed or time ran out first.
-  bool ReadExactly(std::size_t count, std::string* out, int timeout_ms = kWaitMs);
-  // Reads up to and including the next line feed; the line is returned without it.
-  bool ReadLine(std::string* line, int timeout_ms = kWaitMs);
-  // True when nothing arrives within `timeout_ms`.
-  bool Silent(int timeout_ms);
-  // Sends `message` and a line feed and reads the reply line ("" on failure).
-  std::string Query(std::string_view message);
-
-  int fd() const { return fd_; }
-
- private:
-  bool Fill(int timeout_ms);
-
-  int fd_ = -1;
-  std::string pending_;  // read but not yet handed out
-};
+using TcpClient = sim::LineClient;
 
 class ChassisTest : public ::testing::Test {
  protected:

@@ -1,0 +1,386 @@
+// End-to-end benchmark of a whole virtual chassis, run by hand (not by CTest). It
+// starts its own chassis on free ports and measures, each against its goal:
+//   - the round trip of *IDN? on the raw port and on the command port (median and
+//     99th percentile), next to two yardsticks measured in the same run: a minimal
+//     loopback TCP echo, and a minimal chain of the same shape as the chassis (TCP
+//     client -> server process -> FIFO -> worker process -> FIFO -> back);
+//     goal: median *IDN? on the raw port at most twice the minimal chain's;
+//   - pipelined *IDN? queries per second on one connection (goal >= 25,000) and on
+//     16 connections at once;
+//   - idle CPU of all chassis processes over 10 s (goal < 0.5 % of one core);
+//   - resident memory of each firmware process with 16 clients connected (< 6 MB).
+//
+// Run it pinned to one core, from a release build, for figures that compare:
+//   taskset -c 0 build-release/bin/e2e_bench [--rounds N] [--pipelined N] [--idle-seconds S]
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/line_client.h"
+#include "sim/vchassis_process.h"
+#include "sim/vchassis_root.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Settings {
+  int rounds = 2000;       // round trips per latency figure
+  int pipelined = 40000;   // queries of the one-connection throughput run
+  int idle_seconds = 10;
+};
+
+struct Latency {
+  double median_us = 0;
+  double p99_us = 0;
+  bool ok = false;
+};
+
+// Times `rounds` calls of `round_trip` after a short warm-up.
+Latency Measure(int rounds, const std::function<bool()>& round_trip) {
+  Latency result;
+  for (int i = 0; i < rounds / 10 + 1; ++i) {
+    if (!round_trip()) return result;
+  }
+  std::vector<double> samples;
+  samples.reserve(static_cast<std::size_t>(rounds));
+  for (int i = 0; i < rounds; ++i) {
+    auto start = Clock::now();
+    if (!round_trip()) return result;
+    samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+  }
+  std::sort(samples.begin(), samples.end());
+  result.median_us = samples[samples.size() / 2];
+  result.p99_us = samples[std::min(samples.size() - 1, samples.size() * 99 / 100)];
+  result.ok = true;
+  return result;
+}
+
+void PrintLatency(const char* name, const Latency& latency) {
+  if (!latency.ok) {
+    std::printf("%-28s failed\n", name);
+    return;
+  }
+  std::printf("%-28s median %8.1f us   p99 %8.1f us\n", name, latency.median_us, latency.p99_us);
+}
+
+void PrintGoal(const char* what, bool met) {
+  std::printf("  goal: %-58s %s\n", what, met ? "met" : "NOT MET");
+}
+
+// A listening socket on a free loopback port; the port in *port.
+int Listen(uint16_t* port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+      listen(fd, 4) != 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  *port = ntohs(address.sin_port);
+  return fd;
+}
+
+int AcceptOne(int listener) {
+  int fd = accept(listener, nullptr, nullptr);
+  int one = 1;
+  if (fd >= 0) setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  return fd;
+}
+
+// Forks a process that runs `body` and exits.
+pid_t Spawn(const std::function<void()>& body) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    body();
+    _exit(0);
+  }
+  return pid;
+}
+
+void Reap(pid_t pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGTERM);
+  waitpid(pid, nullptr, 0);
+}
+
+// Yardstick 1: an echo server process on loopback TCP.
+Latency MeasureEcho(int rounds) {
+  uint16_t port = 0;
+  int listener = Listen(&port);
+  if (listener < 0) return {};
+  pid_t server = Spawn([listener] {
+    int fd = AcceptOne(listener);
+    char buffer[512];
+    ssize_t got;
+    while ((got = read(fd, buffer, sizeof buffer)) > 0) {
+      if (write(fd, buffer, static_cast<size_t>(got)) != got) break;
+    }
+  });
+  close(listener);
+  sim::LineClient client;
+  Latency latency;
+  if (client.Connect(port)) {
+    latency = Measure(rounds, [&client] { return !client.Query("*IDN?").empty(); });
+  }
+  client.Close();
+  Reap(server);
+  return latency;
+}
+
+// Yardstick 2: the chassis' shape without its work. A server process reads a line
+// from TCP, passes it through one FIFO to a worker process, which answers through a
+// second FIFO with a reply as long as the identity; the server sends it back.
+Latency MeasureChain(int rounds, const std::string& folder) {
+  std::string to_worker = folder + "/to_worker";
+  std::string to_server = folder + "/to_server";
+  if (mkfifo(to_worker.c_str(), 0600) != 0 || mkfifo(to_server.c_str(), 0600) != 0) return {};
+  uint16_t port = 0;
+  int listener = Listen(&port);
+  if (listener < 0) return {};
+  pid_t worker = Spawn([&] {
+    int in = open(to_worker.c_str(), O_RDONLY);
+    int out = open(to_server.c_str(), O_WRONLY);
+    const std::string reply = "Tellwin Instruments 4410 Switch System, 1.6.8\n";
+    char buffer[512];
+    while (read(in, buffer, sizeof buffer) > 0) {
+      if (write(out, reply.data(), reply.size()) < 0) break;
+    }
+  });
+  pid_t server = Spawn([&] {
+    int out = open(to_worker.c_str(), O_WRONLY);
+    int in = open(to_server.c_str(), O_RDONLY);
+    int fd = AcceptOne(listener);
+    char buffer[512];
+    ssize_t got;
+    while ((got = read(fd, buffer, sizeof buffer)) > 0) {
+      if (write(out, buffer, static_cast<size_t>(got)) != got) break;
+      got = read(in, buffer, sizeof buffer);
+      if (got <= 0 || write(fd, buffer, static_cast<size_t>(got)) != got) break;
+    }
+  });
+  close(listener);
+  sim::LineClient client;
+  Latency latency;
+  if (client.Connect(port)) {
+    latency = Measure(rounds, [&client] { return !client.Query("*IDN?").empty(); });
+  }
+  client.Close();
+  Reap(server);
+  Reap(worker);
+  return latency;
+}
+
+// Sends `count` *IDN? queries on `client` without waiting and reads every reply.
+// False when a reply is missing.
+bool Pipeline(sim::LineClient* client, int count) {
+  std::atomic<bool> sent_ok{true};
+  std::thread writer([&] {
+    std::string batch;
+    for (int i = 0; i < 100; ++i) batch += "*IDN?\n";
+    for (int left = count; left > 0; left -= 100) {
+      std::string_view part(batch.data(), static_cast<std::size_t>(std::min(left, 100)) * 6);
+      if (!client->Send(part)) {
+        sent_ok = false;
+        return;
+      }
+    }
+  });
+  bool ok = true;
+  std::string line;
+  for (int i = 0; i < count && ok; ++i) ok = client->ReadLine(&line);
+  writer.join();
+  return ok && sent_ok;
+}
+
+// Queries per second over `connections` connections to `port`, `total` queries.
+double Throughput(uint16_t port, bool greeting, int connections, int total) {
+  std::vector<std::unique_ptr<sim::LineClient>> clients;
+  for (int i = 0; i < connections; ++i) {
+    clients.push_back(std::make_unique<sim::LineClient>());
+    std::string skip;
+    if (!clients.back()->Connect(port)) return 0;
+    if (greeting && (!clients.back()->ReadExactly(2, &skip) || !clients.back()->ReadLine(&skip))) {
+      return 0;
+    }
+  }
+  std::atomic<bool> ok{true};
+  int each = total / connections;
+  auto start = Clock::now();
+  std::vector<std::thread> threads;
+  for (auto& client : clients) {
+    threads.emplace_back([&ok, each, raw = client.get()] {
+      if (!Pipeline(raw, each)) ok = false;
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  return ok ? each * connections / seconds : 0;
+}
+
+// utime + stime of a process, in clock ticks (all its threads).
+long long CpuTicks(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::size_t close_paren = text.rfind(')');
+  if (close_paren == std::string::npos) return 0;
+  std::istringstream fields(text.substr(close_paren + 2));
+  std::string field;
+  long long utime = 0, stime = 0;
+  for (int index = 3; fields >> field; ++index) {
+    if (index == 14) utime = std::atoll(field.c_str());
+    if (index == 15) {
+      stime = std::atoll(field.c_str());
+      break;
+    }
+  }
+  return utime + stime;
+}
+
+// VmRSS in kB, and the program's name.
+long ResidentKb(pid_t pid, std::string* name) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  long kb = 0;
+  while (std::getline(in, line)) {
+    if (line.rfind("Name:", 0) == 0) *name = line.substr(line.find_first_not_of(" \t", 5));
+    if (line.rfind("VmRSS:", 0) == 0) kb = std::atol(line.c_str() + 6);
+  }
+  return kb;
+}
+
+bool ParseArguments(int argc, char** argv, Settings* settings) {
+  for (int i = 1; i + 1 < argc; i += 2) {
+    std::string option = argv[i];
+    int value = std::atoi(argv[i + 1]);
+    if (value <= 0) return false;
+    if (option == "--rounds") {
+      settings->rounds = value;
+    } else if (option == "--pipelined") {
+      settings->pipelined = value;
+    } else if (option == "--idle-seconds") {
+      settings->idle_seconds = value;
+    } else {
+      return false;
+    }
+  }
+  return argc % 2 == 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Settings settings;
+  if (!ParseArguments(argc, argv, &settings)) {
+    std::fprintf(stderr, "usage: e2e_bench [--rounds N] [--pipelined N] [--idle-seconds S]\n");
+    return 2;
+  }
+  signal(SIGPIPE, SIG_IGN);
+  std::string folder = sim::ProgramFolder();
+  std::string root;
+  if (sim::MakeFreshRoot(&root) != 0) return 1;
+  uint16_t base = sim::FindFreePortBase();
+  sim::ChassisLauncher chassis;
+  std::string ready;
+  if (base == 0 ||
+      chassis.Start(folder + "/vchassis", {"--root", root, "--port-base", std::to_string(base)},
+                    root) != 0 ||
+      !chassis.WaitReady(30000, &ready)) {
+    std::fprintf(stderr, "e2e_bench: the virtual chassis did not start\n%s",
+                 chassis.Output().c_str());
+    sim::RemoveTree(root);
+    return 1;
+  }
+  std::printf("%s\n\n", ready.c_str());
+  const uint16_t command_port = base;
+  const uint16_t raw_port = static_cast<uint16_t>(base + 2);
+
+  // Round trips.
+  Latency echo = MeasureEcho(settings.rounds);
+  Latency chain = MeasureChain(settings.rounds, root);
+  sim::LineClient raw, command;
+  std::string skip;
+  Latency idn_raw, idn_command;
+  if (raw.Connect(raw_port)) {
+    idn_raw = Measure(settings.rounds, [&raw] { return !raw.Query("*IDN?").empty(); });
+  }
+  if (command.Connect(command_port) && command.ReadExactly(2, &skip) && command.ReadLine(&skip)) {
+    idn_command = Measure(settings.rounds, [&command] { return !command.Query("*IDN?").empty(); });
+  }
+  raw.Close();
+  command.Close();
+  std::printf("Round trips (%d each)\n", settings.rounds);
+  PrintLatency("loopback TCP echo", echo);
+  PrintLatency("minimal chain", chain);
+  PrintLatency("*IDN? raw port", idn_raw);
+  PrintLatency("*IDN? command port", idn_command);
+  char goal[128];
+  std::snprintf(goal, sizeof goal, "*IDN? raw median <= 2 x chain median (%.1f us)",
+                2 * chain.median_us);
+  PrintGoal(goal, idn_raw.ok && chain.ok && idn_raw.median_us <= 2 * chain.median_us);
+
+  // Throughput.
+  double one = Throughput(command_port, true, 1, settings.pipelined);
+  double sixteen = Throughput(command_port, true, 16, settings.pipelined);
+  std::printf("\nPipelined *IDN? (%d queries)\n", settings.pipelined);
+  std::printf("%-28s %10.0f queries/s\n", "one connection", one);
+  std::printf("%-28s %10.0f queries/s\n", "16 connections at once", sixteen);
+  PrintGoal(">= 25,000 queries/s on one connection", one >= 25000);
+
+  // Memory with 16 clients connected.
+  std::vector<std::unique_ptr<sim::LineClient>> clients;
+  for (int i = 0; i < 16; ++i) {
+    clients.push_back(std::make_unique<sim::LineClient>());
+    if (!clients.back()->Connect(command_port) || clients.back()->Query("*IDN?").empty()) break;
+  }
+  std::printf("\nResident memory with %zu clients connected\n", clients.size());
+  std::vector<pid_t> firmware = sim::ChassisProcesses(root);
+  bool small = !firmware.empty();
+  for (pid_t pid : firmware) {
+    std::string name;
+    long kb = ResidentKb(pid, &name);
+    std::printf("%-28s %8ld kB\n", name.c_str(), kb);
+    small = small && kb < 6 * 1024;
+  }
+  PrintGoal("each firmware process < 6 MB resident", small);
+  clients.clear();
+
+  // Idle CPU of the whole chassis, vchassis included.
+  std::vector<pid_t> all = firmware;
+  all.push_back(chassis.pid());
+  long long before = 0, after = 0;
+  for (pid_t pid : all) before += CpuTicks(pid);
+  std::this_thread::sleep_for(std::chrono::seconds(settings.idle_seconds));
+  for (pid_t pid : all) after += CpuTicks(pid);
+  double percent = 100.0 * static_cast<double>(after - before) /
+                   static_cast<double>(sysconf(_SC_CLK_TCK) * settings.idle_seconds);
+  std::printf("\nIdle CPU over %d s\n%-28s %8.2f %% of one core\n", settings.idle_seconds,
+              "whole chassis", percent);
+  PrintGoal("idle CPU < 0.5 % of one core", percent < 0.5);
+
+  int status = chassis.Stop(10000);
+  sim::RemoveTree(root);
+  return status == 0 ? 0 : 1;
+}
