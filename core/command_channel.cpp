@@ -220,10 +220,8 @@ int CommandChannelSetup(CommandChannel* channel, ChannelHandle* handle, int type
 }
 
 void CommandChannelTeardown(CommandChannel* channel) {
-  if (channel->read_fd >= 0) close(channel->read_fd);
-  if (channel->write_fd >= 0) close(channel->write_fd);
-  channel->read_fd = -1;
-  channel->write_fd = -1;
+  CloseFifo(&channel->read_fd);
+  CloseFifo(&channel->write_fd);
 }
 
 void slave_msgrout_do_IDLE_task(CommandChannel* channel, ChannelHandle* handle) {
@@ -238,8 +236,7 @@ void slave_msgrout_do_IDLE_task(CommandChannel* channel, ChannelHandle* handle) 
     }
     if (got == FrameReadResult::kError) {
       std::perror("slave_msgrout_do_IDLE_task: read");
-      close(channel->read_fd);  // a failing descriptor would fail again at once
-      channel->read_fd = -1;
+      CloseFifo(&channel->read_fd);  // a failing descriptor would fail again at once
       return;
     }
     if (got != FrameReadResult::kFrame) continue;

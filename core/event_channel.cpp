@@ -85,10 +85,7 @@ int EventChannelSetup(EventChannel* channel) {
 
 void EventChannelClose(EventChannel* channel) {
   std::lock_guard<std::mutex> hold(channel->lock);
-  for (int* fd : {&channel->eth_fd, &channel->gpib_fd, &channel->usb_fd}) {
-    if (*fd >= 0) close(*fd);
-    *fd = -1;
-  }
+  for (int* fd : {&channel->eth_fd, &channel->gpib_fd, &channel->usb_fd}) CloseFifo(fd);
 }
 
 int EventChannelBroadcast(EventChannel* channel, const char* frame) {

@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <fcntl.h>
-#include <unistd.h>
 
 #include "core/diag_print.h"
 #include "core/run_state.h"
@@ -113,8 +112,7 @@ int EventReaderSetup(EventReader* reader, const char* fixed_path, EventNotifyHoo
 }
 
 void EventReaderClose(EventReader* reader) {
-  if (reader->fd >= 0) close(reader->fd);
-  reader->fd = -1;
+  CloseFifo(&reader->fd);
 }
 
 int event_slavemsgrout_do_IDLE_task(EventReader* reader) {

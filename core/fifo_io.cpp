@@ -34,6 +34,11 @@ int OpenFifoEnd(const std::string& path, int flags) {
   return fd;
 }
 
+void CloseFifo(int* fd) {
+  if (*fd >= 0) close(*fd);
+  *fd = -1;
+}
+
 ssize_t WriteFrame(int fd, const char* data, std::size_t length) {
   std::size_t done = 0;
   while (done < length) {

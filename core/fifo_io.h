@@ -25,6 +25,9 @@ int OpenFifo(const std::string& path, int flags);
 // with perror ("mkfifo" or "open"). Returns the descriptor, or -1.
 int OpenFifoEnd(const std::string& path, int flags);
 
+// Closes *fd when it is open and marks it closed (-1).
+void CloseFifo(int* fd);
+
 // Writes all `length` bytes, continuing after a partial write or an interruption while
 // the running flag is set. Returns `length`, or what was written before an error (-1
 // when nothing was), errno telling why (EPIPE when the reader is gone).

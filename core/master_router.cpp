@@ -355,10 +355,8 @@ int MasterSetup(MasterChannel* channel, int type, const MasterHooks& hooks) {
 }
 
 void MasterTeardown(MasterChannel* channel) {
-  if (channel->read_fd >= 0) close(channel->read_fd);
-  if (channel->write_fd >= 0) close(channel->write_fd);
-  channel->read_fd = -1;
-  channel->write_fd = -1;
+  CloseFifo(&channel->read_fd);
+  CloseFifo(&channel->write_fd);
 }
 
 void poll_msg_queues(StringQueue* const* queues, int count, MasterChannel* channel,
