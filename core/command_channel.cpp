@@ -6,7 +6,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
-#include <unistd.h>
 
 #include "core/diag_print.h"
 #include "core/master_router.h"
@@ -180,7 +179,7 @@ void Execute(CommandChannel* channel, ChannelHandle* handle) {
 
 // The server closed its end: wait, blocked in open, until it opens it again.
 bool ReopenRead(CommandChannel* channel) {
-  close(channel->read_fd);
+  CloseFifo(&channel->read_fd);
   channel->reader.Reset();
   channel->read_fd = OpenFifo(channel->read_path, O_RDONLY);
   if (channel->read_fd < 0 && IsRunning()) std::perror("slave_msgrout_do_IDLE_task: open");
