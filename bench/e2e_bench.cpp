@@ -126,6 +126,21 @@ void Reap(pid_t pid) {
   waitpid(pid, nullptr, 0);
 }
 
+// Connects to `port` and, when the port sends one (the command port), reads the
+// greeting: the acknowledge bytes and the descriptor number.
+bool ConnectTo(sim::LineClient* client, uint16_t port, bool greeting) {
+  std::string skip;
+  return client->Connect(port) &&
+         (!greeting || (client->ReadExactly(2, &skip) && client->ReadLine(&skip)));
+}
+
+// Round trips of *IDN? on a new connection to `port`.
+Latency MeasureIdn(uint16_t port, bool greeting, int rounds) {
+  sim::LineClient client;
+  if (!ConnectTo(&client, port, greeting)) return {};
+  return Measure(rounds, [&client] { return !client.Query("*IDN?").empty(); });
+}
+
 // Yardstick 1: an echo server process on loopback TCP.
 Latency MeasureEcho(int rounds) {
   uint16_t port = 0;
@@ -140,12 +155,7 @@ Latency MeasureEcho(int rounds) {
     }
   });
   close(listener);
-  sim::LineClient client;
-  Latency latency;
-  if (client.Connect(port)) {
-    latency = Measure(rounds, [&client] { return !client.Query("*IDN?").empty(); });
-  }
-  client.Close();
+  Latency latency = MeasureIdn(port, false, rounds);
   Reap(server);
   return latency;
 }
@@ -182,12 +192,7 @@ Latency MeasureChain(int rounds, const std::string& folder) {
     }
   });
   close(listener);
-  sim::LineClient client;
-  Latency latency;
-  if (client.Connect(port)) {
-    latency = Measure(rounds, [&client] { return !client.Query("*IDN?").empty(); });
-  }
-  client.Close();
+  Latency latency = MeasureIdn(port, false, rounds);
   Reap(server);
   Reap(worker);
   return latency;
@@ -220,11 +225,7 @@ double Throughput(uint16_t port, bool greeting, int connections, int total) {
   std::vector<std::unique_ptr<sim::LineClient>> clients;
   for (int i = 0; i < connections; ++i) {
     clients.push_back(std::make_unique<sim::LineClient>());
-    std::string skip;
-    if (!clients.back()->Connect(port)) return 0;
-    if (greeting && (!clients.back()->ReadExactly(2, &skip) || !clients.back()->ReadLine(&skip))) {
-      return 0;
-    }
+    if (!ConnectTo(clients.back().get(), port, greeting)) return 0;
   }
   std::atomic<bool> ok{true};
   int each = total / connections;
@@ -320,17 +321,8 @@ int main(int argc, char** argv) {
   // Round trips.
   Latency echo = MeasureEcho(settings.rounds);
   Latency chain = MeasureChain(settings.rounds, root);
-  sim::LineClient raw, command;
-  std::string skip;
-  Latency idn_raw, idn_command;
-  if (raw.Connect(raw_port)) {
-    idn_raw = Measure(settings.rounds, [&raw] { return !raw.Query("*IDN?").empty(); });
-  }
-  if (command.Connect(command_port) && command.ReadExactly(2, &skip) && command.ReadLine(&skip)) {
-    idn_command = Measure(settings.rounds, [&command] { return !command.Query("*IDN?").empty(); });
-  }
-  raw.Close();
-  command.Close();
+  Latency idn_raw = MeasureIdn(raw_port, false, settings.rounds);
+  Latency idn_command = MeasureIdn(command_port, true, settings.rounds);
   std::printf("Round trips (%d each)\n", settings.rounds);
   PrintLatency("loopback TCP echo", echo);
   PrintLatency("minimal chain", chain);
