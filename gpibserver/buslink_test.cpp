@@ -45,14 +45,17 @@ TEST(BuslinkTest, ServesTheBusFromStartToStop) {
   ASSERT_TRUE(controller.Send(BinaryFrame(encode_S3_msg, {0x50})));
   ASSERT_TRUE(controller.Send(BareFrame(encode_S1_msg)));
 
+  // The request for service comes with the response waiting on the bus.
+  ASSERT_EQ(0, sim::GpibWaitSrq(bus, 5000));
   std::string response;
   ASSERT_EQ(0, sim::ReadMessage(bus, &response, 5000));
   EXPECT_EQ("ACME,SW12\n", response);
-  ASSERT_EQ(0, sim::GpibWaitSrq(bus, 5000));
+  EXPECT_EQ(1, model->State().srq_count);
   uint8_t status = 0;
   ASSERT_EQ(0, sim::GpibSerialPoll(bus, &status));
-  EXPECT_EQ(0x50, status);
-  EXPECT_EQ(1, model->State().srq_count);
+  EXPECT_EQ(0x40, status) << "RQS until polled; MAV gone with the response";
+  ASSERT_EQ(0, sim::GpibSerialPoll(bus, &status));
+  EXPECT_EQ(0x00, status);
 
   platform::DeviceClose(bus);
   EXPECT_EQ(0, controller.Stop());

@@ -27,10 +27,13 @@ constexpr std::chrono::seconds kWriterWait{1};
 
 GPIBSvr* ServerOf(IEEE_Client* client) { return static_cast<GPIBSvr*>(client->owner); }
 
-// The device's status byte: the controller's STB with MAV while a response is written.
+// The device's status byte: the controller's STB, whose MAV bit is the writer's: set
+// while a response is written, clear once the output queue has drained. The
+// controller's own MAV bit may be stale by then (it was computed before the response
+// went out), and the driver reports output still unread by the bus itself.
 // Caller holds status_mutex.
 void PublishStatusByte(GPIBSvr* server) {
-  uint8_t value = server->bus_client.stb;
+  uint8_t value = server->bus_client.stb & static_cast<uint8_t>(~kStbMessageAvailable);
   if (server->response_in_progress) value |= kStbMessageAvailable;
   SetGPIBStatusByte(value);
 }

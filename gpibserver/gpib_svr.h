@@ -8,7 +8,7 @@
 // The status byte is written from two threads: the router stores the controller's
 // STB, the writer marks a response in progress (MAV). Both go through one lock, which
 // is also held while the device's status byte is written, so neither change is lost
-// and the device never keeps a stale byte.
+// and the device never keeps a stale byte. The device's MAV bit is the writer's alone.
 #pragma once
 
 #include <cstdint>

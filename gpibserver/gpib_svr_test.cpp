@@ -124,11 +124,10 @@ TEST_F(GpibSvrTest, ServiceRequestOnlyWhenBitSixRisesWithAnEnabledCause) {
   EXPECT_EQ(0x60, model_->State().status_byte);
   StoreStatusByte(client_, 0x70);
   EXPECT_EQ(1, model_->State().srq_count) << "bit 6 was already set";
-  EXPECT_EQ(0x70, model_->State().status_byte);
   EXPECT_EQ(0x70, client_->stb);
   uint8_t polled = 0;
   ASSERT_EQ(0, sim::GpibSerialPoll(bus_, &polled));  // releases the request
-  EXPECT_EQ(0x70, polled);
+  EXPECT_EQ(0x60, polled);
 
   StoreStatusByte(client_, 0x00);
   StoreStatusByte(client_, 0x40);  // bit 6 alone shares nothing else with SRE
@@ -144,11 +143,15 @@ TEST_F(GpibSvrTest, ServiceRequestOnlyWhenBitSixRisesWithAnEnabledCause) {
   EXPECT_EQ(0x44, polled) << "the poll that the request prompts sees the new byte";
 }
 
-TEST_F(GpibSvrTest, StoredStatusByteKeepsTheWritersMav) {
+TEST_F(GpibSvrTest, DevicesMavBitIsTheWriters) {
   server_.response_in_progress = true;  // as while the writer hands over a response
   StoreStatusByte(client_, 0x04);
-  EXPECT_EQ(0x14, model_->State().status_byte);
+  EXPECT_EQ(0x14, model_->State().status_byte) << "a stored STB must not lose MAV";
   EXPECT_EQ(0x04, client_->stb);
+  server_.response_in_progress = false;
+  StoreStatusByte(client_, 0x14);  // the controller's MAV, computed before the write
+  EXPECT_EQ(0x04, model_->State().status_byte) << "a stale MAV must not stay on the bus";
+  EXPECT_EQ(0x14, client_->stb);
 }
 
 TEST_F(GpibSvrTest, ReaderQueuesChunksForTheRouterAndSkipsHashChunks) {
