@@ -10,9 +10,51 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <thread>
 
 #include "core/diag_print.h"
 #include "core/run_state.h"
+
+namespace {
+
+constexpr timespec kWakeInterval{0, 20 * 1000 * 1000};
+
+// After a stop, wakes the main thread with SIGALRM again and again, so that whatever
+// blocking call it is in or about to enter returns EINTR and it sees the cleared flag.
+void WakeMainAfterStop(int stop_fd, pthread_t main_thread) {
+  uint64_t count = 0;
+  while (read(stop_fd, &count, sizeof(count)) < 0 && errno == EINTR) {
+  }
+  for (;;) {
+    pthread_kill(main_thread, SIGALRM);
+    nanosleep(&kWakeInterval, nullptr);
+  }
+}
+
+}  // namespace
+
+int InstallServerStop() {
+  if (InstallStopHandlers() != 0) {
+    std::perror("sigaction");
+    return -1;
+  }
+  const pthread_t main_thread = pthread_self();
+  RegisterWakeThread(main_thread);
+  const int stop_fd = eventfd(0, EFD_CLOEXEC);
+  if (stop_fd < 0) {
+    std::perror("eventfd");
+    return 0;  // the stop's single wake-up still reaches the main thread
+  }
+  RegisterWakeFd(stop_fd);
+  // The watcher takes no signals: they are for the threads that do the work.
+  sigset_t all;
+  sigset_t previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &previous);
+  std::thread(WakeMainAfterStop, stop_fd, main_thread).detach();
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  return 0;
+}
 
 ServerThreads::ServerThreads() : stop_fd_(eventfd(0, EFD_CLOEXEC)) {
   if (stop_fd_ < 0) {
@@ -54,8 +96,7 @@ void ServerThreads::JoinAll() {
     // then tests the running flag on its own. Ask again now and then until it ends.
     while (pthread_tryjoin_np(entry->thread, nullptr) == EBUSY) {
       if (!IsRunning()) pthread_kill(entry->thread, SIGALRM);
-      const timespec pause{0, 20 * 1000 * 1000};
-      nanosleep(&pause, nullptr);
+      nanosleep(&kWakeInterval, nullptr);
     }
   }
   threads_.clear();

@@ -13,6 +13,14 @@
 #include <memory>
 #include <vector>
 
+// A server program's first step: installs the stop handlers and sets the running
+// flag. A stop then also wakes the calling (main) thread, again and again until the
+// program ends, so that a stop that comes while it is blocked in a FIFO open at
+// start-up (the controller never opened the other end), or just before it blocks
+// there, ends the program too. 0, or -1 when the handlers could not be installed
+// (reported).
+int InstallServerStop();
+
 class ServerThreads {
  public:
   ServerThreads();

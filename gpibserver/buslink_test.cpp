@@ -63,3 +63,19 @@ TEST(BuslinkTest, ServesTheBusFromStartToStop) {
 
 }  // namespace
 }  // namespace gpib
+
+namespace gpib {
+namespace {
+
+TEST(BuslinkStopTest, StopEndsItWhileItWaitsForTheController) {
+  TempRoot root;  // no GPIB device: the start goes on to the command channel anyway
+  sim::ServerProgramPeer controller;
+  ASSERT_TRUE(controller.Spawn("buslink", kChannelTypeGpib, "/tmp/event_gpib"));
+  const int first = sim::ServerProgramPeer::OpenWriter("/tmp/scpi_write_2_gpib");
+  ASSERT_GE(first, 0);
+  EXPECT_EQ(255, controller.Stop()) << "buslink did not give up its start on SIGTERM";
+  close(first);
+}
+
+}  // namespace
+}  // namespace gpib

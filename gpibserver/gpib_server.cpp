@@ -17,10 +17,7 @@ int GPIBSvrMain() {
   if (GPIBDevInit() != 0) {
     diag_error_line("_gpib/GPIBSvrMain", "main", __LINE__, "GPIBDevInit failed\n");
   }
-  if (InstallStopHandlers() != 0) {
-    std::perror("sigaction");
-    return -1;
-  }
+  if (InstallServerStop() != 0) return -1;
   auto channel = std::make_unique<MasterChannel>();
   if (MasterSetup(channel.get(), kChannelTypeGpib, GPIBSvrHooks()) != 0) return -1;
   // Events are read so that the controller's writes never block, and dropped.

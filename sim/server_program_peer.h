@@ -37,22 +37,31 @@ class ServerProgramPeer {
   ServerProgramPeer(const ServerProgramPeer&) = delete;
   ServerProgramPeer& operator=(const ServerProgramPeer&) = delete;
 
-  // Starts bin/`name` without arguments and opens the controller's ends of the
-  // command FIFOs of channel `type` and of the event FIFO. False when the program
-  // did not open them within five seconds.
+  // Starts bin/`name` without arguments, then connects (below). False when the
+  // program could not be started or did not open its FIFOs within five seconds.
   bool Start(const char* name, int type, const char* event_fifo) {
-    const char* to_controller = nullptr;
-    const char* to_server = nullptr;
-    if (!CommandFifoPaths(type, &to_controller, &to_server)) return false;
-    for (const char* fifo : {to_controller, to_server, event_fifo}) {
+    return Spawn(name, type, event_fifo) && Connect(type, event_fifo);
+  }
+
+  // Creates the FIFOs of channel `type` and the event FIFO, and starts bin/`name`
+  // without arguments, as the controller does.
+  bool Spawn(const char* name, int type, const char* event_fifo) {
+    if (!CommandFifoPaths(type, &to_controller_, &to_server_path_)) return false;
+    for (const char* fifo : {to_controller_, to_server_path_, event_fifo}) {
       if (EnsureFifo(platform::ResolvePath(fifo)) != 0) return false;
     }
     const std::string program = ProgramFolder() + "/" + name;
-    char* argv[] = {nullptr};  // no arguments at all, as the controller starts them
-    if (posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, environ) != 0) return false;
-    to_server_ = OpenWriter(to_server);
+    char* argv[] = {nullptr};  // no arguments at all
+    return posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, environ) == 0;
+  }
+
+  // Opens the controller's ends in the controller's order: the command FIFO it
+  // writes, the one it reads, then the event FIFO.
+  bool Connect(int type, const char* event_fifo) {
+    if (!CommandFifoPaths(type, &to_controller_, &to_server_path_)) return false;
+    to_server_ = OpenWriter(to_server_path_);
     if (to_server_ < 0) return false;
-    from_server_ = open(platform::ResolvePath(to_controller).c_str(), O_RDONLY);
+    from_server_ = open(platform::ResolvePath(to_controller_).c_str(), O_RDONLY);
     events_ = OpenWriter(event_fifo);
     return from_server_ >= 0 && events_ >= 0;
   }
@@ -88,15 +97,6 @@ class ServerProgramPeer {
     return -1;
   }
 
- private:
-  // The programs are built into bin/, beside the test programs' tests/ folder.
-  static std::string ProgramFolder() {
-    char self[PATH_MAX] = {};
-    const ssize_t length = readlink("/proc/self/exe", self, sizeof(self) - 1);
-    const std::string path(self, length > 0 ? static_cast<size_t>(length) : 0);
-    return path.substr(0, path.rfind('/')) + "/../bin";
-  }
-
   // Opens a FIFO for writing once its reader is there; -1 after five seconds.
   static int OpenWriter(const char* fixed_path) {
     const std::string path = platform::ResolvePath(fixed_path);
@@ -111,7 +111,18 @@ class ServerProgramPeer {
     return -1;
   }
 
+ private:
+  // The programs are built into bin/, beside the test programs' tests/ folder.
+  static std::string ProgramFolder() {
+    char self[PATH_MAX] = {};
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof(self) - 1);
+    const std::string path(self, length > 0 ? static_cast<size_t>(length) : 0);
+    return path.substr(0, path.rfind('/')) + "/../bin";
+  }
+
   pid_t pid_ = -1;
+  const char* to_controller_ = nullptr;
+  const char* to_server_path_ = nullptr;
   int to_server_ = -1;
   int from_server_ = -1;
   int events_ = -1;

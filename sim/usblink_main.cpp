@@ -69,10 +69,7 @@ void ReadHost(UsbServer* server) {
 }  // namespace
 
 int main() {
-  if (InstallStopHandlers() != 0) {
-    std::perror("sigaction");
-    return -1;
-  }
+  if (InstallServerStop() != 0) return -1;
   MasterHooks hooks;
   hooks.deliver_response = &DeliverResponse;
   auto channel = std::make_unique<MasterChannel>();

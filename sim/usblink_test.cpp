@@ -81,3 +81,20 @@ TEST_F(UsblinkTest, EventsAreDroppedAndServingGoesOn) {
 
 }  // namespace
 }  // namespace sim
+
+namespace sim {
+namespace {
+
+TEST(UsblinkStopTest, StopEndsItWhileItWaitsForTheController) {
+  TempRoot root;
+  ServerProgramPeer controller;
+  ASSERT_TRUE(controller.Spawn("usblink", kChannelTypeUsb, "/tmp/event_usb"));
+  // Meeting its first open lets it on to the second, where it waits for a reader.
+  const int first = ServerProgramPeer::OpenWriter("/tmp/scpi_write_2_usb");
+  ASSERT_GE(first, 0);
+  EXPECT_EQ(255, controller.Stop()) << "usblink did not give up its start on SIGTERM";
+  close(first);
+}
+
+}  // namespace
+}  // namespace sim
