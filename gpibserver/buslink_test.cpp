@@ -68,6 +68,9 @@ namespace gpib {
 namespace {
 
 TEST(BuslinkStopTest, StopEndsItWhileItWaitsForTheController) {
+#if defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the thread sanitizer runs a signal's handler only once a blocked open returns";
+#endif
   TempRoot root;  // no GPIB device: the start goes on to the command channel anyway
   sim::ServerProgramPeer controller;
   ASSERT_TRUE(controller.Spawn("buslink", kChannelTypeGpib, "/tmp/event_gpib"));

@@ -86,6 +86,9 @@ namespace sim {
 namespace {
 
 TEST(UsblinkStopTest, StopEndsItWhileItWaitsForTheController) {
+#if defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the thread sanitizer runs a signal's handler only once a blocked open returns";
+#endif
   TempRoot root;
   ServerProgramPeer controller;
   ASSERT_TRUE(controller.Spawn("usblink", kChannelTypeUsb, "/tmp/event_usb"));
