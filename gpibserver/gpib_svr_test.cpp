@@ -73,12 +73,6 @@ class GpibSvrTest : public ::testing::Test {
   std::thread writer_;
 };
 
-TEST_F(GpibSvrTest, InitiateMakesTheBusTheRoutersClient) {
-  EXPECT_EQ(client_, channel_.current_client);
-  EXPECT_EQ(&server_, client_->owner);
-  EXPECT_EQ(kClientTypeGpib, client_->type);
-}
-
 TEST_F(GpibSvrTest, LongResponseIsQueuedInPiecesAndWrittenOnceWithMav) {
   const std::string text = std::string(599, 'r') + "\n";
   ASSERT_EQ(0, UpdateResponseMsg_Interface(client_, text.c_str()));
