@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,6 +25,7 @@ namespace {
 
 constexpr std::size_t kOutputKept = 1 << 20;  // the launcher keeps the last MiB printed
 constexpr const char* kReadyPrefix = "vchassis: ready";
+constexpr const char* kRootField = ", root ";  // the ready line's last field
 
 // Adds the ports of `table` ("/proc/net/tcp" or "tcp6") that are in the LISTEN state.
 void ListeningPorts(const char* table, std::vector<uint16_t>* ports) {
@@ -121,7 +123,10 @@ ChassisLauncher::~ChassisLauncher() {
 int ChassisLauncher::Start(const std::string& program, const std::vector<std::string>& arguments,
                            const std::string& root) {
   if (pid_ > 0) return -EBUSY;
-  root_ = root;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    root_ = root;
+  }
   int output[2];
   if (pipe2(output, O_CLOEXEC) != 0) return -errno;
   std::vector<std::string> words{program, "run"};
@@ -139,6 +144,8 @@ int ChassisLauncher::Start(const std::string& program, const std::vector<std::st
   }
   if (pid == 0) {
     setpgid(0, 0);
+    // A test or benchmark that dies without its clean-up still stops its chassis.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
     dup2(output[1], STDOUT_FILENO);
     dup2(output[1], STDERR_FILENO);
     execv(program.c_str(), argv.data());
@@ -168,7 +175,13 @@ void ChassisLauncher::Collect(int fd) {
         line.push_back(buffer[i]);
         continue;
       }
-      if (ready_line_.empty() && line.rfind(kReadyPrefix, 0) == 0) ready_line_ = line;
+      if (ready_line_.empty() && line.rfind(kReadyPrefix, 0) == 0) {
+        ready_line_ = line;
+        std::size_t named = line.rfind(kRootField);
+        if (root_.empty() && named != std::string::npos) {
+          root_ = line.substr(named + std::strlen(kRootField));
+        }
+      }
       line.clear();
     }
     changed_.notify_all();
@@ -222,8 +235,14 @@ int ChassisLauncher::Stop(int timeout_ms) {
 }
 
 void ChassisLauncher::KillStrays() {
-  if (root_.empty()) return;
-  for (pid_t stray : ChassisProcesses(root_)) kill(stray, SIGKILL);
+  std::string chassis_root = root();
+  if (chassis_root.empty()) return;
+  for (pid_t stray : ChassisProcesses(chassis_root)) kill(stray, SIGKILL);
+}
+
+std::string ChassisLauncher::root() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return root_;
 }
 
 std::string ChassisLauncher::Output() {

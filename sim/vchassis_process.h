@@ -37,7 +37,8 @@ class ChassisLauncher {
   ~ChassisLauncher();  // Stop(), then kill whatever is left of `root`
 
   // Starts `program` ("run" and `arguments` follow). `root` is the chassis root the
-  // arguments name, used to find stray processes. 0, or a negated errno.
+  // arguments name, used to find stray processes; empty when vchassis makes a fresh
+  // one, which the ready line then names. 0, or a negated errno.
   int Start(const std::string& program, const std::vector<std::string>& arguments,
             const std::string& root);
   // Waits for the ready line (copied to *line). False on timeout or when vchassis
@@ -53,6 +54,8 @@ class ChassisLauncher {
   int WaitExit(int timeout_ms);
 
   pid_t pid() const { return pid_; }
+  // The chassis root: the one given to Start, else the one the ready line named.
+  std::string root();
   // Everything printed so far (the most recent part when it is long).
   std::string Output();
 

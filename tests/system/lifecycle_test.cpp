@@ -33,12 +33,6 @@ std::string SharedMemoryFile(const std::string& root) {
   return "/dev/shm" + name;
 }
 
-// The root named by the ready line ("..., root /tmp/vchassis-XXXXXX").
-std::string RootOf(const std::string& ready_line) {
-  std::size_t at = ready_line.rfind(", root ");
-  return at == std::string::npos ? std::string() : ready_line.substr(at + 7);
-}
-
 // Runs a command line and returns what it printed; *status gets its exit status.
 std::string Capture(const std::string& command, int* status) {
   std::string output;
@@ -104,8 +98,8 @@ TEST(ChassisLifecycle, StopSignalEndsEveryProcessAndRemovesWhatTheChassisMade) {
   ASSERT_TRUE(launcher.WaitReady(20000, &ready)) << launcher.Output();
   EXPECT_EQ(ready, "vchassis: ready, SCPI on 127.0.0.1 ports " + std::to_string(base) +
                        " (commands) " + std::to_string(base + 1) + " (events) " +
-                       std::to_string(base + 2) + " (raw), root " + RootOf(ready));
-  std::string root = RootOf(ready);
+                       std::to_string(base + 2) + " (raw), root " + launcher.root());
+  std::string root = launcher.root();
   ASSERT_FALSE(root.empty());
   ASSERT_TRUE(Exists(root + "/tmp/sock_write_2_scpi"));
 
