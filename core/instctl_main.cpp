@@ -62,18 +62,15 @@ struct ThreadSlot {
 };
 
 // Thread body of a command channel: serves program messages until the stop. The idle
-// task returns on the stop, or when its FIFO is gone for good; the latter must not
-// turn into a spin.
+// task returns on the stop, or when its FIFO failed for good (a read error, or a
+// server that closed its end and cannot be waited for again); calling it again then
+// would only spin on the same failure, so the thread reports it and ends.
 void* CommandChannelThread(void* argument) {
   int index = static_cast<int>(reinterpret_cast<intptr_t>(argument));
-  CommandChannel* channel = &g_channels[index];
-  while (IsRunning()) {
-    slave_msgrout_do_IDLE_task(channel, &g_handles[index]);
-    if (IsRunning() && channel->read_fd < 0) {
-      diag_error_line(kSource, "CommandChannelThread", __LINE__,
-                      "%s channel closed, thread ends\n", g_servers[index].program);
-      break;
-    }
+  slave_msgrout_do_IDLE_task(&g_channels[index], &g_handles[index]);
+  if (IsRunning()) {
+    diag_error_line(kSource, "CommandChannelThread", __LINE__, "%s channel failed, thread ends\n",
+                    g_servers[index].program);
   }
   return nullptr;
 }
