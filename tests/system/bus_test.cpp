@@ -77,6 +77,10 @@ TEST_F(Buses, OperationCompleteRaisesServiceRequestOnGpib) {
 }
 
 TEST_F(Buses, SecondQueryWhileTheFirstResponseIsUnreadIsAQueryError) {
+  // The query error bit (2) of the event register is enabled, so ESB in the serial
+  // poll tells when the second query has been refused.
+  std::string reply;
+  ASSERT_EQ(sim::HostSend(sim::HostBus::kGpib, "*ESE 4", kWaitMs, &reply), 0);
   int bus = platform::DeviceOpen(sim::kGpibBusPath, O_RDWR);
   ASSERT_GE(bus, 0);
   ASSERT_EQ(sim::WriteMessage(bus, "*IDN?\n"), 0);
@@ -85,8 +89,8 @@ TEST_F(Buses, SecondQueryWhileTheFirstResponseIsUnreadIsAQueryError) {
   pollfd ready{bus, POLLIN, 0};
   ASSERT_EQ(platform::DevicePoll(&ready, 1, kWaitMs), 1);
   ASSERT_EQ(sim::WriteMessage(bus, "*IDN?\n"), 0);
+  EXPECT_NE(PollUntil([](uint8_t s) { return (s & kEsb) != 0; }) & kEsb, 0);
   // Only the first response is there to read.
-  std::string reply;
   ASSERT_EQ(sim::ReadMessage(bus, &reply, kWaitMs), 0);
   EXPECT_EQ(reply, std::string(kIdentity) + "\n");
   ASSERT_EQ(sim::WriteMessage(bus, "SYST:ERR?\n"), 0);
