@@ -29,6 +29,12 @@ void ChassisTest::TearDown() {
   if (launcher_ != nullptr) {
     int status = launcher_->Stop(kWaitMs);
     EXPECT_EQ(status, 0) << "vchassis did not stop cleanly";
+    // A sanitizer build reports through the programs' output, whichever process it is.
+    std::string output = launcher_->Output();
+    for (const char* finding : {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer",
+                                "runtime error:", "WARNING: ThreadSanitizer"}) {
+      EXPECT_EQ(output.find(finding), std::string::npos) << finding;
+    }
     if (HasFailure()) std::fprintf(stderr, "--- chassis output ---\n%s", launcher_->Output().c_str());
     launcher_.reset();  // kills whatever is still running under the root
   }
