@@ -49,7 +49,7 @@ int32_t ESE_DoExecutionConclusion(CommandContext* context) {
   StatusBytes status{};
   if (ReadStatusBytes(handle, &status) != 0) return 0;
   uint8_t ese = ByteParameter(context);
-  if (ese != status.ese) handle->write_ese(handle->channel, ese);
+  if (ese != status.ese) WriteEse(handle, ese);
   uint8_t esr = status.esr;
   if (PowerOnFlag()) esr |= kEsrPowerOn;
   if ((esr & ese) != 0) {
@@ -115,13 +115,13 @@ int32_t SRE_DoExecutionConclusion(CommandContext* context) {
   if (ReadStatusBytes(handle, &status) != 0) return 0;
   // The request-service bit cannot be enabled.
   auto sre = static_cast<uint8_t>(ByteParameter(context) & ~kStbRequestService);
-  if (sre != status.sre) handle->write_sre(handle->channel, sre);
+  if (sre != status.sre) WriteSre(handle, sre);
   bool service = (status.stb & kStbRequestService) != 0;
   bool shared = (status.stb & sre) != 0;
   if (service && !shared) {
-    handle->write_stb(handle->channel, static_cast<uint8_t>(status.stb & ~kStbRequestService));
+    WriteStb(handle, static_cast<uint8_t>(status.stb & ~kStbRequestService));
   } else if (!service && shared) {
-    handle->write_stb(handle->channel, static_cast<uint8_t>(status.stb | kStbRequestService));
+    WriteStb(handle, static_cast<uint8_t>(status.stb | kStbRequestService));
   }
   return 0;
 }

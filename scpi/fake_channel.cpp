@@ -99,6 +99,7 @@ int FakeChannel::WriteResponse(CommandChannel* channel, const char* text) {
 
 int FakeChannel::ReadStatus(CommandChannel* channel, uint8_t* ese, uint8_t* esr, uint8_t* sre,
                             uint8_t* stb) {
+  ++Self(channel)->status_reads_;
   FakeChannel* self = Self(channel);
   *ese = self->ese_;
   *esr = self->esr_;

@@ -47,6 +47,8 @@ class FakeChannel {
   uint8_t sre() const { return sre_; }
   uint8_t stb() const { return stb_; }
   void SetStatus(uint8_t ese, uint8_t esr, uint8_t sre, uint8_t stb);
+  // How many times the engine asked for the four status bytes.
+  int status_reads() const { return status_reads_; }
 
  private:
   // Pops the oldest entry into out (kEntrySize bytes), or the empty queue's answer.
@@ -69,6 +71,7 @@ class FakeChannel {
   uint8_t stb_ = 0;
   int response_count_ = 0;
   int cleared_count_ = 0;
+  int status_reads_ = 0;
   std::size_t response_length_ = 0;
   char response_[kCommandTextSize];
   std::size_t error_head_ = 0;

@@ -182,6 +182,7 @@ void SendResponse(ChannelHandle* handle) {
   text[length] = '\0';
   // A response of empty elements still goes out: the client is waiting for a line.
   if (handle->write_response != nullptr) {
+    ForgetStatusCopy();
     handle->write_response(handle->channel, text);
   }
 }

@@ -236,6 +236,45 @@ TEST(Engine, ConclusionFailureKeepsEarlierEffectsAndDiscardsReplies) {
   EXPECT_EQ(outcome.status, (Status{0, 8, 0, 0}));
 }
 
+TEST(Engine, StatusBytesAreAskedOfTheServerOncePerMessage) {
+  StartFresh(false);
+  FakeChannel channel;
+  channel.Send("*IDN?");
+  EXPECT_EQ(channel.status_reads(), 1);
+  channel.TakeResponse();
+  channel.Send("*CLS;*ESE 16;*SRE 32;*ESR?");
+  EXPECT_EQ(channel.status_reads(), 2);
+  // What the message wrote through its copy reached the server.
+  EXPECT_EQ(channel.ese(), 16);
+  EXPECT_EQ(channel.sre(), 32);
+  EXPECT_EQ(channel.stb(), FakeChannel::kMessageAvailable);
+}
+
+TEST(Engine, StatusCopyServesOnlyTheExecutingChannelUntilForgotten) {
+  StartFresh(false);
+  FakeChannel channel;
+  FakeChannel other;
+  StatusBytes bytes{};
+  SetExecutingChannel(channel.handle());
+  ASSERT_EQ(ReadStatusBytes(channel.handle(), &bytes), 0);
+  channel.SetStatus(1, 2, 3, 4);  // the server changes them on its own
+  ASSERT_EQ(ReadStatusBytes(channel.handle(), &bytes), 0);
+  EXPECT_EQ(bytes.ese, 0) << "served from the copy";
+  WriteSre(channel.handle(), 32);
+  ASSERT_EQ(ReadStatusBytes(channel.handle(), &bytes), 0);
+  EXPECT_EQ(bytes.sre, 32);
+  EXPECT_EQ(channel.sre(), 32);
+  ASSERT_EQ(ReadStatusBytes(other.handle(), &bytes), 0);
+  EXPECT_EQ(other.status_reads(), 1) << "another channel is always asked";
+  ForgetStatusCopy();
+  ASSERT_EQ(ReadStatusBytes(channel.handle(), &bytes), 0);
+  EXPECT_EQ(bytes.stb, 4);
+  SetExecutingChannel(nullptr);
+  ASSERT_EQ(ReadStatusBytes(channel.handle(), &bytes), 0);
+  ASSERT_EQ(ReadStatusBytes(channel.handle(), &bytes), 0);
+  EXPECT_EQ(channel.status_reads(), 4) << "no copy outside a program message";
+}
+
 TEST(Engine, HandleWithoutServerLeavesStatusAlone) {
   StartFresh(false);
   FakeChannel channel(/*with_server=*/false);

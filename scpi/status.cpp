@@ -36,14 +36,55 @@ ChannelHandle* ExecutingHere() {
   return g_executing;
 }
 
+// The executing channel's status bytes as last read or written; used only on the
+// executing thread.
+struct StatusCopy {
+  bool valid;
+  StatusBytes bytes;
+};
+StatusCopy g_copy{false, {}};
+
+// The copy when it belongs to `handle`, else null.
+StatusBytes* CopyOf(ChannelHandle* handle) {
+  return g_copy.valid && handle != nullptr && handle == ExecutingHere() ? &g_copy.bytes : nullptr;
+}
+
 }  // namespace
 
 int32_t ReadStatusBytes(ChannelHandle* handle, StatusBytes* out) {
   if (handle == nullptr || handle->read_status == nullptr) return -301;
-  return handle->read_status(handle->channel, &out->ese, &out->esr, &out->sre, &out->stb) < 0
-             ? -301
-             : 0;
+  if (const StatusBytes* copy = CopyOf(handle)) {
+    *out = *copy;
+    return 0;
+  }
+  if (handle->read_status(handle->channel, &out->ese, &out->esr, &out->sre, &out->stb) < 0) {
+    return -301;
+  }
+  if (handle == ExecutingHere()) g_copy = {true, *out};
+  return 0;
 }
+
+void WriteEse(ChannelHandle* handle, uint8_t value) {
+  handle->write_ese(handle->channel, value);
+  if (StatusBytes* copy = CopyOf(handle)) copy->ese = value;
+}
+
+void WriteEsr(ChannelHandle* handle, uint8_t value) {
+  handle->write_esr(handle->channel, value);
+  if (StatusBytes* copy = CopyOf(handle)) copy->esr = value;
+}
+
+void WriteSre(ChannelHandle* handle, uint8_t value) {
+  handle->write_sre(handle->channel, value);
+  if (StatusBytes* copy = CopyOf(handle)) copy->sre = value;
+}
+
+void WriteStb(ChannelHandle* handle, uint8_t value) {
+  handle->write_stb(handle->channel, value);
+  if (StatusBytes* copy = CopyOf(handle)) copy->stb = value;
+}
+
+void ForgetStatusCopy() { g_copy.valid = false; }
 
 void SetStatusByteBits(ChannelHandle* handle, uint8_t mask) {
   StatusBytes s{};
@@ -51,7 +92,7 @@ void SetStatusByteBits(ChannelHandle* handle, uint8_t mask) {
   auto added = static_cast<uint8_t>(mask & ~s.stb);
   if (added == 0) return;
   if ((added & s.sre) != 0 && (s.stb & kStbRequestService) == 0) added |= kStbRequestService;
-  handle->write_stb(handle->channel, static_cast<uint8_t>(s.stb | added));
+  WriteStb(handle, static_cast<uint8_t>(s.stb | added));
 }
 
 void ClearStatusByteBits(ChannelHandle* handle, uint8_t mask) {
@@ -61,18 +102,18 @@ void ClearStatusByteBits(ChannelHandle* handle, uint8_t mask) {
   bool had_service = (s.stb & kStbRequestService) != 0;
   auto stb = static_cast<uint8_t>(s.stb & ~mask);
   if (had_service && (stb & s.sre) == 0) stb &= static_cast<uint8_t>(~kStbRequestService);
-  handle->write_stb(handle->channel, stb);
+  WriteStb(handle, stb);
 }
 
 void SetEventStatusBit(ChannelHandle* handle, uint8_t bit) {
   StatusBytes s{};
   if (ReadStatusBytes(handle, &s) != 0) return;
   if ((s.esr & bit) == bit) return;
-  handle->write_esr(handle->channel, static_cast<uint8_t>(s.esr | bit));
+  WriteEsr(handle, static_cast<uint8_t>(s.esr | bit));
   if ((bit & s.ese) != 0 && (s.stb & kStbEventSummary) == 0) {
     auto stb = static_cast<uint8_t>(s.stb | kStbEventSummary);
     if ((s.sre & kStbEventSummary) != 0) stb |= kStbRequestService;
-    handle->write_stb(handle->channel, stb);
+    WriteStb(handle, stb);
   }
 }
 
@@ -81,16 +122,17 @@ void ClearEventStatusBits(ChannelHandle* handle, uint8_t mask) {
   if (ReadStatusBytes(handle, &s) != 0) return;
   if ((s.esr & mask) == 0) return;
   auto esr = static_cast<uint8_t>(s.esr & ~mask);
-  handle->write_esr(handle->channel, esr);
+  WriteEsr(handle, esr);
   if ((esr & s.ese) != 0) return;
   if ((s.stb & kStbEventSummary) == 0) return;
   auto stb = static_cast<uint8_t>(s.stb & ~kStbEventSummary & ~kStbRequestService);
   if ((stb & s.sre) != 0) stb |= kStbRequestService;
-  handle->write_stb(handle->channel, stb);
+  WriteStb(handle, stb);
 }
 
 void SetExecutingChannel(ChannelHandle* handle) {
   std::lock_guard<std::mutex> lock(g_register_lock);
+  g_copy.valid = false;
   g_executing = handle;
   g_executing_thread = std::this_thread::get_id();
 }

@@ -32,8 +32,19 @@ struct StatusBytes {
   uint8_t stb;
 };
 
-// Reads the four bytes; -301 when the handle has no server behind it.
+// Reads the four bytes; -301 when the handle has no server behind it. Within one
+// program message only the engine changes a channel's status bytes, so the executing
+// channel's bytes are asked of its server once and then kept here, written through
+// the Write* functions below; every round trip saved is a wake-up of two processes.
 int32_t ReadStatusBytes(ChannelHandle* handle, StatusBytes* out);
+// Write one status byte to the channel's server, keeping the message's copy current.
+void WriteEse(ChannelHandle* handle, uint8_t value);
+void WriteEsr(ChannelHandle* handle, uint8_t value);
+void WriteSre(ChannelHandle* handle, uint8_t value);
+void WriteStb(ChannelHandle* handle, uint8_t value);
+// The server may change the bytes on its own from here on (a delivered response
+// clears message-available): the next read asks it again.
+void ForgetStatusCopy();
 void SetStatusByteBits(ChannelHandle* handle, uint8_t mask);
 void ClearStatusByteBits(ChannelHandle* handle, uint8_t mask);
 void SetEventStatusBit(ChannelHandle* handle, uint8_t bit);
