@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
-# The whole check a newcomer or CI runs: install what is missing, configure, build,
-# run every test. Pass a preset name (debug, asan, tsan, release) to use another build.
+# The whole check a newcomer or CI runs: install what is missing, then configure, build
+# and run every test in the debug build and again under the address+undefined and the
+# thread sanitizers. Name presets (debug, asan, tsan, release) to run only those.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-preset="${1:-debug}"
+presets=("$@")
+((${#presets[@]})) || presets=(debug asan tsan)
 scripts/setup.sh
-cmake --preset "$preset" >/dev/null
-cmake --build --preset "$preset"
-ctest --preset "$preset"
+for preset in "${presets[@]}"; do
+  echo "== $preset: configure, build, test"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+  ctest --preset "$preset"
+done
