@@ -25,7 +25,7 @@ inline constexpr std::size_t kHeaderMax = 256;         // characters of a header
 inline constexpr int32_t kParameterMax = 515;          // parameters of one command
 inline constexpr std::size_t kKeywordMax = 31;         // characters of one keyword
 inline constexpr std::size_t kReplySize = 10244;       // reply buffer, NUL included
-inline constexpr std::size_t kResponseLimit = 10238;   // the response stays below this
+inline constexpr std::size_t kResponseLimit = 10238;   // reply plus response stay below this
 inline constexpr std::size_t kErrorDetailSize = 257;   // detail text, NUL included
 inline constexpr int kSlotCount = 13;                  // slot 0 (chassis) .. 12
 

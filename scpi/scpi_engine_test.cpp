@@ -170,6 +170,17 @@ TEST(EngineGolden, UnreadResponseAndResponseLimit) {
       {"223 identities reach the limit", {Repeat(id, 223, ";")}, {}, {"-400,\"Query error\""},
        {0, 4, 0, 0}},
   });
+  // The joining ';' does not count: 10236 characters joined with a one-character reply
+  // make the longest response, 10238 characters.
+  const std::string fillers = ";:SYST:VERS?;:SYST:VERS?;:SYST:VERS?;*ESE?;*ESE?";
+  const std::string filled = Repeat(kIdentity, 222, ";") + ";1994.0;1994.0;1994.0;0;0";
+  ASSERT_EQ(filled.size(), 10236u);
+  CheckRows({
+      {"longest response", {Repeat(id, 222, ";") + fillers + ";*ESE?"}, {filled + ";0"}, {},
+       {0, 0, 0, 0}},
+      {"one character more is refused", {Repeat(id, 222, ";") + fillers + ";*ESE?;*ESE?"}, {},
+       {"-400,\"Query error\""}, {0, 4, 0, 0}},
+  });
   // The message-available bit set for the discarded replies is taken back.
   StartFresh(false);
   FakeChannel channel;

@@ -88,21 +88,21 @@ TEST_F(LanPorts, EachConnectionKeepsItsOwnErrorQueueAndStatusBytes) {
   EXPECT_EQ(a.Query("*ESE?"), "0");
 }
 
-// The engine keeps a response below 10238 characters; the line feed makes it 10238
-// bytes. 222 identities and 13 one-digit replies, joined by ';', come to exactly
-// 10237 characters, the longest response these queries can make.
+// The longest response the engine makes is 10238 characters; with its line feed the
+// client receives 10239 bytes. 222 identities, three versions and three one-digit
+// replies, joined by ';', come to exactly that.
 TEST_F(LanPorts, LongestResponseArrivesWholeOnBothPorts) {
   std::string message;
   for (int i = 0; i < 222; ++i) message += "*IDN?;";
-  for (int i = 0; i < 13; ++i) message += i < 12 ? "*ESE?;" : "*ESE?";
+  message += ":SYST:VERS?;:SYST:VERS?;:SYST:VERS?;*ESE?;*ESE?;*ESE?";
   TcpClient command, raw;
   ASSERT_GE(ConnectCommand(&command), 0);
   ASSERT_TRUE(raw.Connect(raw_port()));
   for (TcpClient* client : {&command, &raw}) {
     std::string reply = client->Query(message);
-    ASSERT_EQ(reply.size(), 10237u);
+    ASSERT_EQ(reply.size(), 10238u);
     EXPECT_EQ(reply.substr(0, kIdentity.size()), kIdentity);
-    EXPECT_EQ(reply.substr(reply.size() - 2), ";0");
+    EXPECT_EQ(reply.substr(reply.size() - 20), ";1994.0;1994.0;0;0;0");
     EXPECT_EQ(client->Query("SYST:ERR?"), "0,\"No error\"");
   }
 }
