@@ -25,14 +25,34 @@ constexpr std::size_t kResponsePiece = 10239;
 // interface it came from.
 std::mutex g_execution_mutex;
 
-// Writes the send buffer's frame without its NUL. Returns what was written, or -1.
-int SendFrame(CommandChannel* channel) {
-  std::size_t length = std::strlen(channel->send_frame);
-  return static_cast<int>(WriteFrame(channel->write_fd, channel->send_frame, length));
+// Writes what waits in the outbox. Returns what was written, or -1.
+int FlushOutbox(CommandChannel* channel) {
+  if (channel->outbox_length == 0) return 0;
+  ssize_t written = WriteFrame(channel->write_fd, channel->outbox, channel->outbox_length);
+  channel->outbox_length = 0;
+  return static_cast<int>(written);
 }
 
-int SendIfEncoded(CommandChannel* channel, int encoded) {
-  return encoded == 0 ? SendFrame(channel) : encoded;
+// Puts the send buffer's frame, without its NUL, in the outbox; `flush` sends the
+// outbox at once (a frame the server answers, or S1). Returns the frame's length when
+// it was taken, else what the failed write returned.
+int SendFrame(CommandChannel* channel, bool flush) {
+  std::size_t length = std::strlen(channel->send_frame);
+  if (channel->outbox_length + length > sizeof channel->outbox) {
+    int written = FlushOutbox(channel);
+    if (written < 0) return written;
+  }
+  std::memcpy(channel->outbox + channel->outbox_length, channel->send_frame, length);
+  channel->outbox_length += length;
+  if (!flush) return static_cast<int>(length);
+  std::size_t batch = channel->outbox_length;
+  int written = FlushOutbox(channel);
+  // A short batch is reported as a short write of this frame.
+  return written == static_cast<int>(batch) ? static_cast<int>(length) : written;
+}
+
+int SendIfEncoded(CommandChannel* channel, int encoded, bool flush = false) {
+  return encoded == 0 ? SendFrame(channel, flush) : encoded;
 }
 
 // Reads the server's answer (M2 or M3) into the receive buffer. False when the FIFO
@@ -47,7 +67,7 @@ bool ReadAnswer(CommandChannel* channel) {
 
 int NotifyDone(CommandChannel* channel) {
   channel->state = kChannelSentS1;
-  return SendIfEncoded(channel, encode_S1_msg(&channel->string_send));
+  return SendIfEncoded(channel, encode_S1_msg(&channel->string_send), true);
 }
 
 int PushError(CommandChannel* channel, const char* text) {
@@ -76,7 +96,7 @@ int WriteResponse(CommandChannel* channel, const char* text) {
       result = encoded;
     } else {
       int length = static_cast<int>(std::strlen(channel->send_frame));
-      result = SendFrame(channel);
+      result = SendFrame(channel, false);
       if (result != length) {
         diag_warning_line(kSource, "slave_msgrout_do_WRITE_RESPONSE_BUFFER_task", __LINE__,
                           "write only sent %d of %d bytes\n", result, length);
@@ -95,7 +115,7 @@ int WriteResponse(CommandChannel* channel, const char* text) {
 int ReadError(CommandChannel* channel, char* text_out) {
   text_out[0] = '\0';
   channel->state = kChannelSentS8;
-  int result = SendIfEncoded(channel, encode_S8_msg(&channel->string_send));
+  int result = SendIfEncoded(channel, encode_S8_msg(&channel->string_send), true);
   if (result < 0) {
     channel->state = kChannelCallbackDone;
     return result;  // the server never got the request: no answer will come
@@ -118,7 +138,7 @@ int ReadError(CommandChannel* channel, char* text_out) {
 int ReadStatus(CommandChannel* channel, uint8_t* ese_out, uint8_t* esr_out, uint8_t* sre_out,
                uint8_t* stb_out) {
   channel->state = kChannelSentS9;
-  int result = SendIfEncoded(channel, encode_S9_msg(&channel->string_send));
+  int result = SendIfEncoded(channel, encode_S9_msg(&channel->string_send), true);
   if (result < 0) {
     channel->state = kChannelCallbackDone;
     return result;
@@ -193,6 +213,7 @@ int CommandChannelSetup(CommandChannel* channel, ChannelHandle* handle, int type
   channel->state = kChannelIdle;
   channel->write_fd = -1;
   channel->read_fd = -1;
+  channel->outbox_length = 0;
   channel->reader.Reset();
   channel->binary_receive.frame = channel->receive_frame;
   channel->string_receive.frame = channel->receive_frame;

@@ -7,6 +7,7 @@
 // execution. The controller sends nothing on a channel except while it executes.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "core/fifo_io.h"
@@ -45,6 +46,11 @@ struct CommandChannel {
   std::string read_path;             // resolved
   std::string write_path;
   FrameReader reader{PIPE_ETX};  // M frames end with ETX (and a NUL, skipped)
+  // Frames that need no answer (S2 .. S7, S10) wait here and leave, in order, with the
+  // next frame that does (S8, S9) or with S1, in one write: the server is woken once
+  // per batch instead of once per frame.
+  char outbox[2 * FRAME_SIZE];
+  std::size_t outbox_length = 0;
 };
 
 // The engine entry a channel executes program messages with. ConnectEngine()

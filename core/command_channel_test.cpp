@@ -4,8 +4,10 @@
 #include "core/command_channel.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <thread>
 
@@ -34,6 +36,7 @@ class ScriptedServer {
 
   void Send(const std::string& frame) { peer_.Send(peer_.second_fd(), frame + '\0'); }
   std::string Next() { return peer_.ReadFrame(peer_.first_fd()); }
+  int read_fd() const { return peer_.first_fd(); }
 
   // Frames up to and including S1.
   std::vector<std::string> UntilDone() {
@@ -144,6 +147,37 @@ TEST_F(CommandChannelTest, LongResponsesGoOutInPiecesEndingWithOneLineFeed) {
   frames = server.UntilDone();
   ASSERT_EQ(2u, frames.size());
   EXPECT_EQ("\n", FrameText(frames[0]));
+  channel.Stop(&server);
+}
+
+TEST_F(CommandChannelTest, FramesWithoutAnswerLeaveWithTheNextRequestOrS1) {
+  std::atomic<int> readable_early{-1};
+  ScriptedServer server(kChannelTypeSocket);
+  RunningChannel channel(kChannelTypeSocket, server);
+  g_engine_script = [&](ChannelHandle* handle) {
+    handle->write_esr(handle->channel, 0x20);
+    handle->push_error(handle->channel, "-100,\"Command error\"");
+    // Nothing has reached the server yet: it is woken once, by the request below.
+    pollfd ready{server.read_fd(), POLLIN, 0};
+    readable_early = poll(&ready, 1, 0);
+    uint8_t b[4];
+    handle->read_status(handle->channel, &b[0], &b[1], &b[2], &b[3]);
+    handle->write_stb(handle->channel, 0x20);
+    handle->write_response(handle->channel, "1");
+  };
+  server.Send(StringFrame(encode_M1_msg, "X\n"));
+  // The server does not read until the engine has looked at its FIFO.
+  for (int i = 0; i < 5000 && readable_early.load() == -1; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  // The waiting frames come first, in order, then the request.
+  EXPECT_EQ(PipeMsgKind::S4, FrameKind(server.Next()));
+  EXPECT_EQ(PipeMsgKind::S6, FrameKind(server.Next()));
+  EXPECT_EQ(PipeMsgKind::S9, FrameKind(server.Next()));
+  server.Send(BinaryFrame(encode_M3_msg, {0, 0x20, 0, 0}));
+  EXPECT_EQ((std::vector<PipeMsgKind>{PipeMsgKind::S3, PipeMsgKind::S7, PipeMsgKind::S1}),
+            Kinds(server.UntilDone()));
+  EXPECT_EQ(0, readable_early.load());
   channel.Stop(&server);
 }
 
