@@ -22,7 +22,7 @@ inline constexpr uint64_t kFpgaWindowBase = 0x5C000000;
 inline constexpr uint32_t kFpgaWindowLength = 0x10000;
 
 // Opens the xbus driver write-only unless it is open. 0, or -1 after an error line on
-// standard error; once an open has failed, later calls fail without retrying.
+// standard error; a later call tries the open again.
 int OpenXbusDriver();
 // The driver's descriptor after a successful OpenXbusDriver, else -1.
 int XbusDescriptor();
@@ -54,14 +54,16 @@ int AcknowledgeAllInterrupts();
 // Writes the register defaults the instrument reset relies on; every register is
 // written even after a failure, and the first failure is the result.
 int SetFPGARegisterDefaults();
-// The delay timer, in seconds (10 us ticks).
+// The delay timer, in seconds (10 us ticks). -222 for a negative or too large value.
 int SetDelayTimer(double seconds);
-// The period register, from whole seconds (microseconds in the register).
+// The period register, from whole seconds (microseconds in the register); -222 when
+// the microseconds do not fit the register.
 int SetPeriodRegister(double seconds);
 // The instrument reset's pulse on the cards' reset line (200 ms in all).
 int PulseCardReset();
 
-// The FPGA's real-time clock (BCD registers). Years are four-digit (2000..2099).
+// The FPGA's real-time clock (BCD registers). Years are four-digit (2000..2099); the
+// set forms refuse a field out of range with -222 and write nothing.
 int GetFPGADate(int* year, int* month, int* day);
 int SetFPGADate(int year, int month, int day);
 int GetFPGATime(int* hour, int* minute, int* second);
@@ -74,3 +76,7 @@ bool FpgaTrace();
 // Waits for the next FPGA event from the xbus driver and stores its code. 0, or
 // kFpgaIoError when the request fails (errno tells why; EINTR on a signal).
 int WaitXbusEvent(uint32_t* code);
+
+// Unmaps the window, closes the driver and clears the trace state, so that a test
+// starts from a fresh process' state.
+void ResetFpgaAccessForTest();

@@ -1,0 +1,67 @@
+// The simulated FPGA: the chassis register file behind the register window that the
+// firmware maps from "/dev/mem". Registers the firmware only stores and reads back
+// (trigger routing, timers, the period) are plain words; these act as the hardware
+// does:
+//   - 0x4014 reads the pending interrupt sources, and a written 1 bit clears one;
+//   - 0x401C is the interrupt mask: a 1 bit holds its source off;
+//   - 0x400C is the cards' reset line: a 0 asserts it, a non-zero write releases it,
+//     and each assert-then-release is one reset pulse;
+//   - 0xD004/0xD008 are a running real-time clock in BCD; writing either sets that
+//     part of the clock and it runs on from there. The time register's top byte holds
+//     what was last written there.
+// When a source is pending and unmasked the interrupt line goes to the sink (the
+// chassis bus driver turns it into an event).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include "platform/device_model.h"
+
+namespace sim {
+
+class FpgaModel final : public platform::DeviceModel {
+ public:
+  // Seconds since 1970-01-01 UTC; the clock runs on this source.
+  using TimeSource = std::function<int64_t()>;
+  // Called with the pending, unmasked sources whenever that set gains a source.
+  using InterruptSink = std::function<void(uint32_t sources)>;
+
+  explicit FpgaModel(TimeSource now = nullptr);
+
+  void SetInterruptSink(InterruptSink sink);
+  // Sources (card slot bits, the chassis bit) become pending.
+  void RaiseInterrupt(uint32_t sources);
+
+  // Readout for people and tests.
+  uint32_t Peek(uint32_t offset) const;
+  uint32_t Pending() const;
+  uint64_t DelayTicks() const;
+  int ResetPulses() const;
+  bool FanOn() const;
+
+  int MapWindow(uint64_t open_id, uint64_t base, size_t length) override;
+  int RegisterRead(uint64_t open_id, uint32_t offset, unsigned width, uint32_t* value) override;
+  int RegisterWrite(uint64_t open_id, uint32_t offset, unsigned width, uint32_t value) override;
+
+ private:
+  int64_t Now() const;  // the clock's current time, seconds since the epoch
+  uint32_t ReadLocked(uint32_t offset) const;
+  // Returns the sources to hand to the sink (0: none).
+  uint32_t WriteLocked(uint32_t offset, uint32_t value);
+  uint32_t NewlyActive(uint32_t before) const;
+
+  TimeSource now_;
+  InterruptSink sink_;
+  mutable std::mutex mutex_;
+  std::vector<uint32_t> words_;
+  uint32_t pending_ = 0;
+  int64_t clock_offset_ = 0;  // added to the time source
+  uint32_t clock_flags_ = 0;
+  bool reset_asserted_ = false;
+  int reset_pulses_ = 0;
+};
+
+}  // namespace sim
