@@ -1,6 +1,8 @@
 // The hardware service commands: read and write FPGA registers and card local-bus
-// registers by hand, and switch the access trace on and off. Validation parses every
-// parameter, so execution only converts them again and acts.
+// registers by hand, and switch the access trace on and off. Each register command is
+// described by the ranges of its integer parameters; validation checks them, and
+// execution converts the same parameters again and acts.
+#include <array>
 #include <climits>
 #include <cstddef>
 #include <cstdio>
@@ -13,55 +15,72 @@
 namespace {
 
 constexpr int32_t kDataOutOfRange = -222;
-constexpr int32_t kLastSlot = 12;
-constexpr int32_t kLastLocalBusAddress = 1023;
+constexpr std::size_t kMostParameters = 3;
 
 struct Range {
   int32_t minimum;
   int32_t maximum;
 };
 
+// The integer parameters of one command. An FPGA address (the first parameter where
+// set) must also name a whole register: anything else would reach past the mapping
+// on the board.
+struct Shape {
+  std::array<Range, kMostParameters> ranges;
+  int32_t count;
+  bool fpga_address;
+};
+
 constexpr Range kAnyInteger = {INT32_MIN, INT32_MAX};
-constexpr Range kFpgaAddressRange = {0, static_cast<int32_t>(kFpgaWindowLength) - 4};
-constexpr Range kSlotRange = {1, kLastSlot};
-constexpr Range kLocalBusAddressRange = {0, kLastLocalBusAddress};
-constexpr Range kByteRange = {0, 255};
+constexpr Range kFpgaAddress = {0, static_cast<int32_t>(kFpgaWindowLength) - 4};
+constexpr Range kSlot = {1, 12};
+constexpr Range kLocalBusAddress = {0, 1023};
+constexpr Range kByte = {0, 255};
+
+constexpr Shape kFpgaRead = {{kFpgaAddress}, 1, true};
+constexpr Shape kFpgaWrite = {{kFpgaAddress, kAnyInteger}, 2, true};
+constexpr Shape kLocalBusRead = {{kSlot, kLocalBusAddress}, 2, false};
+constexpr Shape kLocalBusWrite = {{kSlot, kLocalBusAddress, kByte}, 3, false};
+
+using Values = std::array<int32_t, kMostParameters>;
 
 // The parameter count, then each parameter against its range; 0 or the SCPI code.
-template <size_t N>
-int32_t ParseIntegers(const CommandContext* context, const Range (&ranges)[N],
-                      int32_t (&out)[N]) {
-  int32_t code = CheckParameterCount(context, N, N);
-  for (size_t i = 0; code == 0 && i < N; ++i) {
-    code = ParseInteger(context->parameters[i], ranges[i].minimum, ranges[i].maximum, &out[i]);
+int32_t Parse(const CommandContext* context, const Shape& shape, Values* values) {
+  int32_t code = CheckParameterCount(context, shape.count, shape.count);
+  for (int32_t i = 0; code == 0 && i < shape.count; ++i) {
+    const Range& range = shape.ranges[static_cast<std::size_t>(i)];
+    code = ParseInteger(context->parameters[i], range.minimum, range.maximum,
+                        &(*values)[static_cast<std::size_t>(i)]);
   }
+  if (code == 0 && shape.fpga_address && (*values)[0] % 4 != 0) code = kDataOutOfRange;
   return code;
 }
 
-// An FPGA address must name a whole register inside the window: anything else would
-// reach past the mapping on the board.
-template <size_t N>
-int32_t ParseFpgaIntegers(const CommandContext* context, const Range (&ranges)[N],
-                          int32_t (&out)[N]) {
-  const int32_t code = ParseIntegers(context, ranges, out);
-  if (code == 0 && out[0] % 4 != 0) return kDataOutOfRange;
-  return code;
-}
-
-// Stores the validation's outcome in the command.
-int32_t Conclude(CommandContext* context, int32_t code) {
+// Validation: parses and stores the outcome in the command.
+int32_t Validate(CommandContext* context, const Shape& shape) {
+  Values values{};
+  const int32_t code = Parse(context, shape, &values);
   const int32_t stored =
       SetCommandResult(context, code == 0 ? kCommandValidated : kCommandFailed, code, nullptr);
   return stored != 0 ? stored : code;
 }
 
-int32_t AppendHex(unsigned long value, CommandContext* context) {
+// Execution: the values validation already accepted.
+Values Parameters(const CommandContext* context, const Shape& shape) {
+  Values values{};
+  Parse(context, shape, &values);
+  return values;
+}
+
+uint32_t Unsigned(int32_t value) { return static_cast<uint32_t>(value); }
+
+// The value read as "#H..." after a successful read, else the read's error.
+int32_t AnswerHex(int read_result, unsigned long value, CommandContext* context) {
+  if (read_result != 0) return read_result;
   char text[16];
   std::snprintf(text, sizeof text, "#H%lX", value);
   return AppendStringToReply(text, context);
 }
-
-int32_t ValidateTrace(CommandContext* context) { return ValidateBoolean(context); }
 
 int32_t ExecuteTrace(CommandContext* context) {
   int32_t on = 0;
@@ -70,72 +89,53 @@ int32_t ExecuteTrace(CommandContext* context) {
   return 0;
 }
 
-constexpr Range kFpgaReadRanges[] = {kFpgaAddressRange};
-constexpr Range kFpgaWriteRanges[] = {kFpgaAddressRange, kAnyInteger};
-constexpr Range kLocalBusReadRanges[] = {kSlotRange, kLocalBusAddressRange};
-constexpr Range kLocalBusWriteRanges[] = {kSlotRange, kLocalBusAddressRange, kByteRange};
-
 }  // namespace
 
 int32_t DIAG_FPGA_READQuery_DoContextValidation(CommandContext* context) {
-  int32_t values[1] = {};
-  return Conclude(context, ParseFpgaIntegers(context, kFpgaReadRanges, values));
+  return Validate(context, kFpgaRead);
 }
-
 int32_t DIAG_FPGA_READQuery_DoExecutionConclusion(CommandContext* context) {
-  int32_t values[1] = {};
-  ParseIntegers(context, kFpgaReadRanges, values);
+  const Values p = Parameters(context, kFpgaRead);
   uint32_t value = 0;
-  const int result = ReadFPGAregister(static_cast<uint32_t>(values[0]), &value);
-  if (result != 0) return result;
-  return AppendHex(value, context);
+  const int result = ReadFPGAregister(Unsigned(p[0]), &value);
+  return AnswerHex(result, value, context);
 }
 
 int32_t DIAG_FPGA_WRITE_DoContextValidation(CommandContext* context) {
-  int32_t values[2] = {};
-  return Conclude(context, ParseFpgaIntegers(context, kFpgaWriteRanges, values));
+  return Validate(context, kFpgaWrite);
 }
-
 int32_t DIAG_FPGA_WRITE_DoExecutionConclusion(CommandContext* context) {
-  int32_t values[2] = {};
-  ParseIntegers(context, kFpgaWriteRanges, values);
-  return WriteFPGAregister(static_cast<uint32_t>(values[0]), static_cast<uint32_t>(values[1]));
+  const Values p = Parameters(context, kFpgaWrite);
+  return WriteFPGAregister(Unsigned(p[0]), Unsigned(p[1]));
 }
 
 int32_t DIAG_LBUS_READQuery_DoContextValidation(CommandContext* context) {
-  int32_t values[2] = {};
-  return Conclude(context, ParseIntegers(context, kLocalBusReadRanges, values));
+  return Validate(context, kLocalBusRead);
 }
-
 int32_t DIAG_LBUS_READQuery_DoExecutionConclusion(CommandContext* context) {
-  int32_t values[2] = {};
-  ParseIntegers(context, kLocalBusReadRanges, values);
+  const Values p = Parameters(context, kLocalBusRead);
   uint8_t byte = 0;
-  const int result = ReadByteFromLocalBus(values[0], static_cast<uint32_t>(values[1]), &byte);
-  if (result != 0) return result;
-  return AppendHex(byte, context);
+  const int result = ReadByteFromLocalBus(p[0], Unsigned(p[1]), &byte);
+  return AnswerHex(result, byte, context);
 }
 
 int32_t DIAG_LBUS_WRITE_DoContextValidation(CommandContext* context) {
-  int32_t values[3] = {};
-  return Conclude(context, ParseIntegers(context, kLocalBusWriteRanges, values));
+  return Validate(context, kLocalBusWrite);
 }
-
 int32_t DIAG_LBUS_WRITE_DoExecutionConclusion(CommandContext* context) {
-  int32_t values[3] = {};
-  ParseIntegers(context, kLocalBusWriteRanges, values);
-  return WriteByteToLocalBus(values[0], static_cast<uint32_t>(values[1]),
-                             static_cast<uint8_t>(values[2]));
+  const Values p = Parameters(context, kLocalBusWrite);
+  return WriteByteToLocalBus(p[0], Unsigned(p[1]), static_cast<uint8_t>(p[2]));
 }
 
+// The two trace commands are one switch under two names.
 int32_t TRACE_SERIALPORT_DoContextValidation(CommandContext* context) {
-  return ValidateTrace(context);
+  return ValidateBoolean(context);
 }
 int32_t TRACE_SERIALPORT_DoExecutionConclusion(CommandContext* context) {
   return ExecuteTrace(context);
 }
 int32_t TRACE_SERIALNUMBER_DoContextValidation(CommandContext* context) {
-  return ValidateTrace(context);
+  return ValidateBoolean(context);
 }
 int32_t TRACE_SERIALNUMBER_DoExecutionConclusion(CommandContext* context) {
   return ExecuteTrace(context);

@@ -8,13 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "hardware/fpga_registers.h"
-#include "hardware/fpga_utils.h"
 #include "hardware/hardware_handlers.h"
-#include "platform/device.h"
+#include "hardware/hardware_test_support.h"
 #include "scpi/scpi_engine.h"
-#include "sim/fpga_model.h"
-#include "sim/xbus_model.h"
 
 namespace {
 
@@ -64,22 +60,13 @@ class ByteRam final : public sim::LocalBusTarget {
   uint8_t bytes[1024] = {};
 };
 
-class DiagFpgaCommandsTest : public ::testing::Test {
+class DiagFpgaCommandsTest : public SimulatedHardwareTest {
  protected:
   void SetUp() override {
-    ResetFpgaAccessForTest();
-    platform::RegisterDeviceModel(kFpgaMemoryPath, fpga_);
-    platform::RegisterDeviceModel(kXbusDevicePath, xbus_);
+    SimulatedHardwareTest::SetUp();
     xbus_->Plug(12, card_);
   }
-  void TearDown() override {
-    ResetFpgaAccessForTest();
-    platform::UnregisterDeviceModel(kFpgaMemoryPath);
-    platform::UnregisterDeviceModel(kXbusDevicePath);
-  }
 
-  std::shared_ptr<sim::FpgaModel> fpga_ = std::make_shared<sim::FpgaModel>();
-  std::shared_ptr<sim::XbusModel> xbus_ = std::make_shared<sim::XbusModel>();
   std::shared_ptr<ByteRam> card_ = std::make_shared<ByteRam>();
 };
 
@@ -120,16 +107,12 @@ TEST_F(DiagFpgaCommandsTest, FpgaAddressMustNameARegisterInsideTheWindow) {
 }
 
 TEST_F(DiagFpgaCommandsTest, FpgaFailureIsTheDeviceError) {
-  platform::UnregisterDeviceModel(kFpgaMemoryPath);
+  MissingDevice missing(kFpgaMemoryPath);
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
-  // With the FPGA model gone the mapping fails (no real memory device is touched:
-  // the unregistered path goes to a root without a device).
-  setenv("CHASSIS_ROOT", "/nonexistent-chassis-root", 1);
   Command read({"#H4014"});
   const int32_t result =
       read.Run(DIAG_FPGA_READQuery_DoContextValidation, DIAG_FPGA_READQuery_DoExecutionConclusion);
-  unsetenv("CHASSIS_ROOT");
   testing::internal::GetCapturedStderr();
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(result, kFpgaIoError);

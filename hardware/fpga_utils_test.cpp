@@ -16,11 +16,7 @@
 #include <vector>
 
 #include "hardware/fpga_registers.h"
-#include "hardware/xbus_requests.h"
-#include "platform/device.h"
-#include "platform/test_support.h"
-#include "sim/fpga_model.h"
-#include "sim/xbus_model.h"
+#include "hardware/hardware_test_support.h"
 
 namespace {
 
@@ -63,24 +59,13 @@ class RecordingCard final : public sim::LocalBusTarget {
   int accesses_ = 0;
 };
 
-class FpgaUtilsTest : public ::testing::Test {
+class FpgaUtilsTest : public SimulatedHardwareTest {
  protected:
   void SetUp() override {
-    ResetFpgaAccessForTest();
-    platform::RegisterDeviceModel(kFpgaMemoryPath, fpga_);
-    platform::RegisterDeviceModel(kXbusDevicePath, xbus_);
+    SimulatedHardwareTest::SetUp();
     xbus_->Plug(4, card_);
   }
-  void TearDown() override {
-    ResetFpgaAccessForTest();
-    platform::UnregisterDeviceModel(kFpgaMemoryPath);
-    platform::UnregisterDeviceModel(kXbusDevicePath);
-  }
 
-  // 2005-12-31 23:59:58 UTC.
-  std::shared_ptr<sim::FpgaModel> fpga_ =
-      std::make_shared<sim::FpgaModel>([] { return int64_t{1136073598}; });
-  std::shared_ptr<sim::XbusModel> xbus_ = std::make_shared<sim::XbusModel>();
   std::shared_ptr<RecordingCard> card_ = std::make_shared<RecordingCard>();
 };
 
@@ -112,10 +97,7 @@ TEST_F(FpgaUtilsTest, AccessOutsideTheWindowFailsWithItsLine) {
 }
 
 TEST_F(FpgaUtilsTest, FailedMappingIsReportedOnceThenFailsQuietly) {
-  platform::UnregisterDeviceModel(kFpgaMemoryPath);
-  // An empty root: no memory device to map.
-  platform::TempFolder root;
-  platform::ScopedEnv env("CHASSIS_ROOT", root.path().c_str());
+  MissingDevice missing(kFpgaMemoryPath);
   CaptureStdout();
   CaptureStderr();
   EXPECT_EQ(WriteFPGAregister(0x10, 1), kFpgaIoError);
@@ -182,9 +164,7 @@ TEST_F(FpgaUtilsTest, RefusedRequestsFailWithTheFpgaCode) {
 }
 
 TEST_F(FpgaUtilsTest, MissingDriverIsReportedAndRetriedLater) {
-  platform::UnregisterDeviceModel(kXbusDevicePath);
-  platform::TempFolder root;
-  platform::ScopedEnv env("CHASSIS_ROOT", root.path().c_str());
+  MissingDevice missing(kXbusDevicePath);
   uint8_t byte = 0;
   CaptureStderr();
   EXPECT_EQ(ReadByteFromLocalBus(4, 0x20, &byte), kFpgaIoError);
@@ -270,9 +250,7 @@ TEST_F(FpgaUtilsTest, DefaultsWriteEveryBlockAndSetTheControlBit) {
 }
 
 TEST_F(FpgaUtilsTest, DefaultsReportTheMappingFailure) {
-  platform::UnregisterDeviceModel(kFpgaMemoryPath);
-  platform::TempFolder root;
-  platform::ScopedEnv env("CHASSIS_ROOT", root.path().c_str());
+  MissingDevice missing(kFpgaMemoryPath);
   CaptureStdout();
   CaptureStderr();
   EXPECT_EQ(SetFPGARegisterDefaults(), kFpgaIoError);
