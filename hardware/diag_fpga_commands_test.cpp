@@ -3,7 +3,6 @@
 // built here, against the simulated FPGA and chassis bus driver.
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,7 +18,7 @@ using Handler = int32_t (*)(CommandContext*);
 // One parsed command with its parameters (upper case, as the parser leaves them).
 class Command {
  public:
-  explicit Command(std::initializer_list<const char*> parameters)
+  explicit Command(const std::vector<const char*>& parameters)
       : texts_(parameters.begin(), parameters.end()) {
     for (std::string& text : texts_) pointers_.push_back(text.data());
     command_.execution = &execution_;
@@ -137,7 +136,7 @@ TEST_F(DiagFpgaCommandsTest, LocalBusWriteThenRead) {
 }
 
 TEST_F(DiagFpgaCommandsTest, LocalBusRangesAreChecked) {
-  const std::vector<std::initializer_list<const char*>> reads = {
+  const std::vector<std::vector<const char*>> reads = {
       {"13", "0"}, {"0", "0"}, {"1", "1024"}, {"1", "-1"}};
   for (const auto& parameters : reads) {
     Command read(parameters);

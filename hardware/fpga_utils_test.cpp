@@ -17,6 +17,7 @@
 
 #include "hardware/fpga_registers.h"
 #include "hardware/hardware_test_support.h"
+#include "sim/device_server.h"
 
 namespace {
 
@@ -335,6 +336,34 @@ TEST_F(FpgaUtilsTest, FirstUseFromSeveralThreadsOpensOnce) {
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(failures.load(), 0);
   EXPECT_GT(XbusDescriptor(), 0);
+}
+
+// The virtual chassis' path: the same devices served over their sockets, with the
+// event request and its buffer crossing as one record.
+TEST_F(FpgaUtilsTest, DevicesServedOverTheirSocketsAnswerTheSame) {
+  platform::TempFolder root;
+  platform::ScopedEnv env("CHASSIS_ROOT", root.path().c_str());
+  sim::DeviceServer server;
+  ASSERT_EQ(server.Add(kFpgaMemoryPath, fpga_), 0);
+  ASSERT_EQ(server.Add(kXbusDevicePath, xbus_), 0);
+  ASSERT_EQ(server.Start(), 0);
+  platform::UnregisterDeviceModel(kFpgaMemoryPath);
+  platform::UnregisterDeviceModel(kXbusDevicePath);
+
+  EXPECT_EQ(WriteFPGAregister(kFpgaPeriod, 250), 0);
+  EXPECT_EQ(fpga_->Peek(kFpgaPeriod), 250u);
+  int year = 0, month = 0, day = 0;
+  EXPECT_EQ(GetFPGADate(&year, &month, &day), 0);
+  EXPECT_EQ(day, 31);
+  EXPECT_EQ(WriteByteToLocalBus(4, 0x44, 0x99), 0);
+  uint8_t byte = 0;
+  EXPECT_EQ(ReadByteFromLocalBus(4, 0x44, &byte), 0);
+  EXPECT_EQ(byte, 0x99);
+  xbus_->PostEvent(kXbusEventPowerFail);
+  uint32_t code = 0;
+  EXPECT_EQ(WaitXbusEvent(&code), 0);
+  EXPECT_EQ(code, kXbusEventPowerFail);
+  ResetFpgaAccessForTest();  // closes the socket descriptors before the server stops
 }
 
 }  // namespace
