@@ -21,6 +21,7 @@
 #include "core/event_channel.h"
 #include "core/gpibdev_utils.h"
 #include "core/run_state.h"
+#include "hardware/event_log.h"
 #include "platform/command_runner.h"
 
 // The controller's process id, for the parts that report or signal it.
@@ -113,6 +114,8 @@ void init() {
   RegisterWakeThread(pthread_self());
   if (GPIBDevInit() != 0) diag_error_line(kSource, "init", __LINE__, "GPIBDevInit failed\n");
   if (!IsGPIBEnabled()) EnableGPIB(1);
+  // Loaded before anything can log: no other thread runs yet.
+  StartEventLog();
 }
 
 // Forks and execs one server from `directory`. The child gets an empty argument list,

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <iterator>
 
+#include "hardware/event_log.h"
+#include "hardware/hardware_handlers.h"
 #include "scpi/scpi_handlers.h"
 
 // ---------------------------------------------------------------------------------
@@ -391,6 +393,18 @@ LOCK_RECORD(SYST_LOCK_RELEASE);
 LOCK_RECORD(SYST_LOCK_OWNERQuery);
 ENGINE_RECORD(DIAG_DATAQuery);
 
+// Chassis hardware: event log, FPGA and local-bus service commands, trace switches.
+ENGINE_RECORD(SYST_EVENTQuery);
+ENGINE_RECORD(SYST_EVENT_COUNTQuery);
+ENGINE_RECORD(SYST_EVENT_CLEAR);
+ENGINE_RECORD(SYST_EVENT_CLEAR_ALL);
+ENGINE_RECORD(DIAG_FPGA_READQuery);
+ENGINE_RECORD(DIAG_FPGA_WRITE);
+ENGINE_RECORD(DIAG_LBUS_READQuery);
+ENGINE_RECORD(DIAG_LBUS_WRITE);
+ENGINE_RECORD(TRACE_SERIALPORT);
+ENGINE_RECORD(TRACE_SERIALNUMBER);
+
 #undef ENGINE_RECORD
 #undef LOCK_RECORD
 
@@ -633,12 +647,12 @@ constexpr CommandNode kStatus[] = {
 
 // SYSTem:EVENt, SYSTem:MODule, SYSTem:LOCK
 constexpr CommandNode kSystemEventClear[] = {
-    {.token = TOK_ALL, .child = nullptr, .record = nullptr},
+    {.token = TOK_ALL, .child = nullptr, .record = &kSYST_EVENT_CLEAR_ALL},
     {},
 };
 constexpr CommandNode kSystemEvent[] = {
-    {.token = TOK_COUNT_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_CLEAR, .child = kSystemEventClear, .record = nullptr},
+    {.token = TOK_COUNT_QUERY, .child = nullptr, .record = &kSYST_EVENT_COUNTQuery},
+    {.token = TOK_CLEAR, .child = kSystemEventClear, .record = &kSYST_EVENT_CLEAR},
     {},
 };
 constexpr CommandNode kSystemModuleChannel[] = {
@@ -711,7 +725,7 @@ constexpr CommandNode kComm[] = {
 constexpr CommandNode kSystem[] = {
     {.token = TOK_ERROR_QUERY, .child = nullptr, .record = &kSYST_ERRORQuery},
     {.token = TOK_EVENT, .child = kSystemEvent, .record = nullptr},
-    {.token = TOK_EVENT_QUERY, .child = nullptr, .record = nullptr},
+    {.token = TOK_EVENT_QUERY, .child = nullptr, .record = &kSYST_EVENTQuery},
     {.token = TOK_PRESET, .child = nullptr, .record = nullptr},
     {.token = TOK_RESET, .child = nullptr, .record = nullptr},
     {.token = TOK_VERSION_QUERY, .child = nullptr, .record = &kSYST_VERSIONQuery},
@@ -741,13 +755,13 @@ constexpr CommandNode kDiagSerialNumber[] = {
     {},
 };
 constexpr CommandNode kDiagFpga[] = {
-    {.token = TOK_READ_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_WRITE, .child = nullptr, .record = nullptr},
+    {.token = TOK_READ_QUERY, .child = nullptr, .record = &kDIAG_FPGA_READQuery},
+    {.token = TOK_WRITE, .child = nullptr, .record = &kDIAG_FPGA_WRITE},
     {},
 };
 constexpr CommandNode kDiagLocalBus[] = {
-    {.token = TOK_READ_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_WRITE, .child = nullptr, .record = nullptr},
+    {.token = TOK_READ_QUERY, .child = nullptr, .record = &kDIAG_LBUS_READQuery},
+    {.token = TOK_WRITE, .child = nullptr, .record = &kDIAG_LBUS_WRITE},
     {},
 };
 constexpr CommandNode kDiagInterrupt[] = {
@@ -823,8 +837,8 @@ constexpr CommandNode kDigital[] = {
 
 // TRACe
 constexpr CommandNode kTrace[] = {
-    {.token = TOK_SERIALPORT, .child = nullptr, .record = nullptr},
-    {.token = TOK_SERIALNUMBER, .child = nullptr, .record = nullptr},
+    {.token = TOK_SERIALPORT, .child = nullptr, .record = &kTRACE_SERIALPORT},
+    {.token = TOK_SERIALNUMBER, .child = nullptr, .record = &kTRACE_SERIALNUMBER},
     {},
 };
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "hardware/event_log.h"
+#include "hardware/hardware_handlers.h"
 #include "scpi/scpi_handlers.h"
 
 namespace {
@@ -312,12 +314,28 @@ TEST(CommandTree, RecordsAreWellFormedAndEveryEngineHandlerHasOne) {
       SYST_LOCK_RELEASE_DoContextValidation,
       SYST_LOCK_OWNERQuery_DoContextValidation,
       DIAG_DATAQuery_DoContextValidation,
+      SYST_EVENTQuery_DoContextValidation,
+      SYST_EVENT_COUNTQuery_DoContextValidation,
+      SYST_EVENT_CLEAR_DoContextValidation,
+      SYST_EVENT_CLEAR_ALL_DoContextValidation,
+      DIAG_FPGA_READQuery_DoContextValidation,
+      DIAG_FPGA_WRITE_DoContextValidation,
+      DIAG_LBUS_READQuery_DoContextValidation,
+      DIAG_LBUS_WRITE_DoContextValidation,
+      TRACE_SERIALPORT_DoContextValidation,
+      TRACE_SERIALNUMBER_DoContextValidation,
   };
   for (CommandOperation handler : engine_handlers) EXPECT_EQ(validations.count(handler), 1u);
   EXPECT_EQ(validations.size(), std::size(engine_handlers));
 
   // Spot checks that each header selects its own handlers.
   EXPECT_EQ(RecordAt("*IDN?").DoContextValidation, &IDNQuery_DoContextValidation);
+  EXPECT_EQ(RecordAt("SYST:EVEN:CLE").DoContextValidation, &SYST_EVENT_CLEAR_DoContextValidation);
+  EXPECT_EQ(RecordAt("SYST:EVEN:CLE:ALL").DoContextValidation,
+            &SYST_EVENT_CLEAR_ALL_DoContextValidation);
+  EXPECT_EQ(RecordAt("DIAG:LOCALBUS:READ?").DoContextValidation,
+            &DIAG_LBUS_READQuery_DoContextValidation);
+  EXPECT_EQ(RecordAt("TRAC:SER").DoContextValidation, &TRACE_SERIALNUMBER_DoContextValidation);
   EXPECT_EQ(RecordAt("SYST:ERR?").DoExecutionConclusion,
             &SYST_ERRORQuery_DoExecutionConclusion);
   EXPECT_EQ(RecordAt("SYST:LOCK:OWNER?").DoExecutionConclusion,
