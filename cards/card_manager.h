@@ -1,0 +1,110 @@
+// Card management: the thirteen slot records, the scan and installation of the cards
+// at start-up, their accessors, and the dispatchers through which every other part of
+// the firmware reaches a card's operations.
+//
+// Slots are 0 (the chassis pseudo-card) to 12. Functions that accept the chassis take
+// 0..12; those that concern plug-in cards only take 1..12. A slot is installed once per
+// process life and never returns to empty; its images and downloaded tables live until
+// the process ends.
+//
+// Card state is shared by the command threads and the event monitor (card interrupts),
+// so every dispatcher and every accessor of shared state holds CardStateLock(). The
+// lock is recursive: operations may call dispatchers of their own slot again (a commit
+// inside a card's own SetPending, for one).
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+
+#include "cards/card_record.h"
+
+// Result codes.
+inline constexpr int32_t kChannelNotValid = -22201;  // "channel is not valid for module"
+inline constexpr int32_t kSlotOutOfRange = -22202;   // "module number is out of range"
+inline constexpr int32_t kNoModule = -30002;         // "no module at specified module address"
+inline constexpr int32_t kNotSupportedByCard = -20036;
+inline constexpr int32_t kEpromCorrupt = -20093;
+inline constexpr int32_t kIllegalIdByte = -30010;
+inline constexpr int32_t kCardOutOfMemory = -291;
+inline constexpr int32_t kCardSystemError = -301;
+inline constexpr int32_t kModeNotSupported = -20016;
+// The confidence error of a slot: -20081 for slot 1 through -20092 for slot 12.
+constexpr int32_t ConfidenceError(int slot) { return -20080 - slot; }
+
+// Card local-bus registers used by identification and interrupts.
+inline constexpr uint32_t kCardIdRegister = 0x201;        // read: ID byte; write 0: rewind EPROM
+inline constexpr uint32_t kCardEpromPort = 0x203;         // primary EPROM data port
+inline constexpr uint32_t kCardAltEpromPort = 0x301;      // alternate EPROM data port (digital)
+inline constexpr uint32_t kCardInterruptRegister = 0x207; // interrupt status, active low
+
+std::recursive_mutex& CardStateLock();
+
+// ---- Start-up --------------------------------------------------------------------
+// 0, or -1 for a slot outside 0..12 (with the illegal-slot line).
+int32_t InstallCard(int slot, uint32_t type_id);
+// Identifies and installs the cards of slots 1..12, then acknowledges and unmasks
+// every interrupt. The first error met, or 0.
+int32_t ScanCardSlots();
+int32_t ReadCardTypeId(int slot, uint8_t id_byte, uint32_t* type_id);
+int32_t DownloadCardParams(CardRecord* record, int slot);
+
+// ---- Accessors -------------------------------------------------------------------
+int IsCardPresent(int slot);
+int32_t GetCardTypeId(int slot, uint32_t* type_id);
+// Each buffer holds kCardTextSize bytes; all are emptied first.
+int32_t GetCardIdentity(int slot, uint32_t* type_id, char* description, char* serial,
+                        char* rev1, char* rev2, char* rev3);
+int32_t GetSwitchingMode(int slot, uint32_t* mode);
+int32_t SetSwitchingMode(int slot, uint32_t mode);
+uint8_t* CurrentImage(int slot);
+uint8_t* PendingImage(int slot);
+uint8_t* DriveImage(int slot);
+int32_t AllocateCardImages(int slot, int image_bytes, int drive_bytes);
+int GetPendingChange(int slot);
+void SetPendingChange(int slot);
+void ClearPendingChange(int slot);
+void ClearAllPendingChanges();
+void SetTestInterruptStatus(int slot, uint8_t value);
+int32_t GetTestInterruptStatus(int slot, uint8_t* value);
+void ClearAllTestInterruptStatus();
+int CardSupportsVerify(int slot);
+// The record of a card slot (1..12), else null.
+CardRecord* CardSlotRecord(int slot);
+
+// ---- Operation dispatchers -------------------------------------------------------
+int32_t CardReset(int slot);
+int32_t CardChannelToIndex(int slot, int32_t channel, uint8_t channel_flag);
+int32_t CardFirstChannel(int slot, uint8_t channel_flag);
+int32_t CardNextChannel(int slot, int32_t channel, uint8_t channel_flag);
+int32_t CardPrevChannel(int slot, int32_t channel, uint8_t channel_flag);
+int32_t CardLastChannel(int slot, uint8_t channel_flag);
+int32_t CardChannelCount(int slot, uint8_t channel_flag);
+int32_t CardIsValidChannel(int slot, int32_t channel);
+int32_t CardGetRelayState(int slot, int32_t channel);
+int32_t CardDigitalOp(int slot, int32_t port);
+int32_t CardGetRelayCount(int slot, int32_t relay, uint32_t* count);
+int32_t CardSetRelayCount(int slot, int32_t relay, uint32_t count);
+// Passes the channel's stored verify mode (1 when none is stored).
+int32_t CardVerifyChannel(int slot, int32_t channel);
+int32_t CardSetPending(int slot, int32_t channel, int32_t close);
+int32_t CardApplyPending(int slot, int32_t how);
+int32_t CardRevertPending(int slot);
+int32_t CardWriteHardware(int slot);
+int32_t CardSettleTime(int slot);
+int32_t CardConfidenceCheck(int slot);
+
+// ---- Interrupts, events, shutdown ------------------------------------------------
+// The pending interrupt bits of the card in `slot` (1..12): the inverted interrupt
+// register masked with 0x40 (digital cards) or 0xC0 (the test card); 0 for other
+// cards and when the read fails.
+uint8_t CardInterruptStatus(int slot);
+int32_t DispatchCardInterrupt(int slot, uint8_t status);
+// Clears the changed-slot flags, flags `slot` and sends the relay-state-changed event.
+int32_t PostRelayStateChanged(int slot);
+void EmergencyShutdown();
+bool EmergencyShutdownActive();
+void ClearEmergencyShutdown();
+
+// Empties every slot record and clears the process-wide card state, so that a test
+// starts as a fresh process would.
+void ResetCardsForTest();

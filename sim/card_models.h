@@ -1,0 +1,106 @@
+// The simulated plug-in cards, at the register level of their local bus.
+//
+// Every card answers its ID byte at 0x201 (a write of 0 rewinds its EPROM) and streams
+// its EPROM image from a data port: 0x203 on relay cards, 0x301 on digital I/O cards
+// (whose 0x203 is a direction register). Relay cards hold drive byte j at 1 + 2j; a
+// read of that address returns the coils' state active low (a 0 bit is an energised
+// coil). A stuck relay keeps its coil as it was when it stuck, whatever is driven.
+// Cards with relay counters keep them in an on-card FRAM reached through 0x301
+// (0xDA opens a write sequence, 0 closes it), 0x383/0x381 (address low/high byte),
+// 0x389 (write the next byte) and 0x38B (read the next byte). Cards that interrupt
+// hold their pending status active low in 0x207.
+//
+// Models are plugged into the simulated chassis bus driver (sim/xbus_model.h); they are
+// called from its threads and from control requests at once and guard their state.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "sim/xbus_model.h"
+
+namespace sim {
+
+// The EPROM magic values; any of them marks a valid image or parameter block.
+inline constexpr uint32_t kEpromMagics[] = {0xABCDABCD, 0x12345678, 0xABCD1234, 0xABCDEF00};
+
+// What an EPROM parameter block describes. Empty tables are stored as offset 0 (channel
+// i numbered i, driving bit i).
+struct EpromBlock {
+  uint32_t magic = 0xABCDABCD;
+  uint32_t own_code_data = 0;  // nonzero: the card brings code-specific data of its own
+  std::string module_id;       // at most 80 characters
+  uint16_t type_id = 0;
+  uint16_t channel_count = 0;
+  std::vector<uint16_t> channel_table;
+  std::vector<uint16_t> bit_table;
+  uint32_t settle_time_us = 0;
+  std::vector<uint8_t> confidence_mask;
+  uint16_t function_descriptors[8] = {};
+};
+
+// A relay-card EPROM image (big-endian): magic, the offsets of parameter blocks 0..3
+// (all pointing at the one block), then the block and its tables. 1024 bytes.
+std::vector<uint8_t> BuildEpromImage(const EpromBlock& block);
+// The digital cards' image: magic at offsets 0 and 20, the type id at 104.
+std::vector<uint8_t> BuildAlternateEpromImage(uint16_t type_id);
+
+// What sets one card model apart.
+struct CardSpec {
+  std::string model;           // as the chassis description names it, e.g. "SM-RD96"
+  uint16_t type_id = 0;
+  uint8_t id_byte = 0;         // 0..3 selects the EPROM record; 4 and up: no usable card
+  std::vector<uint8_t> eprom;  // streamed from the EPROM data port
+  bool digital = false;        // digital I/O registers, EPROM on 0x301
+  int drive_bytes = 0;         // relay cards
+  int relay_counters = 0;      // FRAM relay counters (0: no FRAM)
+  uint8_t interrupt_bits = 0;  // status bits the card can raise in 0x207 (0: none)
+};
+
+class CardModel final : public LocalBusTarget {
+ public:
+  explicit CardModel(CardSpec spec);
+
+  int ReadByte(uint32_t address, uint8_t* byte) override;
+  int WriteByte(uint32_t address, uint8_t byte) override;
+
+  const CardSpec& spec() const { return spec_; }
+
+  // Relay coils, by drive bit (bit b of drive byte b / 8).
+  std::vector<int> EnergisedCoils() const;
+  bool CoilEnergised(int bit) const;
+  // A stuck coil keeps its present state until released. False for a bit the card
+  // does not have.
+  bool StickRelay(int bit, bool stuck);
+
+  // Makes the given status bits (within the card's interrupt bits) pending: they read
+  // 0 in 0x207 until the firmware writes them back as 1 (or, on a digital card,
+  // writes 0 to 0x1F). False when the card has no such bits.
+  bool RaiseInterrupt(uint8_t bits);
+  uint8_t PendingInterrupt() const;
+
+  // The relay counter FRAM, for persistence under the chassis root.
+  uint32_t RelayCounter(int relay) const;
+  std::vector<uint8_t> FramImage() const;
+  void LoadFramImage(const std::vector<uint8_t>& image);
+
+  // Digital cards: port p's data byte as the outside world sees it, and what the
+  // outside world drives into an input port.
+  uint8_t PortValue(int port) const;
+  void DrivePortInput(int port, uint8_t value);
+
+ private:
+  CardSpec spec_;
+  mutable std::mutex mutex_;
+  // (state owned by the implementation)
+};
+
+// The card of a named model, as the chassis description names it; null when the name
+// is unknown. The names are those of CardModelNames().
+std::shared_ptr<CardModel> MakeCardModel(const std::string& name);
+std::vector<std::string> CardModelNames();
+
+}  // namespace sim
