@@ -15,6 +15,7 @@
 #include <cstdint>
 
 struct CommandContext;
+struct RelayCardDescriptor;  // cards/relay_driver.h
 
 inline constexpr int kCardSlots = 13;       // 0 the chassis, 1..12 the card slots
 inline constexpr int kFirstCardSlot = 1;
@@ -92,6 +93,10 @@ struct CardRecord {
   uint32_t settle_time = 2000;  // microseconds
   uint8_t* confidence_mask = nullptr;
   uint8_t test_interrupt_status = 0;
+  // Relay cards: the model's tables and constants, which the relay-driver core works
+  // from (a built-in template points at its model's; the generic card's Init fills one
+  // from the downloaded tables). Null for cards without relay images.
+  const RelayCardDescriptor* relay_descriptor = nullptr;
 };
 
 // A card type's read-only record image: type id, present = 1, no images, mode 0, the
