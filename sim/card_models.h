@@ -14,6 +14,7 @@
 // called from its threads and from control requests at once and guard their state.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -42,10 +43,16 @@ struct EpromBlock {
   uint16_t function_descriptors[8] = {};
 };
 
+inline constexpr size_t kEpromImageBytes = 1024;
+// Where the one parameter block of a built image starts (past the four block offsets).
+inline constexpr size_t kEpromBlockOffset = 0x20;
+
 // A relay-card EPROM image (big-endian): magic, the offsets of parameter blocks 0..3
-// (all pointing at the one block), then the block and its tables. 1024 bytes.
+// (all pointing at the one block), then the block and its tables. 1024 bytes; empty
+// when the tables do not fit. A module id longer than 80 characters is cut.
 std::vector<uint8_t> BuildEpromImage(const EpromBlock& block);
-// The digital cards' image: magic at offsets 0 and 20, the type id at 104.
+// The digital cards' image: magic at offsets 0 and 20, the type id at 104. The two
+// magics are taken from kEpromMagics by the type id, so the cards differ. 1024 bytes.
 std::vector<uint8_t> BuildAlternateEpromImage(uint16_t type_id);
 
 // What sets one card model apart.
@@ -58,7 +65,11 @@ struct CardSpec {
   int drive_bytes = 0;         // relay cards
   int relay_counters = 0;      // FRAM relay counters (0: no FRAM)
   uint8_t interrupt_bits = 0;  // status bits the card can raise in 0x207 (0: none)
+  int port_count = 0;          // digital cards: 12 (6 on the HVOC card); 0 means 12
 };
+
+// The on-card FRAM that holds the relay counters (FM24CL16-sized).
+inline constexpr size_t kCardFramBytes = 2048;
 
 class CardModel final : public LocalBusTarget {
  public:
@@ -82,20 +93,50 @@ class CardModel final : public LocalBusTarget {
   bool RaiseInterrupt(uint8_t bits);
   uint8_t PendingInterrupt() const;
 
-  // The relay counter FRAM, for persistence under the chassis root.
+  // The relay counter FRAM, for persistence under the chassis root. A relay the card
+  // does not count reads 0; a card without counters has an empty image and ignores
+  // a load. A shorter image loads into the start of the FRAM, the rest reads 0.
   uint32_t RelayCounter(int relay) const;
   std::vector<uint8_t> FramImage() const;
   void LoadFramImage(const std::vector<uint8_t>& image);
 
-  // Digital cards: port p's data byte as the outside world sees it, and what the
-  // outside world drives into an input port.
+  // Digital cards: port p's data byte as the outside world sees it (an output port's
+  // latch, an input port's driven value; 0 for a port the card does not have), and
+  // what the outside world drives into an input port.
   uint8_t PortValue(int port) const;
   void DrivePortInput(int port, uint8_t value);
 
  private:
+  // Register decoding by card kind; the caller holds mutex_. False: not decoded.
+  bool ReadRelayRegister(uint32_t address, uint8_t* byte);
+  bool WriteRelayRegister(uint32_t address, uint8_t byte);
+  bool ReadDigitalRegister(uint32_t address, uint8_t* byte);
+  bool WriteDigitalRegister(uint32_t address, uint8_t byte);
+  bool ReadFramRegister(uint32_t address, uint8_t* byte);
+  bool WriteFramRegister(uint32_t address, uint8_t byte);
+  uint8_t NextEpromByte();
+  uint8_t CoilByte(size_t j) const;
+  bool PortIsOutput(int port) const;
+
   CardSpec spec_;
   mutable std::mutex mutex_;
-  // (state owned by the implementation)
+  size_t eprom_position_ = 0;
+  // Relay cards: drive bytes as written, and the coils held by a stuck relay.
+  std::vector<uint8_t> driven_;
+  std::vector<uint8_t> stuck_;        // 1 bit: the coil is stuck
+  std::vector<uint8_t> stuck_state_;  // the state a stuck coil keeps
+  uint8_t pending_ = 0;               // interrupt status bits not yet acknowledged
+  // Relay counter FRAM and its access sequence.
+  std::vector<uint8_t> fram_;
+  uint16_t fram_address_ = 0;
+  size_t fram_position_ = 0;
+  bool fram_writing_ = false;
+  // Digital cards: output latches, driven inputs, direction and control registers.
+  std::vector<uint8_t> port_latch_;
+  std::vector<uint8_t> port_input_;
+  uint8_t direction_low_ = 0;   // written at 0x19: ports 0-7, 1 = output
+  uint8_t direction_high_ = 0;  // written at 0x1B: ports 8-11, sync port count
+  uint8_t control_ = 0;         // written at 0x1D
 };
 
 // The card of a named model, as the chassis description names it; null when the name
