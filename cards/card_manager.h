@@ -43,8 +43,12 @@ std::recursive_mutex& CardStateLock();
 // 0, or -1 for a slot outside 0..12 (with the illegal-slot line).
 int32_t InstallCard(int slot, uint32_t type_id);
 // Identifies and installs the cards of slots 1..12, then acknowledges and unmasks
-// every interrupt. The first error met, or 0.
+// every interrupt, then runs PowerOnRestore. The first error met, or 0.
 int32_t ScanCardSlots();
+// The last step of the scan: the instrument reset in its power-on form (every card's
+// Reset) and the power-on recalls of the stored relay state and lists. Those live in
+// the layers above the cards, so the controller points this at them; none by default.
+extern int32_t (*PowerOnRestore)();
 int32_t ReadCardTypeId(int slot, uint8_t id_byte, uint32_t* type_id);
 int32_t DownloadCardParams(CardRecord* record, int slot);
 
@@ -79,6 +83,10 @@ int32_t CardNextChannel(int slot, int32_t channel, uint8_t channel_flag);
 int32_t CardPrevChannel(int slot, int32_t channel, uint8_t channel_flag);
 int32_t CardLastChannel(int slot, uint8_t channel_flag);
 int32_t CardChannelCount(int slot, uint8_t channel_flag);
+// These three answer 0 for a slot out of range, an absent card or a missing operation.
+// IsValidChannel and DigitalOp answer 1 or 0. GetRelayState answers 1 closed, 0 open
+// (also on a card without relay images) or passes the card's negative error up, so
+// that a failed read is never taken for a closed relay.
 int32_t CardIsValidChannel(int slot, int32_t channel);
 int32_t CardGetRelayState(int slot, int32_t channel);
 int32_t CardDigitalOp(int slot, int32_t port);
@@ -92,6 +100,28 @@ int32_t CardRevertPending(int slot);
 int32_t CardWriteHardware(int slot);
 int32_t CardSettleTime(int slot);
 int32_t CardConfidenceCheck(int slot);
+
+// ---- Command hooks ---------------------------------------------------------------
+// One entry of a channel walk: a card's channel and the entry's marker. In the
+// module-naming form a nonzero marker ends the walk (the entry is not visited); in the
+// channel form markers are ignored.
+struct CardHookEntry {
+  int32_t slot;
+  int32_t channel;
+  int32_t marker;
+};
+// Each walks the `count` entries in order and calls the card's ValidateHook,
+// SegmentHook or ExecuteHook with (command id, slot, channel, context). -30002 for an
+// entry whose slot has no card, -20036 for a card without the hook; the first nonzero
+// result ends the walk and is returned, else 0.
+int32_t CardValidateHooks(int32_t command_id, const CardHookEntry* entries, int count,
+                          bool module_naming, CommandContext* context);
+int32_t CardSegmentHooks(int32_t command_id, const CardHookEntry* entries, int count,
+                         bool module_naming, CommandContext* context);
+int32_t CardExecuteHooks(int32_t command_id, const CardHookEntry* entries, int count,
+                         bool module_naming, CommandContext* context);
+// The entry a hook is called for, while a walk runs on this thread; null otherwise.
+const CardHookEntry* CurrentCardHookEntry();
 
 // ---- Interrupts, events, shutdown ------------------------------------------------
 // The pending interrupt bits of the card in `slot` (1..12): the inverted interrupt

@@ -9,6 +9,25 @@
 
 inline constexpr int kChannelDelayValues = 4;
 inline constexpr int32_t kDefaultVerifyMode = 1;
+inline constexpr int32_t kAttributeParameterError = -220;
+inline constexpr int32_t kAttributeOutOfMemory = -225;
+
+// One channel's record. A made record is zero-filled (verify mode 0 included); the
+// switching layer adds its own per-relay fields here.
+struct ChannelAttributes {
+  int32_t channel = 0;
+  int32_t slot = 0;
+  double delay[kChannelDelayValues] = {};
+  int32_t verify_mode = 0;
+};
+
+// The record of a channel, for a setter: makes the slot's records when missing. 0 and
+// the record, or the setters' errors. Call with CardStateLock() held for as long as the
+// record is used.
+int32_t MakeChannelAttributes(int slot, int32_t channel, ChannelAttributes** record);
+// The record of a channel, for a getter: null when the slot has no records or the
+// channel none. The same locking rule.
+ChannelAttributes* FindChannelAttributes(int slot, int32_t channel);
 
 // Setters: 0, -220 for a slot outside 0..12, -22201 for a channel the card refuses,
 // -225 when the slot's records cannot be made. `which` is 0..3 (else -220).
