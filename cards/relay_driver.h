@@ -108,6 +108,10 @@ constexpr CardTemplate RelayCardTemplate(const RelayCardDescriptor& descriptor,
 }
 
 // ---- Helpers for drivers built on the core ----------------------------------------
+// GetIdentity's answer of a card without serial number and revisions: `text` and four
+// "N/A" (each buffer kCardTextSize bytes).
+void FillCardIdentity(const char* text, char* description, char* serial, char* rev1, char* rev2,
+                      char* rev3);
 // The descriptor of the relay card in `slot` (1..12), else null.
 const RelayCardDescriptor* RelayDescriptor(int slot);
 // The channel number at `index` of the descriptor's table (no range check).
