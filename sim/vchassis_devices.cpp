@@ -1,31 +1,188 @@
-// The table of devices a virtual chassis serves.
+// The simulated hardware of a virtual chassis and the table of devices it serves.
 #include "sim/vchassis_devices.h"
 
-#include <memory>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 #include "core/gpibdev_utils.h"
 #include "hardware/fpga_registers.h"
 #include "hardware/fpga_utils.h"
 #include "hardware/xbus_requests.h"
+#include "sim/card_models.h"
 #include "sim/device_server.h"
 #include "sim/fpga_model.h"
 #include "sim/gpib_model.h"
 #include "sim/usbtmc_model.h"
-#include "sim/xbus_model.h"
+#include "sim/vchassis_control.h"
 
 namespace sim {
+namespace {
 
-int AddSimulatedDevices(DeviceServer* server) {
-  auto gpib = std::make_shared<GpibModel>();
-  auto usbtmc = std::make_shared<UsbtmcModel>();
-  auto fpga = std::make_shared<FpgaModel>();
-  auto xbus = std::make_shared<XbusModel>();
+constexpr uint32_t kFramSequence = 0x301;  // 0xDA opens a FRAM write sequence, 0 closes it
+
+// 0, or -1 with *error.
+int ReadFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
+  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+  if (!file) {
+    *error = path + ": " + std::strerror(errno);
+    return -1;
+  }
+  bytes->clear();
+  uint8_t buffer[4096];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+    bytes->insert(bytes->end(), buffer, buffer + got);
+  }
+  if (std::ferror(file.get())) {
+    *error = path + ": " + std::strerror(errno);
+    return -1;
+  }
+  return 0;
+}
+
+// Replaces the file whole, so that a chassis killed while saving leaves the old
+// contents rather than half of the new. 0, or -1 with *error.
+int WriteFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error) {
+  const std::string temporary = path + ".new";
+  FILE* file = std::fopen(temporary.c_str(), "wb");
+  bool written = file != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  int saved_errno = errno;
+  if (file != nullptr && std::fclose(file) != 0 && written) {
+    written = false;
+    saved_errno = errno;
+  }
+  if (written && std::rename(temporary.c_str(), path.c_str()) == 0) return 0;
+  if (written) saved_errno = errno;
+  std::remove(temporary.c_str());
+  *error = path + ": " + std::strerror(saved_errno);
+  return -1;
+}
+
+bool KeepsFram(const CardModel& card) { return card.spec().relay_counters > 0; }
+
+int SaveFram(const CardModel& card, const std::string& path, std::string* error) {
+  return WriteFile(path, card.FramImage(), error);
+}
+
+// A card with relay counters as the bus sees it: its FRAM is saved each time the
+// firmware closes a write sequence, so a chassis that is killed keeps its counters.
+class FramKeepingCard final : public LocalBusTarget {
+ public:
+  FramKeepingCard(std::shared_ptr<CardModel> card, std::string path)
+      : card_(std::move(card)), path_(std::move(path)) {}
+
+  int ReadByte(uint32_t address, uint8_t* byte) override { return card_->ReadByte(address, byte); }
+
+  int WriteByte(uint32_t address, uint8_t byte) override {
+    const int result = card_->WriteByte(address, byte);
+    if (result == 0 && address == kFramSequence && byte == 0) Save();
+    return result;
+  }
+
+ private:
+  void Save() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string error;
+    if (SaveFram(*card_, path_, &error) == 0) {
+      complained_ = false;
+    } else if (!complained_) {  // once per failing spell, not once per counter
+      std::fprintf(stderr, "vchassis: cannot keep the card's FRAM: %s\n", error.c_str());
+      complained_ = true;
+    }
+  }
+
+  std::shared_ptr<CardModel> card_;
+  std::string path_;
+  std::mutex mutex_;  // one save at a time
+  bool complained_ = false;
+};
+
+// Starts the card from its slot's FRAM file, when there is one. 0, or -1 with *error.
+int LoadFram(CardModel* card, int slot, const std::string& path, std::string* error) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0 && errno == ENOENT) return 0;
+  std::vector<uint8_t> image;
+  if (ReadFile(path, &image, error) != 0) return -1;
+  const size_t size = card->FramImage().size();
+  if (image.size() != size) {
+    *error = path + " holds " + std::to_string(image.size()) + " bytes, but the " +
+             card->spec().model + " in slot " + std::to_string(slot) + " keeps " +
+             std::to_string(size) + ": remove the file or put that card back";
+    return -1;
+  }
+  card->LoadFramImage(image);
+  return 0;
+}
+
+}  // namespace
+
+std::string FramFolder(const std::string& root) { return root + "/sim"; }
+
+std::string FramFile(const std::string& fram_folder, int slot) {
+  return fram_folder + "/fram-slot" + std::to_string(slot);
+}
+
+int BuildHardware(const ChassisDescription& description, const std::string& fram_folder,
+                  SimulatedHardware* hardware, std::string* error) {
+  SimulatedHardware built;
+  built.fpga = std::make_shared<FpgaModel>();
+  built.xbus = std::make_shared<XbusModel>();
+  built.fram_folder = fram_folder;
   // The FPGA's interrupt line reaches the firmware as bus driver events: the
   // chassis source is the external trigger input, the others are cards.
-  fpga->SetInterruptSink([xbus](uint32_t sources) {
+  built.fpga->SetInterruptSink([xbus = built.xbus](uint32_t sources) {
     if (sources & kFpgaChassisInterrupt) xbus->PostEvent(kXbusEventTrigger);
     if (sources & ~kFpgaChassisInterrupt) xbus->PostEvent(kXbusEventCardInterrupt);
   });
+  if (!fram_folder.empty() && mkdir(fram_folder.c_str(), 0755) != 0 && errno != EEXIST) {
+    *error = fram_folder + ": " + std::strerror(errno);
+    return -1;
+  }
+  for (int slot = kFirstCageSlot; slot <= kLastCageSlot; ++slot) {
+    const std::string& model = description.models[static_cast<size_t>(slot)];
+    if (model.empty()) continue;
+    std::shared_ptr<CardModel> card = MakeCardModel(model);
+    if (!card) {
+      *error = "no card model \"" + model + "\" for slot " + std::to_string(slot);
+      return -1;
+    }
+    std::shared_ptr<LocalBusTarget> target = card;
+    if (!fram_folder.empty() && KeepsFram(*card)) {
+      const std::string path = FramFile(fram_folder, slot);
+      if (LoadFram(card.get(), slot, path, error) != 0) return -1;
+      target = std::make_shared<FramKeepingCard>(card, path);
+    }
+    built.xbus->Plug(slot, std::move(target));
+    built.cards[static_cast<size_t>(slot)] = std::move(card);
+  }
+  *hardware = std::move(built);
+  return 0;
+}
+
+int SaveFramImages(const SimulatedHardware& hardware, std::string* error) {
+  if (hardware.fram_folder.empty()) return 0;
+  int result = 0;
+  for (int slot = kFirstCageSlot; slot <= kLastCageSlot; ++slot) {
+    const std::shared_ptr<CardModel>& card = hardware.cards[static_cast<size_t>(slot)];
+    if (!card || !KeepsFram(*card)) continue;
+    std::string why;
+    if (SaveFram(*card, FramFile(hardware.fram_folder, slot), &why) != 0 && result == 0) {
+      *error = why;
+      result = -1;
+    }
+  }
+  return result;
+}
+
+int AddSimulatedDevices(DeviceServer* server, const SimulatedHardware& hardware) {
+  auto gpib = std::make_shared<GpibModel>();
+  auto usbtmc = std::make_shared<UsbtmcModel>();
   struct Node {
     const char* path;
     std::shared_ptr<platform::DeviceModel> model;
@@ -35,8 +192,9 @@ int AddSimulatedDevices(DeviceServer* server) {
       {kGpibBusPath, gpib->host_side()},
       {kUsbtmcDevicePath, usbtmc->instrument_side()},
       {kUsbtmcHostPath, usbtmc->host_side()},
-      {kFpgaMemoryPath, fpga},
-      {kXbusDevicePath, xbus},
+      {kFpgaMemoryPath, hardware.fpga},
+      {kXbusDevicePath, hardware.xbus},
+      {kControlDevicePath, std::make_shared<ControlDevice>(hardware)},
   };
   for (const Node& node : nodes) {
     int result = server->Add(node.path, node.model);

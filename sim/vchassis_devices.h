@@ -1,13 +1,52 @@
-// The simulated devices a virtual chassis serves under its root: each device's
-// firmware node and, where it has one, the node that people and tests use to act as
-// the other end (the GPIB bus controller, the USB host).
+// The simulated hardware of a virtual chassis and the devices it serves under its root:
+// the FPGA, the chassis bus driver with a card model plugged into each slot the chassis
+// description names, each device's firmware node and, where it has one, the node that
+// people and tests use to act as the other end (the GPIB bus controller, the USB host,
+// the control device of vchassis_control.h).
+//
+// Cards with relay counters keep them in an on-card FRAM; its contents persist under
+// the chassis root as "<root>/sim/fram-slot<N>": loaded when the hardware is built,
+// saved whenever the firmware closes a FRAM write sequence and when the chassis stops.
 #pragma once
+
+#include <array>
+#include <memory>
+#include <string>
+
+#include "sim/chassis_description.h"
+#include "sim/xbus_model.h"
 
 namespace sim {
 
+class CardModel;
 class DeviceServer;
+class FpgaModel;
 
-// Adds every simulated device to `server`. 0, or a negated errno.
-int AddSimulatedDevices(DeviceServer* server);
+struct SimulatedHardware {
+  std::shared_ptr<FpgaModel> fpga;
+  std::shared_ptr<XbusModel> xbus;
+  std::array<std::shared_ptr<CardModel>, XbusModel::kSlotCount> cards;  // by slot; null: empty
+  std::string fram_folder;  // where FRAM contents persist; empty: they do not
+};
+
+// The folder under a chassis root that holds the FRAM files.
+std::string FramFolder(const std::string& root);
+// The file that keeps the FRAM of the card in `slot`.
+std::string FramFile(const std::string& fram_folder, int slot);
+
+// Builds the FPGA and the bus driver, wires the FPGA's interrupt line to the driver's
+// events, and plugs a card of each model the description names into its slot. With a
+// `fram_folder`, each card with relay counters starts from the FRAM file of its slot
+// when there is one. 0, or -1 with *error (a model the catalogue cannot make, or a FRAM
+// file that cannot be read or does not fit the card).
+int BuildHardware(const ChassisDescription& description, const std::string& fram_folder,
+                  SimulatedHardware* hardware, std::string* error);
+
+// Writes the FRAM file of every card with relay counters. 0, or -1 with *error naming
+// the first file that could not be written (the others are still written).
+int SaveFramImages(const SimulatedHardware& hardware, std::string* error);
+
+// Serves every simulated device of `hardware` with `server`. 0, or a negated errno.
+int AddSimulatedDevices(DeviceServer* server, const SimulatedHardware& hardware);
 
 }  // namespace sim

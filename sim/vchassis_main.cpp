@@ -1,6 +1,7 @@
 // vchassis: the virtual chassis program. `vchassis run` starts a chassis and its
 // firmware on this PC; the other subcommands act as the GPIB bus controller or the USB
-// host of a running chassis, named by its root.
+// host of a running chassis, named by its root, or act on its hardware through its
+// control device.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,8 @@
 #include <arpa/inet.h>
 #include <unistd.h>
 
+#include "sim/chassis_description.h"
+#include "sim/vchassis_control.h"
 #include "sim/vchassis_host.h"
 #include "sim/vchassis_root.h"
 #include "sim/vchassis_run.h"
@@ -26,7 +29,10 @@ void Usage() {
                "       vchassis gpib poll [--root DIR]\n"
                "       vchassis gpib wait-srq [--timeout S] [--root DIR]\n"
                "       vchassis usb send \"<message>\" [--timeout S] [--root DIR]\n"
-               "Without --root the bus subcommands use the chassis CHASSIS_ROOT names.\n");
+               "%s"
+               "Without --chassis, run takes the cards from %s beside the program.\n"
+               "Without --root the other subcommands use the chassis CHASSIS_ROOT names.\n",
+               sim::ControlUsage().c_str(), sim::kDefaultChassisFile);
 }
 
 struct Arguments {
@@ -111,13 +117,29 @@ int Failed(const char* what) {
   return 1;
 }
 
-int Bus(const Arguments& arguments) {
+// Points the platform layer at the chassis named by --root or CHASSIS_ROOT. False
+// (after saying so) when neither names one.
+bool FindChassis(const Arguments& arguments) {
   if (!arguments.root.empty()) setenv("CHASSIS_ROOT", Absolute(arguments.root).c_str(), 1);
   const char* root = std::getenv("CHASSIS_ROOT");
-  if (root == nullptr || root[0] == '\0') {
-    std::fprintf(stderr, "vchassis: name the chassis with --root DIR\n");
-    return 2;
+  if (root != nullptr && root[0] != '\0') return true;
+  std::fprintf(stderr, "vchassis: name the chassis with --root DIR\n");
+  return false;
+}
+
+int Control(const Arguments& arguments) {
+  if (!FindChassis(arguments)) return 2;
+  std::string answer;
+  if (sim::SendControlRequest(arguments.words, &answer) != 0) {
+    std::fprintf(stderr, "vchassis: %s", answer.c_str());
+    return 1;
   }
+  std::fputs(answer.c_str(), stdout);
+  return 0;
+}
+
+int Bus(const Arguments& arguments) {
+  if (!FindChassis(arguments)) return 2;
   const std::vector<std::string>& words = arguments.words;
   int timeout_ms = static_cast<int>(arguments.timeout_s * 1000);
   sim::HostBus bus = words[0] == "gpib" ? sim::HostBus::kGpib : sim::HostBus::kUsb;
@@ -155,6 +177,7 @@ int main(int argc, char** argv) {
   if ((command == "gpib" || command == "usb") && arguments.words.size() >= 2) {
     return Bus(arguments);
   }
+  if (sim::IsControlRequest(arguments.words)) return Control(arguments);
   Usage();
   return 2;
 }

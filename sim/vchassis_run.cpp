@@ -16,6 +16,7 @@
 
 #include "core/shared_block.h"
 #include "platform/command_runner.h"
+#include "sim/chassis_description.h"
 #include "sim/device_server.h"
 #include "sim/vchassis_devices.h"
 #include "sim/vchassis_process.h"
@@ -75,8 +76,14 @@ class Chassis {
   }
 
   int BringUp() {
-    if (!options_.chassis_file.empty() && access(options_.chassis_file.c_str(), R_OK) != 0) {
-      return Fail(options_.chassis_file.c_str(), errno);
+    const std::string chassis_file = options_.chassis_file.empty()
+                                         ? options_.program_folder + "/" + kDefaultChassisFile
+                                         : options_.chassis_file;
+    ChassisDescription description;
+    std::string error;
+    if (LoadChassisDescription(chassis_file, &description, &error) != 0) {
+      std::fprintf(stderr, "vchassis: chassis description %s\n", error.c_str());
+      return 1;
     }
     if (PortsListening({ports_[0]}) || PortsListening({ports_[1]}) ||
         PortsListening({ports_[2]})) {
@@ -100,7 +107,14 @@ class Chassis {
                                     platform::StandInFolder());
     if (installed != 0) return Fail("cannot install the stand-in tools", -installed);
 
-    int served = AddSimulatedDevices(&devices_);
+    if (BuildHardware(description, FramFolder(root_), &hardware_, &error) != 0) {
+      std::fprintf(stderr, "vchassis: %s\n", error.c_str());
+      return 1;
+    }
+    std::printf("vchassis: cards from %s: %s\n", chassis_file.c_str(),
+                CageSummary(description).c_str());
+    std::fflush(stdout);
+    int served = AddSimulatedDevices(&devices_, hardware_);
     if (served == 0) served = devices_.Start();
     if (served != 0) return Fail("cannot serve the simulated devices", -served);
     return StartController();
@@ -207,6 +221,12 @@ class Chassis {
   void TakeDown() {
     StopProcesses();
     devices_.Stop();
+    // The firmware is gone and nothing reaches the cards any more: their FRAM is final.
+    // (Hardware never built has no FRAM folder, and nothing is saved.)
+    std::string error;
+    if (SaveFramImages(hardware_, &error) != 0) {
+      std::fprintf(stderr, "vchassis: cannot keep the cards' FRAM: %s\n", error.c_str());
+    }
     if (root_.empty()) return;
     RemoveChassisFifos(root_);
     if (SharedBlock::Unlink() != 0 && errno != ENOENT) std::perror("vchassis: shm_unlink");
@@ -225,6 +245,7 @@ class Chassis {
                         static_cast<uint16_t>(options_.port_base + 2)};
   std::string root_;
   bool fresh_root_ = false;
+  SimulatedHardware hardware_;
   DeviceServer devices_;
   pid_t controller_ = -1;
   int controller_status_ = 0;

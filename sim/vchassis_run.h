@@ -1,7 +1,9 @@
-// `vchassis run`: one virtual chassis. It furnishes a root, serves the simulated
-// devices there, starts the controller `instctl` (which starts its servers) in a
-// process group of its own, says where the SCPI ports are once they listen, and on
-// Ctrl-C or SIGTERM stops every process of the chassis and removes what it created.
+// `vchassis run`: one virtual chassis. It reads the chassis description, furnishes a
+// root, serves the simulated devices there with a card of each described model in its
+// slot (their FRAM kept under the root), starts the controller `instctl` (which starts
+// its servers) in a process group of its own, says where the SCPI ports are once they
+// listen, and on Ctrl-C or SIGTERM stops every process of the chassis and removes what
+// it created.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +15,7 @@ struct RunOptions {
   std::string root;  // empty: a fresh root, removed at the end
   uint16_t port_base = 4444;
   std::string bind_address = "127.0.0.1";
-  std::string chassis_file;  // the chassis description; empty for the default
+  std::string chassis_file;  // the chassis description; empty: default.chassis beside the programs
   std::string program_folder;  // where instctl and the stand-ins live
 };
 

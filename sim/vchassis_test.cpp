@@ -1,5 +1,6 @@
 // Tests of the virtual chassis' own helpers: furnishing and removing a root, the
-// query test of the bus subcommands, and the port checks of the launcher.
+// query test of the bus subcommands, the port checks of the launcher, and the cards'
+// FRAM kept under the root.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -12,6 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include "hardware/xbus_requests.h"
+#include "sim/card_models.h"
+#include "sim/vchassis_devices.h"
 #include "sim/vchassis_host.h"
 #include "sim/vchassis_process.h"
 #include "sim/vchassis_root.h"
@@ -122,6 +126,92 @@ TEST(Ports, ListeningPortsAreSeenAndFreeRangesAreFree) {
   EXPECT_FALSE(PortsListening({base, static_cast<uint16_t>(base + 1)}));
   close(fd);
   EXPECT_FALSE(PortsListening({base}));
+}
+
+// A cage with a card that keeps relay counters in slot 4, its FRAM under a root.
+class FramKeeping : public RootFolder {
+ protected:
+  void SetUp() override {
+    RootFolder::SetUp();
+    description_.models[4] = "SM-MX12H";
+    description_.models[5] = "SM-RD96";
+  }
+
+  int Build(SimulatedHardware* hardware, std::string* error) {
+    return BuildHardware(description_, FramFolder(root_), hardware, error);
+  }
+
+  // The firmware's counter write: open a sequence, the address, four bytes least
+  // significant first, close.
+  static void WriteCounter(XbusModel& xbus, int slot, int relay, uint32_t count) {
+    const uint32_t address = 4 * static_cast<uint32_t>(relay);
+    const std::pair<uint32_t, uint32_t> steps[] = {
+        {0x301, 0xDA}, {0x383, address & 0xFF}, {0x381, address >> 8},
+        {0x389, count & 0xFF}, {0x389, count >> 8 & 0xFF}, {0x389, count >> 16 & 0xFF},
+        {0x389, count >> 24}, {0x301, 0}};
+    for (const auto& [register_address, byte] : steps) {
+      XbusByteRequest block{{kXbusCommandWrite, XbusBusAddress(slot, register_address), byte}};
+      ASSERT_EQ(xbus.Ioctl(0, kXbusWriteByte, &block, sizeof block), 0);
+    }
+  }
+
+  static std::string FileBytes(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  }
+
+  ChassisDescription description_;
+};
+
+TEST_F(FramKeeping, CountersAreSavedWhenAWriteSequenceClosesAndLoadedByTheNextRun) {
+  std::string error;
+  {
+    SimulatedHardware hardware;
+    ASSERT_EQ(Build(&hardware, &error), 0) << error;
+    EXPECT_FALSE(Exists(FramFile(FramFolder(root_), 4))) << "nothing written yet";
+    WriteCounter(*hardware.xbus, 4, 2, 0x01020304);
+    const std::string bytes = FileBytes(FramFile(FramFolder(root_), 4));
+    ASSERT_EQ(bytes.size(), kCardFramBytes);
+    EXPECT_EQ(bytes.substr(8, 4), "\x04\x03\x02\x01");
+    EXPECT_FALSE(Exists(FramFile(FramFolder(root_), 5))) << "a card without counters";
+  }
+  SimulatedHardware again;
+  ASSERT_EQ(Build(&again, &error), 0) << error;
+  EXPECT_EQ(again.cards[4]->RelayCounter(2), 0x01020304u);
+  EXPECT_EQ(again.cards[4]->RelayCounter(3), 0u);
+}
+
+TEST_F(FramKeeping, SavingAtStopWritesEveryCardWithCounters) {
+  std::string error;
+  SimulatedHardware hardware;
+  ASSERT_EQ(Build(&hardware, &error), 0) << error;
+  std::vector<uint8_t> image(kCardFramBytes, 0);
+  image[0] = 7;
+  hardware.cards[4]->LoadFramImage(image);  // as if written without a closing sequence
+  ASSERT_EQ(SaveFramImages(hardware, &error), 0) << error;
+  EXPECT_EQ(FileBytes(FramFile(FramFolder(root_), 4)), std::string(image.begin(), image.end()));
+  EXPECT_FALSE(Exists(FramFile(FramFolder(root_), 4) + ".new"));
+
+  // Without a FRAM folder nothing persists.
+  SimulatedHardware volatile_hardware;
+  ASSERT_EQ(BuildHardware(description_, "", &volatile_hardware, &error), 0) << error;
+  EXPECT_EQ(SaveFramImages(volatile_hardware, &error), 0);
+
+  // A folder that cannot be written is reported, naming the file.
+  RemoveTree(FramFolder(root_));
+  EXPECT_EQ(SaveFramImages(hardware, &error), -1);
+  EXPECT_EQ(error.rfind(FramFile(FramFolder(root_), 4) + ": ", 0), 0u) << error;
+}
+
+TEST_F(FramKeeping, AFramFileThatDoesNotFitTheCardRefusesTheCage) {
+  ASSERT_EQ(mkdir(FramFolder(root_).c_str(), 0755), 0);
+  std::ofstream(FramFile(FramFolder(root_), 4)) << "short";
+  SimulatedHardware hardware;
+  std::string error;
+  EXPECT_EQ(Build(&hardware, &error), -1);
+  EXPECT_EQ(error, FramFile(FramFolder(root_), 4) + " holds 5 bytes, but the SM-MX12H in slot 4 keeps " +
+                       std::to_string(kCardFramBytes) + ": remove the file or put that card back");
+  EXPECT_EQ(FileBytes(FramFile(FramFolder(root_), 4)), "short") << "the file is left alone";
 }
 
 }  // namespace

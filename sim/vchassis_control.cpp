@@ -1,0 +1,363 @@
+// Control requests on a running virtual chassis' hardware (see vchassis_control.h).
+#include "sim/vchassis_control.h"
+
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+
+#include "hardware/fpga_registers.h"
+#include "hardware/fpga_utils.h"
+#include "hardware/xbus_requests.h"
+#include "platform/device.h"
+#include "platform/paths.h"
+#include "sim/card_models.h"
+#include "sim/fpga_model.h"
+
+namespace sim {
+namespace {
+
+using Words = std::vector<std::string>;
+using Handler = int (*)(const SimulatedHardware& hardware, const Words& arguments,
+                        std::string* answer);
+
+constexpr const char* kReplyOk = "OK\n";
+constexpr const char* kReplyError = "ERROR\n";
+
+std::string Hex(uint32_t value, int digits) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%0*X", digits, value);
+  return text;
+}
+
+int Refuse(std::string reason, std::string* answer) {
+  *answer = std::move(reason) + "\n";
+  return -1;
+}
+
+int Answer(std::string text, std::string* answer) {
+  *answer = std::move(text) + "\n";
+  return 0;
+}
+
+// An unsigned number, decimal or with a 0x prefix hexadecimal, up to `most`.
+bool ParseNumber(const std::string& word, uint32_t most, uint32_t* value) {
+  const bool hex = word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X');
+  const std::string digits = hex ? word.substr(2) : word;
+  if (digits.empty() || digits.size() > 10) return false;
+  uint64_t number = 0;
+  for (char c : digits) {
+    int digit;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (hex && c >= 'a' && c <= 'f') {
+      digit = c - 'a' + 10;
+    } else if (hex && c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    } else {
+      return false;
+    }
+    number = number * (hex ? 16 : 10) + static_cast<uint64_t>(digit);
+  }
+  if (number > most) return false;
+  *value = static_cast<uint32_t>(number);
+  return true;
+}
+
+// The slot a word names: 1..12, else 0 and the reason in *answer.
+int Slot(const std::string& word, std::string* answer) {
+  uint32_t slot = 0;
+  if (!ParseNumber(word, kLastCageSlot, &slot) || slot < kFirstCageSlot) {
+    Refuse("\"" + word + "\" is not a slot from 1 to 12", answer);
+    return 0;
+  }
+  return static_cast<int>(slot);
+}
+
+// "slot 3 (SM-MX26Q)"
+std::string Named(int slot, const CardModel& card) {
+  return "slot " + std::to_string(slot) + " (" + card.spec().model + ")";
+}
+
+// The card in the slot a word names, else null and the reason in *answer.
+CardModel* Card(const SimulatedHardware& hardware, const std::string& word, int* slot,
+                std::string* answer) {
+  *slot = Slot(word, answer);
+  if (*slot == 0) return nullptr;
+  CardModel* card = hardware.cards[static_cast<size_t>(*slot)].get();
+  if (card == nullptr) Refuse("slot " + std::to_string(*slot) + " is empty", answer);
+  return card;
+}
+
+// The relay card in the slot a word names, else null and the reason in *answer.
+CardModel* RelayCard(const SimulatedHardware& hardware, const std::string& word, int* slot,
+                     std::string* answer) {
+  CardModel* card = Card(hardware, word, slot, answer);
+  if (card != nullptr && card->spec().drive_bytes == 0) {
+    Refuse(Named(*slot, *card) + " has no relay coils", answer);
+    return nullptr;
+  }
+  return card;
+}
+
+// The FPGA interrupt source of a card slot: slots 1..5 are bits 4..0, slots 6..12
+// bits 5..11.
+uint32_t SlotInterruptSource(int slot) {
+  return slot > 5 ? 1u << (slot - 1) : 1u << (5 - slot);
+}
+
+int Cards(const SimulatedHardware& hardware, const Words&, std::string* answer) {
+  std::string list;
+  for (int slot = kFirstCageSlot; slot <= kLastCageSlot; ++slot) {
+    const CardModel* card = hardware.cards[static_cast<size_t>(slot)].get();
+    if (card == nullptr) continue;
+    if (!list.empty()) list += "\n";
+    list += std::to_string(slot) + " " + card->spec().model + " " + Hex(card->spec().type_id, 4);
+  }
+  return Answer(list.empty() ? "no cards" : list, answer);
+}
+
+int Coils(const SimulatedHardware& hardware, const Words& arguments, std::string* answer) {
+  int slot = 0;
+  CardModel* card = RelayCard(hardware, arguments[0], &slot, answer);
+  if (card == nullptr) return -1;
+  std::string list;
+  for (int bit : card->EnergisedCoils()) list += (list.empty() ? "" : " ") + std::to_string(bit);
+  return Answer(list.empty() ? "none" : list, answer);
+}
+
+int SetStuck(const SimulatedHardware& hardware, const Words& arguments, bool stuck,
+             std::string* answer) {
+  int slot = 0;
+  CardModel* card = RelayCard(hardware, arguments[0], &slot, answer);
+  if (card == nullptr) return -1;
+  const int coils = card->spec().drive_bytes * 8;
+  uint32_t bit = 0;
+  if (!ParseNumber(arguments[1], UINT32_MAX, &bit) || !card->StickRelay(static_cast<int>(bit), stuck)) {
+    return Refuse(Named(slot, *card) + " has no relay coil " + arguments[1] + "; its coils are 0 to " +
+                      std::to_string(coils - 1),
+                  answer);
+  }
+  const std::string coil = Named(slot, *card) + " coil " + std::to_string(bit);
+  if (!stuck) return Answer(coil + " follows its drive again", answer);
+  return Answer(coil + " stuck " + (card->CoilEnergised(static_cast<int>(bit)) ? "energised" : "released"),
+                answer);
+}
+
+int Stick(const SimulatedHardware& hardware, const Words& arguments, std::string* answer) {
+  return SetStuck(hardware, arguments, true, answer);
+}
+
+int Unstick(const SimulatedHardware& hardware, const Words& arguments, std::string* answer) {
+  return SetStuck(hardware, arguments, false, answer);
+}
+
+int SetFailing(const SimulatedHardware& hardware, const Words& arguments, bool failing,
+               std::string* answer) {
+  const int slot = Slot(arguments[0], answer);
+  if (slot == 0) return -1;
+  hardware.xbus->SetSlotFailing(slot, failing);
+  return Answer("slot " + std::to_string(slot) + " local bus " + (failing ? "failing" : "working"),
+                answer);
+}
+
+int LocalBusFail(const SimulatedHardware& hardware, const Words& arguments, std::string* answer) {
+  return SetFailing(hardware, arguments, true, answer);
+}
+
+int LocalBusRestore(const SimulatedHardware& hardware, const Words& arguments,
+                    std::string* answer) {
+  return SetFailing(hardware, arguments, false, answer);
+}
+
+int Interrupt(const SimulatedHardware& hardware, const Words& arguments, std::string* answer) {
+  int slot = 0;
+  CardModel* card = Card(hardware, arguments[0], &slot, answer);
+  if (card == nullptr) return -1;
+  const uint8_t own = card->spec().interrupt_bits;
+  if (own == 0) return Refuse(Named(slot, *card) + " raises no interrupts", answer);
+  uint32_t bits = own;
+  if (arguments.size() > 1 &&
+      (!ParseNumber(arguments[1], 0xFF, &bits) || bits == 0 || (bits & ~uint32_t{own}) != 0)) {
+    return Refuse(Named(slot, *card) + " raises only the interrupt bits " + Hex(own, 2) +
+                      ", not " + arguments[1],
+                  answer);
+  }
+  if (!card->RaiseInterrupt(static_cast<uint8_t>(bits))) {
+    return Refuse(Named(slot, *card) + " refused the interrupt bits " + Hex(bits, 2), answer);
+  }
+  hardware.fpga->RaiseInterrupt(SlotInterruptSource(slot));
+  return Answer(Named(slot, *card) + " interrupt " + Hex(bits, 2) + " raised", answer);
+}
+
+int Trigger(const SimulatedHardware& hardware, const Words&, std::string* answer) {
+  hardware.fpga->RaiseInterrupt(kFpgaChassisInterrupt);
+  return Answer("external trigger fired", answer);
+}
+
+int PowerFail(const SimulatedHardware& hardware, const Words&, std::string* answer) {
+  const size_t before = hardware.xbus->QueuedEvents();
+  if (before >= XbusModel::kEventQueueDepth) {
+    return Refuse("the bus driver's event queue is full; the power failure was not queued", answer);
+  }
+  hardware.xbus->PostEvent(kXbusEventPowerFail);
+  return Answer("power failure queued", answer);
+}
+
+int FpgaRead(const SimulatedHardware& hardware, const Words& arguments, std::string* answer) {
+  uint32_t offset = 0;
+  if (!ParseNumber(arguments[0], kFpgaWindowLength - 4, &offset) || offset % 4 != 0) {
+    return Refuse("\"" + arguments[0] + "\" is not an FPGA register: offsets are multiples of 4 below " +
+                      Hex(kFpgaWindowLength, 4),
+                  answer);
+  }
+  return Answer(Hex(hardware.fpga->Peek(offset), 8), answer);
+}
+
+struct Command {
+  const char* words;      // the subcommand
+  const char* arguments;  // its arguments as the usage names them
+  size_t least;           // how many arguments it takes
+  size_t most;
+  Handler run;
+  const char* what;
+};
+
+constexpr Command kCommands[] = {
+    {"cards", "", 0, 0, Cards, "slot, model and type id of each card"},
+    {"coils", "SLOT", 1, 1, Coils, "the energised relay coils, by drive bit"},
+    {"stick", "SLOT BIT", 2, 2, Stick, "the relay's coil keeps its state"},
+    {"unstick", "SLOT BIT", 2, 2, Unstick, "the relay's coil follows its drive again"},
+    {"lbus-fail", "SLOT", 1, 1, LocalBusFail, "the slot's local bus refuses every request"},
+    {"lbus-restore", "SLOT", 1, 1, LocalBusRestore, "the slot's local bus works again"},
+    {"interrupt", "SLOT [BITS]", 1, 2, Interrupt, "the card raises its interrupt (default: all its bits)"},
+    {"trigger", "", 0, 0, Trigger, "the external trigger input fires"},
+    {"power-fail", "", 0, 0, PowerFail, "the bus driver reports a power failure"},
+    {"fpga read", "OFFSET", 1, 1, FpgaRead, "an FPGA register"},
+};
+
+Words Split(std::string_view text) {
+  std::istringstream stream{std::string(text)};
+  Words words;
+  for (std::string word; stream >> word;) words.push_back(word);
+  return words;
+}
+
+std::string Join(const Words& words) {
+  std::string text;
+  for (const std::string& word : words) text += (text.empty() ? "" : " ") + word;
+  return text;
+}
+
+// The command `words` begin with, whatever the number of arguments, and how many
+// words its name takes.
+const Command* Find(const Words& words, size_t* name_words) {
+  for (const Command& command : kCommands) {
+    const Words name = Split(command.words);
+    if (words.size() >= name.size() && std::equal(name.begin(), name.end(), words.begin())) {
+      *name_words = name.size();
+      return &command;
+    }
+  }
+  return nullptr;
+}
+
+// The command `words` form with a fitting number of arguments, which land in *arguments.
+const Command* Match(const Words& words, Words* arguments) {
+  size_t name_words = 0;
+  const Command* command = Find(words, &name_words);
+  if (command == nullptr) return nullptr;
+  const size_t count = words.size() - name_words;
+  if (count < command->least || count > command->most) return nullptr;
+  arguments->assign(words.begin() + static_cast<std::ptrdiff_t>(name_words), words.end());
+  return command;
+}
+
+}  // namespace
+
+bool IsControlRequest(const std::vector<std::string>& words) {
+  Words arguments;
+  return Match(words, &arguments) != nullptr;
+}
+
+std::string ControlUsage() {
+  std::string usage;
+  for (const Command& command : kCommands) {
+    std::string words = std::string(command.words) + (*command.arguments ? " " : "") + command.arguments;
+    char line[160];
+    std::snprintf(line, sizeof line, "       vchassis %-24s %s\n", words.c_str(), command.what);
+    usage += line;
+  }
+  return usage;
+}
+
+int ChassisControl::Execute(std::string_view request, std::string* answer) {
+  const Words words = Split(request);
+  Words arguments;
+  const Command* command = Match(words, &arguments);
+  if (command == nullptr) {
+    return Refuse("not a control request: \"" + Join(words).substr(0, 80) + "\"", answer);
+  }
+  return command->run(hardware_, arguments, answer);
+}
+
+void ControlDevice::Close(uint64_t open_id) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  replies_.erase(open_id);
+}
+
+ssize_t ControlDevice::Write(uint64_t open_id, const void* buffer, size_t size) {
+  std::string answer;
+  int result = -1;
+  if (size > kLongestRequest) {
+    answer = "the request is longer than " + std::to_string(kLongestRequest) + " bytes\n";
+  } else {
+    result = control_.Execute(std::string_view(static_cast<const char*>(buffer), size), &answer);
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  replies_[open_id] = (result == 0 ? kReplyOk : kReplyError) + answer;
+  return static_cast<ssize_t>(size);
+}
+
+ssize_t ControlDevice::Read(uint64_t open_id, void* buffer, size_t size) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto reply = replies_.find(open_id);
+  if (reply == replies_.end()) return 0;
+  const size_t count = std::min(size, reply->second.size());
+  std::memcpy(buffer, reply->second.data(), count);
+  reply->second.erase(0, count);
+  if (reply->second.empty()) replies_.erase(reply);
+  return static_cast<ssize_t>(count);
+}
+
+int SendControlRequest(const std::vector<std::string>& words, std::string* answer) {
+  const std::string request = Join(words) + "\n";
+  const int fd = platform::DeviceOpen(kControlDevicePath, O_RDWR);
+  if (fd < 0) {
+    return Refuse("cannot reach the chassis at " + platform::ResolvePath(kControlDevicePath) +
+                      ": " + std::strerror(errno),
+                  answer);
+  }
+  std::string reply;
+  ssize_t count = platform::DeviceWrite(fd, request.data(), request.size());
+  if (count == static_cast<ssize_t>(request.size())) {
+    char buffer[4096];
+    while ((count = platform::DeviceRead(fd, buffer, sizeof buffer)) > 0) {
+      reply.append(buffer, static_cast<size_t>(count));
+    }
+  }
+  const int error = errno;
+  platform::DeviceClose(fd);
+  if (count < 0) return Refuse(std::string("the chassis did not answer: ") + std::strerror(error), answer);
+  const size_t status_end = reply.find('\n');
+  if (status_end == std::string::npos) return Refuse("the chassis gave no answer", answer);
+  const std::string status = reply.substr(0, status_end + 1);
+  *answer = reply.substr(status_end + 1);
+  if (status == kReplyOk) return 0;
+  if (status != kReplyError) *answer = "the chassis answered \"" + reply + "\"\n";
+  return -1;
+}
+
+}  // namespace sim
