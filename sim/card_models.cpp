@@ -212,16 +212,20 @@ bool CardModel::WriteRelayRegister(uint32_t address, uint8_t byte) {
   return false;
 }
 
-bool CardModel::PortIsOutput(int port) const {
-  if (port < 8) return (direction_low_ >> port) & 1;
-  return (direction_high_ >> (port - 8)) & 1;
+bool CardModel::HasCoil(int bit) const {
+  return bit >= 0 && static_cast<size_t>(bit) < 8 * driven_.size();
+}
+
+uint8_t CardModel::PortData(int port) const {
+  const bool output = port < 8 ? (direction_low_ >> port) & 1 : (direction_high_ >> (port - 8)) & 1;
+  const auto p = static_cast<size_t>(port);
+  return output ? port_latch_[p] : port_input_[p];
 }
 
 bool CardModel::ReadDigitalRegister(uint32_t address, uint8_t* byte) {
   const int p = DataRegister(address, spec_.port_count);
   if (p >= 0) {
-    const auto port = static_cast<size_t>(p);
-    *byte = PortIsOutput(p) ? port_latch_[port] : port_input_[port];
+    *byte = PortData(p);
     return true;
   }
   switch (address) {
@@ -315,13 +319,13 @@ std::vector<int> CardModel::EnergisedCoils() const {
 
 bool CardModel::CoilEnergised(int bit) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (bit < 0 || static_cast<size_t>(bit) >= 8 * driven_.size()) return false;
+  if (!HasCoil(bit)) return false;
   return (CoilByte(static_cast<size_t>(bit / 8)) >> (bit % 8)) & 1;
 }
 
 bool CardModel::StickRelay(int bit, bool stuck) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (bit < 0 || static_cast<size_t>(bit) >= 8 * driven_.size()) return false;
+  if (!HasCoil(bit)) return false;
   const auto j = static_cast<size_t>(bit / 8);
   const auto mask = static_cast<uint8_t>(1u << (bit % 8));
   if (stuck) {
@@ -372,14 +376,13 @@ void CardModel::LoadFramImage(const std::vector<uint8_t>& image) {
 
 uint8_t CardModel::PortValue(int port) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (port < 0 || static_cast<size_t>(port) >= port_latch_.size()) return 0;
-  const auto p = static_cast<size_t>(port);
-  return PortIsOutput(port) ? port_latch_[p] : port_input_[p];
+  if (port < 0 || port >= static_cast<int>(port_latch_.size())) return 0;
+  return PortData(port);
 }
 
 void CardModel::DrivePortInput(int port, uint8_t value) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (port < 0 || static_cast<size_t>(port) >= port_input_.size()) return;
+  if (port < 0 || port >= static_cast<int>(port_input_.size())) return;
   port_input_[static_cast<size_t>(port)] = value;
 }
 
@@ -432,35 +435,35 @@ constexpr uint32_t kM0 = kEpromMagics[0], kM1 = kEpromMagics[1], kM2 = kEpromMag
 
 // clang-format off
 constexpr CatalogueEntry kCatalogue[] = {
-  // model            type id  digital        magic  module id                                                  ch  drive cnt  irq  ports tables
-  {"SM-RD96",         0x7A01, false,            kM0, "SM-RD96 96-CHANNEL RELAY DRIVER",                           96, 12,   0,   0,   0, nullptr},
-  {"SM-RD48",         0x7A02, false,            kM1, "SM-RD48 48-CHANNEL RELAY DRIVER",                           48,  6,   0,   0,   0, nullptr},
-  {"SM-MX52",         0x7A03, false,            kM2, "SM-MX52 52-CHANNEL SPDT 2A MUX",                            52,  7,   0,   0,   0, nullptr},
-  {"SM-SW80",         0x7A04, false,            kM3, "SM-SW80 80-CHANNEL SPST 2A SWITCH MODULE",                  80, 10,   0,   0,   0, nullptr},
-  {"SM-SW20",         0x7A05, false,            kM0, "SM-SW20 20-CHANNEL SPST 10A SWITCH MODULE",                 20,  3,   0,   0,   0, nullptr},
-  {"SM-SC64",         0x7A06, false,            kM1, "SM-SC64 64-CHANNEL TWO-WIRE SCANNER/MUX",                   75, 10,   0,   0,   0, nullptr},
-  {"SM-MT816",        0x7A07, false,            kM2, "SM-MT816 8X16 MATRIX MODULE",                              128, 18,   0,   0,   0, nullptr},
-  {"SM-HF1",          0x7A08, false,            kM3, "SM-HF1 HIGH FREQUENCY SWITCH MODULE",                       40,  5,   0,   0,   0, nullptr},
-  {"SM-MT436",        0x7A09, false,            kM0, "SM-MT436 4X36 MATRIX MODULE",                              144, 18,   0,   0,   0, nullptr},
-  {"SM-AT56",         0x7A0A, false,            kM1, "SM-AT56 56 dB Attenuator",                                   1,  2,   0,   0,   0, nullptr},
-  {"SM-MT9Q",         0x7A0B, false,            kM2, "SM-MT9Q 9-4X4 MATRIX MODULE",                              144, 18,   0,   0,   0, nullptr},
-  {"SM-MT3W",         0x7A0C, false,            kM3, "SM-MT3W 3-4X12 MATRIX MODULE",                             144, 18,   0,   0,   0, nullptr},
-  {"SM-MT2W",         0x7A0D, false,            kM0, "SM-MT2W 2-4X16 MATRIX MODULE",                             128, 18,   0,   0,   0, nullptr},
-  {"SM-MT2E",         0x7A0E, false,            kM1, "SM-MT2E 2-8X8 MATRIX MODULE",                              128, 18,   0,   0,   0, nullptr},
-  {"SM-MT12",         0x7A0F, false,            kM2, "SM-MT12 12X12 MATRIX MODULE",                              144, 18,   0,   0,   0, nullptr},
-  {"SM-MX12H",        0x7A10, false,            kM3, "SM-MX12H 12 16-CHANNEL ONE-WIRE MUXes",                    315, 16, 129,   0,   0, nullptr},
-  {"SM-RF5",          0x7A11, false,            kM0, "SM-RF5 5-CHANNEL SPDT RF MUX",                               5,  1,   0,   0,   0, nullptr},
-  {"SM-CT1",          0x7A12, false,            kM1, "SM-CT1 4410X CHASSIS TEST MODULE",                          47,  6,   0, 0xC0,  0, nullptr},
-  {"SM-MX26Q",        0x7A13, false,            kM2, "SM-MX26Q 26 4-CHANNEL ONE-WIRE MUXes",                     104,  7,  53,   0,   0, nullptr},
-  {"SM-RF4D",         0x7A14, false,            kM3, "SM-RF4D DUAL 1x4 RF SWITCHING MODULE",                       8,  2,   0,   0,   0, nullptr},
-  {"SM-RF6D",         0x7A15, false,            kM0, "SM-RF6D DUAL 1x6 RF SWITCHING MODULE",                      12,  2,   0,   0,   0, nullptr},
-  {"SM-DIO12-TTL",    0x7A20, true,               0, nullptr,                                                      0,  0,   0, 0x40, 12, nullptr},
-  {"SM-DIO12-CMOS",   0x7A21, true,               0, nullptr,                                                      0,  0,   0, 0x40, 12, nullptr},
-  {"SM-DIO12-OC",     0x7A22, true,               0, nullptr,                                                      0,  0,   0, 0x40, 12, nullptr},
-  {"SM-DIO12-HVOC",   0x7A23, true,               0, nullptr,                                                      0,  0,   0, 0x40,  6, nullptr},
-  {"GENERIC",         0x7B01, false,             kM1, "SM-GP24 24-CHANNEL GENERAL PURPOSE RELAY MODULE",           24,  4,   0,   0,   0, &kGeneral},
-  {"GENERIC-OWN",     0x7B02, false,             kM2, "SM-GP24W 24-CHANNEL GENERAL PURPOSE RELAY MODULE, OWN PANEL", 24, 4,  0,   0,   0, &kGeneralOwnCode},
-  {"GENERIC-FD",      0x7B03, false,             kM3, "SM-FX16 16-CHANNEL FUNCTION RELAY MODULE",                  16,  2,   0,   0,   0, &kFunctionCard},
+  // model          type id dio    magic module id                                           ch   drv cnt  irq   port tables
+  {"SM-RD96",       0x7A01, false, kM0, "SM-RD96 96-CHANNEL RELAY DRIVER",                  96,  12, 0,   0,    0,  nullptr},
+  {"SM-RD48",       0x7A02, false, kM1, "SM-RD48 48-CHANNEL RELAY DRIVER",                  48,  6,  0,   0,    0,  nullptr},
+  {"SM-MX52",       0x7A03, false, kM2, "SM-MX52 52-CHANNEL SPDT 2A MUX",                   52,  7,  0,   0,    0,  nullptr},
+  {"SM-SW80",       0x7A04, false, kM3, "SM-SW80 80-CHANNEL SPST 2A SWITCH MODULE",         80,  10, 0,   0,    0,  nullptr},
+  {"SM-SW20",       0x7A05, false, kM0, "SM-SW20 20-CHANNEL SPST 10A SWITCH MODULE",        20,  3,  0,   0,    0,  nullptr},
+  {"SM-SC64",       0x7A06, false, kM1, "SM-SC64 64-CHANNEL TWO-WIRE SCANNER/MUX",          75,  10, 0,   0,    0,  nullptr},
+  {"SM-MT816",      0x7A07, false, kM2, "SM-MT816 8X16 MATRIX MODULE",                      128, 18, 0,   0,    0,  nullptr},
+  {"SM-HF1",        0x7A08, false, kM3, "SM-HF1 HIGH FREQUENCY SWITCH MODULE",              40,  5,  0,   0,    0,  nullptr},
+  {"SM-MT436",      0x7A09, false, kM0, "SM-MT436 4X36 MATRIX MODULE",                      144, 18, 0,   0,    0,  nullptr},
+  {"SM-AT56",       0x7A0A, false, kM1, "SM-AT56 56 dB Attenuator",                         1,   2,  0,   0,    0,  nullptr},
+  {"SM-MT9Q",       0x7A0B, false, kM2, "SM-MT9Q 9-4X4 MATRIX MODULE",                      144, 18, 0,   0,    0,  nullptr},
+  {"SM-MT3W",       0x7A0C, false, kM3, "SM-MT3W 3-4X12 MATRIX MODULE",                     144, 18, 0,   0,    0,  nullptr},
+  {"SM-MT2W",       0x7A0D, false, kM0, "SM-MT2W 2-4X16 MATRIX MODULE",                     128, 18, 0,   0,    0,  nullptr},
+  {"SM-MT2E",       0x7A0E, false, kM1, "SM-MT2E 2-8X8 MATRIX MODULE",                      128, 18, 0,   0,    0,  nullptr},
+  {"SM-MT12",       0x7A0F, false, kM2, "SM-MT12 12X12 MATRIX MODULE",                      144, 18, 0,   0,    0,  nullptr},
+  {"SM-MX12H",      0x7A10, false, kM3, "SM-MX12H 12 16-CHANNEL ONE-WIRE MUXes",            315, 16, 129, 0,    0,  nullptr},
+  {"SM-RF5",        0x7A11, false, kM0, "SM-RF5 5-CHANNEL SPDT RF MUX",                     5,   1,  0,   0,    0,  nullptr},
+  {"SM-CT1",        0x7A12, false, kM1, "SM-CT1 4410X CHASSIS TEST MODULE",                 47,  6,  0,   0xC0, 0,  nullptr},
+  {"SM-MX26Q",      0x7A13, false, kM2, "SM-MX26Q 26 4-CHANNEL ONE-WIRE MUXes",             104, 7,  53,  0,    0,  nullptr},
+  {"SM-RF4D",       0x7A14, false, kM3, "SM-RF4D DUAL 1x4 RF SWITCHING MODULE",             8,   2,  0,   0,    0,  nullptr},
+  {"SM-RF6D",       0x7A15, false, kM0, "SM-RF6D DUAL 1x6 RF SWITCHING MODULE",             12,  2,  0,   0,    0,  nullptr},
+  {"SM-DIO12-TTL",  0x7A20, true,  0,   nullptr,                                            0,   0,  0,   0x40, 12, nullptr},
+  {"SM-DIO12-CMOS", 0x7A21, true,  0,   nullptr,                                            0,   0,  0,   0x40, 12, nullptr},
+  {"SM-DIO12-OC",   0x7A22, true,  0,   nullptr,                                            0,   0,  0,   0x40, 12, nullptr},
+  {"SM-DIO12-HVOC", 0x7A23, true,  0,   nullptr,                                            0,   0,  0,   0x40, 6,  nullptr},
+  {"GENERIC",       0x7B01, false, kM1, "SM-GP24 24-CHANNEL GENERAL PURPOSE RELAY MODULE",  24,  4,  0,   0,    0,  &kGeneral},
+  {"GENERIC-OWN",   0x7B02, false, kM2, "SM-GP24W 24-CHANNEL GENERAL PURPOSE RELAY MODULE", 24,  4,  0,   0,    0,  &kGeneralOwnCode},
+  {"GENERIC-FD",    0x7B03, false, kM3, "SM-FX16 16-CHANNEL FUNCTION RELAY MODULE",         16,  2,  0,   0,    0,  &kFunctionCard},
 };
 // clang-format on
 

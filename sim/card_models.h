@@ -116,7 +116,8 @@ class CardModel final : public LocalBusTarget {
   bool WriteFramRegister(uint32_t address, uint8_t byte);
   uint8_t NextEpromByte();
   uint8_t CoilByte(size_t j) const;
-  bool PortIsOutput(int port) const;
+  bool HasCoil(int bit) const;
+  uint8_t PortData(int port) const;  // an output's latch, an input's driven value
 
   CardSpec spec_;
   mutable std::mutex mutex_;
