@@ -230,8 +230,8 @@ TEST_F(RelayDriverTest, ShutdownClearsTheImagesWithoutWriting) {
   EXPECT_TRUE(card_->EnergisedCoils().empty());
 }
 
-// A downloaded card: channels with gaps, a scrambled bit table with one bit past its
-// drive bytes, 3 drive bytes, a mask without bit 23.
+// Downloaded cards; the first has channels with gaps, a scrambled bit table with one bit
+// past its drive bytes, 3 drive bytes and a mask without bit 23.
 class GenericCardTest : public SimulatedHardwareTest {
  protected:
   static constexpr int kGenericSlot = 2;
@@ -240,22 +240,28 @@ class GenericCardTest : public SimulatedHardwareTest {
   void SetUp() override {
     SimulatedHardwareTest::SetUp();
     ResetCardsForTest();
-    sim::EpromBlock block;
+  }
+  // Installs a downloaded card with `block`'s tables (module id and type id added).
+  void Install(sim::EpromBlock block, int drive_bytes) {
     block.module_id = "XY-TEST6 SIX RELAYS";
     block.type_id = kTypeId;
-    block.channel_count = 6;
-    block.channel_table = {1, 2, 5, 10, 11, 40};
-    block.bit_table = {23, 0, 9, 16, 3, 200};
-    block.settle_time_us = 3000;
-    block.confidence_mask = {0xFF, 0xFF, 0x7F};
+    block.channel_count = static_cast<uint16_t>(block.channel_table.size());
     sim::CardSpec spec;
     spec.model = "XY-TEST6";
     spec.type_id = kTypeId;
     spec.eprom = sim::BuildEpromImage(block);
-    spec.drive_bytes = 3;
+    spec.drive_bytes = drive_bytes;
     card_ = std::make_shared<sim::CardModel>(spec);
     xbus_->Plug(kGenericSlot, card_);
     ASSERT_EQ(InstallCard(kGenericSlot, kTypeId), 0);
+  }
+  void InstallSixRelays() {
+    sim::EpromBlock block;
+    block.channel_table = {1, 2, 5, 10, 11, 40};
+    block.bit_table = {23, 0, 9, 16, 3, 200};
+    block.settle_time_us = 3000;
+    block.confidence_mask = {0xFF, 0xFF, 0x7F};
+    Install(block, 3);
   }
   void TearDown() override {
     ResetCardsForTest();
@@ -266,6 +272,7 @@ class GenericCardTest : public SimulatedHardwareTest {
 };
 
 TEST_F(GenericCardTest, WorksFromTheDownloadedTables) {
+  InstallSixRelays();
   uint32_t type_id = 0;
   char description[kCardTextSize], serial[kCardTextSize], rev1[kCardTextSize],
       rev2[kCardTextSize], rev3[kCardTextSize];
@@ -298,6 +305,7 @@ TEST_F(GenericCardTest, WorksFromTheDownloadedTables) {
 }
 
 TEST_F(GenericCardTest, ConfidenceCheckUsesTheDownloadedMask) {
+  InstallSixRelays();
   // Bit 23 is outside the mask: its stuck coil goes unnoticed; bit 9 is not.
   ASSERT_TRUE(card_->StickRelay(23, true));
   ASSERT_EQ(CardSetPending(kGenericSlot, 1, 1), 0);
@@ -309,6 +317,22 @@ TEST_F(GenericCardTest, ConfidenceCheckUsesTheDownloadedMask) {
   ASSERT_EQ(CardApplyPending(kGenericSlot, 3), 1);
   ASSERT_EQ(CardWriteHardware(kGenericSlot), 0);
   EXPECT_EQ(CardConfidenceCheck(kGenericSlot), ConfidenceError(kGenericSlot));
+}
+
+TEST_F(GenericCardTest, ChannelsPastItsImagesAreRefused) {
+  // Ten channels but a one-byte mask: the images hold channels 0..7 only.
+  sim::EpromBlock block;
+  block.channel_table = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+  block.settle_time_us = 100;
+  block.confidence_mask = {0xFF};
+  Install(block, 1);
+  EXPECT_EQ(CardChannelCount(kGenericSlot, 0), 10);
+  EXPECT_EQ(CardSetPending(kGenericSlot, 7, 1), 0);
+  EXPECT_EQ(CardSetPending(kGenericSlot, 8, 1), kChannelNotValid);
+  EXPECT_EQ(CardGetRelayState(kGenericSlot, 9), 0);
+  ASSERT_EQ(CardApplyPending(kGenericSlot, 3), 1);
+  ASSERT_EQ(CardWriteHardware(kGenericSlot), 0);
+  EXPECT_EQ(card_->EnergisedCoils(), std::vector<int>{7});
 }
 
 TEST(ChassisCard, OffersStubsOnly) {
