@@ -1,0 +1,231 @@
+// The card cage of a virtual chassis seen from outside: `vchassis` control subcommands
+// against a running chassis (the default cage, relay coils and stuck relays, a failing
+// local bus, card interrupts and the external trigger) checked against what the
+// firmware reports over TCP, and the cards' FRAM kept across runs on one root.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/system/chassis_fixture.h"
+
+namespace systest {
+namespace {
+
+// What one run of a vchassis subcommand printed and how it ended.
+struct Outcome {
+  int status = -1;  // exit status; -1 when it did not end normally in time
+  std::string out;
+  std::string err;
+};
+
+// Runs `vchassis <words> --root <root>` without a shell and collects both streams.
+Outcome Vchassis(const std::vector<std::string>& words, const std::string& root) {
+  std::vector<std::string> arguments = {ProgramFolder() + "/vchassis"};
+  arguments.insert(arguments.end(), words.begin(), words.end());
+  arguments.insert(arguments.end(), {"--root", root});
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+
+  Outcome outcome;
+  int out[2], err[2];
+  if (pipe2(out, O_CLOEXEC) != 0) return outcome;
+  if (pipe2(err, O_CLOEXEC) != 0) {
+    close(out[0]);
+    close(out[1]);
+    return outcome;
+  }
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    dup2(err[1], STDERR_FILENO);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  pollfd streams[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  std::string* texts[2] = {&outcome.out, &outcome.err};
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+  int open_streams = 2;
+  while (pid > 0 && open_streams > 0 && std::chrono::steady_clock::now() < deadline) {
+    if (poll(streams, 2, 100) <= 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (streams[i].fd < 0 || streams[i].revents == 0) continue;
+      char buffer[4096];
+      const ssize_t got = read(streams[i].fd, buffer, sizeof buffer);
+      if (got > 0) {
+        texts[i]->append(buffer, static_cast<size_t>(got));
+      } else {
+        streams[i].fd = -1;  // poll passes over it from now on
+        --open_streams;
+      }
+    }
+  }
+  close(out[0]);
+  close(err[0]);
+  if (pid < 0) return outcome;
+  int status = 0;
+  if (open_streams > 0) kill(pid, SIGKILL);  // hung: the test fails on the status
+  if (waitpid(pid, &status, 0) == pid && WIFEXITED(status) && open_streams == 0) {
+    outcome.status = WEXITSTATUS(status);
+  }
+  return outcome;
+}
+
+class CardCage : public ChassisTest {
+ protected:
+  // The answer of a control subcommand that must succeed.
+  std::string Control(const std::vector<std::string>& words) {
+    Outcome outcome = Vchassis(words, root_);
+    EXPECT_EQ(outcome.status, 0) << words[0] << ": " << outcome.err;
+    return outcome.out;
+  }
+
+  // Repeats `words` until the answer is `wanted` or the wait ends; the last answer.
+  std::string ControlUntil(const std::vector<std::string>& words, const std::string& wanted) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+    std::string answer = Control(words);
+    while (answer != wanted && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      answer = Control(words);
+    }
+    return answer;
+  }
+};
+
+TEST_F(CardCage, CardsListsTheDefaultCageAndBadRequestsAreRefused) {
+  EXPECT_NE(ready_line_.find("vchassis: ready"), std::string::npos);
+  EXPECT_NE(launcher_->Output().find("1 SM-RD96, 2 SM-MT816, 3 SM-MX26Q"), std::string::npos)
+      << "vchassis run names its cage";
+  EXPECT_EQ(Control({"cards"}),
+            "1 SM-RD96 0x7A01\n"
+            "2 SM-MT816 0x7A07\n"
+            "3 SM-MX26Q 0x7A13\n"
+            "4 SM-MX12H 0x7A10\n"
+            "5 SM-AT56 0x7A0A\n"
+            "6 SM-DIO12-TTL 0x7A20\n"
+            "7 SM-CT1 0x7A12\n"
+            "8 GENERIC 0x7B01\n"
+            "9 SM-SC64 0x7A06\n"
+            "10 SM-RF4D 0x7A14\n"
+            "12 SM-MX52 0x7A03\n");
+
+  Outcome empty = Vchassis({"coils", "11"}, root_);
+  EXPECT_EQ(empty.status, 1);
+  EXPECT_EQ(empty.err, "vchassis: slot 11 is empty\n");
+  EXPECT_EQ(empty.out, "");
+  Outcome no_interrupts = Vchassis({"interrupt", "1"}, root_);
+  EXPECT_EQ(no_interrupts.status, 1);
+  EXPECT_EQ(no_interrupts.err, "vchassis: slot 1 (SM-RD96) raises no interrupts\n");
+  Outcome beyond = Vchassis({"stick", "1", "96"}, root_);
+  EXPECT_EQ(beyond.status, 1);
+  EXPECT_NE(beyond.err.find("has no relay coil 96"), std::string::npos) << beyond.err;
+  Outcome missing_slot = Vchassis({"coils"}, root_);
+  EXPECT_EQ(missing_slot.status, 2);
+  EXPECT_NE(missing_slot.err.find("usage: vchassis"), std::string::npos);
+  Outcome unknown = Vchassis({"press-button"}, root_);
+  EXPECT_EQ(unknown.status, 2);
+
+  // A root where no chassis runs.
+  Outcome nobody = Vchassis({"cards"}, root_ + "/nowhere");
+  EXPECT_EQ(nobody.status, 1);
+  EXPECT_NE(nobody.err.find("cannot reach the chassis"), std::string::npos) << nobody.err;
+}
+
+TEST_F(CardCage, CoilsFollowTheDriveTheFirmwareWritesAndAStuckRelayIsSeenInItsReadback) {
+  TcpClient client;
+  ASSERT_GE(ConnectCommand(&client), 0);
+  EXPECT_EQ(Control({"coils", "1"}), "none\n");
+  ASSERT_TRUE(client.Send("DIAG:LBUS:WRIT 1,1,254\n"));
+  EXPECT_EQ(client.Query("DIAG:LBUS:READ? 1,1"), "#H1");  // active low: coil 0 released
+  EXPECT_EQ(Control({"coils", "1"}), "1 2 3 4 5 6 7\n");
+  ASSERT_TRUE(client.Send("DIAG:LBUS:WRIT 1,1,1\n"));
+  EXPECT_EQ(client.Query("DIAG:LBUS:READ? 1,1"), "#HFE");
+  EXPECT_EQ(Control({"coils", "1"}), "0\n");
+
+  EXPECT_EQ(Control({"stick", "1", "0"}), "slot 1 (SM-RD96) coil 0 stuck energised\n");
+  ASSERT_TRUE(client.Send("DIAG:LBUS:WRIT 1,1,0\n"));
+  EXPECT_EQ(client.Query("DIAG:LBUS:READ? 1,1"), "#HFE") << "the stuck coil stays energised";
+  EXPECT_EQ(Control({"coils", "1"}), "0\n");
+  EXPECT_EQ(Control({"unstick", "1", "0"}), "slot 1 (SM-RD96) coil 0 follows its drive again\n");
+  EXPECT_EQ(client.Query("DIAG:LBUS:READ? 1,1"), "#HFF");
+  EXPECT_EQ(Control({"coils", "1"}), "none\n");
+  EXPECT_EQ(client.Query("SYST:ERR?"), "0,\"No error\"");
+}
+
+TEST_F(CardCage, AFailingLocalBusShowsInTheErrorQueueUntilRestored) {
+  TcpClient client;
+  ASSERT_GE(ConnectCommand(&client), 0);
+  EXPECT_EQ(client.Query("DIAG:LBUS:READ? 1,1"), "#HFF");
+  EXPECT_EQ(Control({"lbus-fail", "1"}), "slot 1 local bus failing\n");
+  ASSERT_TRUE(client.Send("DIAG:LBUS:READ? 1,1\n"));
+  const std::string error = client.Query("SYST:ERR?");
+  EXPECT_EQ(error.rfind("-", 0), 0u) << error;
+  EXPECT_NE(error.find("FPGA interface"), std::string::npos) << error;
+  EXPECT_EQ(client.Query("DIAG:LBUS:READ? 2,1"), "#HFF") << "other slots still answer";
+
+  EXPECT_EQ(Control({"lbus-restore", "1"}), "slot 1 local bus working\n");
+  EXPECT_EQ(client.Query("DIAG:LBUS:READ? 1,1"), "#HFF");
+  EXPECT_EQ(client.Query("SYST:ERR?"), "0,\"No error\"");
+}
+
+TEST_F(CardCage, TriggerAndCardInterruptReachTheFpgaAndTheFirmwareAcknowledgesThem) {
+  TcpClient client;
+  ASSERT_GE(ConnectCommand(&client), 0);
+  // Held off by the mask, both sources stay pending where the firmware can see them.
+  ASSERT_TRUE(client.Send("DIAG:FPGA:WRIT #H401C,#H1000040\n"));
+  EXPECT_EQ(client.Query("DIAG:FPGA:READ? #H401C"), "#H1000040");
+  EXPECT_EQ(Control({"trigger"}), "external trigger fired\n");
+  EXPECT_EQ(Control({"interrupt", "7"}), "slot 7 (SM-CT1) interrupt 0xC0 raised\n");
+  EXPECT_EQ(Control({"fpga", "read", "0x4014"}), "0x01000040\n");  // slot 7 owns bit 6
+  EXPECT_EQ(client.Query("DIAG:FPGA:READ? #H4014"), "#H1000040");
+  EXPECT_EQ(client.Query("DIAG:LBUS:READ? 7,519"), "#H3F");  // 0x207: status active low
+
+  // Unmasked, they reach the firmware as events, and it acknowledges them.
+  ASSERT_TRUE(client.Send("DIAG:FPGA:WRIT #H401C,0\n"));
+  EXPECT_EQ(ControlUntil({"fpga", "read", "0x4014"}, "0x00000000\n"), "0x00000000\n");
+  EXPECT_EQ(Control({"trigger"}), "external trigger fired\n");
+  EXPECT_EQ(ControlUntil({"fpga", "read", "0x4014"}, "0x00000000\n"), "0x00000000\n");
+  EXPECT_EQ(Control({"power-fail"}), "power failure queued\n");
+  EXPECT_EQ(client.Query("*IDN?"), kIdentity);
+}
+
+TEST_F(CardCage, CardFramIsKeptWhenTheChassisRunsAgainOnItsRoot) {
+  // 0x301 = 769 opens (0xDA) and closes (0) a write sequence, 0x383 = 899 and
+  // 0x381 = 897 take the address, 0x389 = 905 writes and 0x38B = 907 reads a byte.
+  {
+    TcpClient client;
+    ASSERT_GE(ConnectCommand(&client), 0);
+    ASSERT_TRUE(client.Send("DIAG:LBUS:WRIT 4,769,218;:DIAG:LBUS:WRIT 4,899,8;"
+                            ":DIAG:LBUS:WRIT 4,897,0;:DIAG:LBUS:WRIT 4,905,42;"
+                            ":DIAG:LBUS:WRIT 4,769,0\n"));
+    EXPECT_EQ(client.Query("SYST:ERR?"), "0,\"No error\"");
+  }
+  ASSERT_EQ(launcher_->Stop(kWaitMs), 0);
+  std::ifstream file(root_ + "/sim/fram-slot4", std::ios::binary);
+  std::string image((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  ASSERT_GT(image.size(), 8u);
+  EXPECT_EQ(image[8], 42);
+
+  launcher_ = std::make_unique<sim::ChassisLauncher>();
+  ASSERT_EQ(launcher_->Start(ProgramFolder() + "/vchassis",
+                             {"--root", root_, "--port-base", std::to_string(base_)}, root_),
+            0);
+  ASSERT_TRUE(launcher_->WaitReady(20000, &ready_line_)) << launcher_->Output();
+  TcpClient client;
+  ASSERT_GE(ConnectCommand(&client), 0);
+  ASSERT_TRUE(client.Send("DIAG:LBUS:WRIT 4,899,8;:DIAG:LBUS:WRIT 4,897,0\n"));
+  EXPECT_EQ(client.Query("DIAG:LBUS:READ? 4,907"), "#H2A");
+}
+
+}  // namespace
+}  // namespace systest
