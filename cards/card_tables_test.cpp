@@ -302,8 +302,14 @@ TEST(CardTemplateTable, FindsEveryBuiltInTypeAndNothingElse) {
     EXPECT_EQ(card->settle_time, 2000u);
     EXPECT_EQ(card->pending_image, nullptr);
   }
-  ASSERT_NE(FindCardTemplate(kChassisTypeId), nullptr);
-  EXPECT_EQ(FindCardTemplate(kChassisTypeId)->type_id, kChassisTypeId);
+  // The chassis and the cards with drivers of their own.
+  for (uint32_t type_id : {0x7A00u, 0x7A0Au, 0x7A10u, 0x7A12u, 0x7A13u, 0x7A20u, 0x7A21u, 0x7A22u,
+                           0x7A23u}) {
+    const CardTemplate* card = FindCardTemplate(type_id);
+    ASSERT_NE(card, nullptr) << std::hex << type_id;
+    EXPECT_EQ(card->type_id, type_id);
+    EXPECT_EQ(card->present, 1);
+  }
   for (uint32_t unknown : {0u, 0x7A16u, 0x7B01u, kGenericTypeId, 0xFFFFFFFFu}) {
     EXPECT_EQ(FindCardTemplate(unknown), nullptr) << std::hex << unknown;
   }

@@ -5,6 +5,7 @@
 
 #include "cards/card_record.h"
 #include "cards/relay_cards.h"
+#include "cards/special_cards.h"
 
 namespace {
 
@@ -25,14 +26,22 @@ constexpr TemplateEntry kTemplates[] = {
     {0x7A07, &kSmMt816Template},  //
     {0x7A08, &kSmHf1Template},    //
     {0x7A09, &kSmMt436Template},  //
+    {0x7A0A, &kSmAt56Template},   //
     {0x7A0B, &kSmMt9qTemplate},   //
     {0x7A0C, &kSmMt3wTemplate},   //
     {0x7A0D, &kSmMt2wTemplate},   //
     {0x7A0E, &kSmMt2eTemplate},   //
     {0x7A0F, &kSmMt12Template},   //
+    {0x7A10, &kSmMx12hTemplate},  //
     {0x7A11, &kSmRf5Template},    //
+    {0x7A12, &kSmCt1Template},    //
+    {0x7A13, &kSmMx26qTemplate},  //
     {0x7A14, &kSmRf4dTemplate},   //
     {0x7A15, &kSmRf6dTemplate},   //
+    {0x7A20, &kSmDio12TtlTemplate},   //
+    {0x7A21, &kSmDio12CmosTemplate},  //
+    {0x7A22, &kSmDio12OcTemplate},    //
+    {0x7A23, &kSmDio12HvocTemplate},  //
 };
 
 constexpr bool AscendingIds() {
