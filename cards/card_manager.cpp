@@ -96,9 +96,10 @@ bool IsEpromMagic(uint32_t value) {
   return false;
 }
 
-// True when `length` bytes at `offset` lie inside an image of `size` bytes.
+// True when `length` bytes at `offset` lie inside an image of `size` bytes; nothing
+// to read always fits.
 bool Fits(uint64_t offset, uint64_t length, int size) {
-  return offset + length <= static_cast<uint64_t>(size);
+  return length == 0 || offset + length <= static_cast<uint64_t>(size);
 }
 
 template <typename T>
@@ -222,7 +223,6 @@ int32_t InstallCard(int slot, uint32_t type_id) {
 }
 
 int32_t ScanCardSlots() {
-  std::lock_guard<std::recursive_mutex> lock(CardStateLock());
   int32_t first_error = 0;
   const auto record_error = [&first_error](int32_t error) {
     if (first_error == 0) first_error = error;
