@@ -1,12 +1,13 @@
 // Reading the chassis description (see chassis_description.h).
 #include "sim/chassis_description.h"
 
+#include <strings.h>
+
 #include <cerrno>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <sstream>
-#include <strings.h>
 #include <vector>
 
 #include "sim/card_models.h"
@@ -71,8 +72,7 @@ int ParseChassisDescription(std::string_view text, ChassisDescription* out, std:
   return 0;
 }
 
-int LoadChassisDescription(const std::string& path, ChassisDescription* out,
-                           std::string* error) {
+int LoadChassisDescription(const std::string& path, ChassisDescription* out, std::string* error) {
   std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "r"), std::fclose);
   if (!file) {
     *error = path + ": " + std::strerror(errno);

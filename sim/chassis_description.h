@@ -25,8 +25,7 @@ int ParseChassisDescription(std::string_view text, ChassisDescription* out, std:
 
 // Reads and parses the file at `path`. 0, or -1 with *error naming the file and, for a
 // bad line, the line.
-int LoadChassisDescription(const std::string& path, ChassisDescription* out,
-                           std::string* error);
+int LoadChassisDescription(const std::string& path, ChassisDescription* out, std::string* error);
 
 // One line for people: "1 SM-RD96, 2 SM-MT816, ...; empty: 11" ("no cards" for an
 // empty cage).

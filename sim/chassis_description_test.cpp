@@ -2,14 +2,13 @@
 // the default cage that ships with the programs.
 #include "sim/chassis_description.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
 #include <set>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "sim/card_models.h"
 
@@ -88,8 +87,7 @@ TEST(ChassisDescription, FileErrorsNameTheFile) {
 TEST(ChassisDescription, DefaultCageFillsEightSlotsWithDifferentModelsAndLeavesOneEmpty) {
   ChassisDescription description;
   std::string error;
-  ASSERT_EQ(LoadChassisDescription(CHASSIS_DEFAULT_DESCRIPTION, &description, &error), 0)
-      << error;
+  ASSERT_EQ(LoadChassisDescription(CHASSIS_DEFAULT_DESCRIPTION, &description, &error), 0) << error;
   std::set<std::string> models;
   int empty = 0;
   for (int slot = kFirstCageSlot; slot <= kLastCageSlot; ++slot) {

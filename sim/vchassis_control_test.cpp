@@ -4,12 +4,11 @@
 #include "sim/vchassis_control.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "hardware/fpga_registers.h"
 #include "hardware/xbus_requests.h"
@@ -101,17 +100,20 @@ TEST_F(Control, SlotsCoilsAndNumbersAreChecked) {
   for (const char* request : {"coils 0", "coils 13", "coils x", "coils -1", "lbus-fail 0x"}) {
     EXPECT_NE(Ask(request).find("is not a slot from 1 to 12"), std::string::npos) << request;
   }
-  EXPECT_EQ(Ask("coils 2"), "refused: slot 2 is empty");
-  EXPECT_EQ(Ask("stick 12 0"), "refused: slot 12 is empty");
-  EXPECT_EQ(Ask("coils 4"), "refused: slot 4 (SM-DIO12-TTL) has no relay coils");
-  EXPECT_EQ(Ask("stick 1 96"),
-            "refused: slot 1 (SM-RD96) has no relay coil 96; its coils are 0 to 95");
-  EXPECT_EQ(Ask("stick 1 -1"),
-            "refused: slot 1 (SM-RD96) has no relay coil -1; its coils are 0 to 95");
-  EXPECT_EQ(Ask("unstick 1 99999999999"),
-            "refused: slot 1 (SM-RD96) has no relay coil 99999999999; its coils are 0 to 95");
-  EXPECT_EQ(Ask("fpga read 0x4015"),
-            "refused: \"0x4015\" is not an FPGA register: offsets are multiples of 4 below 0x10000");
+  const std::pair<const char*, const char*> refusals[] = {
+      {"coils 2", "slot 2 is empty"},
+      {"stick 12 0", "slot 12 is empty"},
+      {"coils 4", "slot 4 (SM-DIO12-TTL) has no relay coils"},
+      {"stick 1 96", "slot 1 (SM-RD96) has no relay coil 96; its coils are 0 to 95"},
+      {"stick 1 -1", "slot 1 (SM-RD96) has no relay coil -1; its coils are 0 to 95"},
+      {"unstick 1 99999999999",
+       "slot 1 (SM-RD96) has no relay coil 99999999999; its coils are 0 to 95"},
+      {"fpga read 0x4015",
+       "\"0x4015\" is not an FPGA register: offsets are multiples of 4 below 0x10000"},
+  };
+  for (const auto& [request, reason] : refusals) {
+    EXPECT_EQ(Ask(request), std::string("refused: ") + reason) << request;
+  }
   EXPECT_NE(Ask("fpga read 0x10000").find("is not an FPGA register"), std::string::npos);
   EXPECT_NE(Ask("fpga read 0xZZ").find("is not an FPGA register"), std::string::npos);
   EXPECT_EQ(Ask("fpga write 0 1"), "refused: not a control request: \"fpga write 0 1\"");
@@ -183,9 +185,9 @@ TEST(ControlWords, OnlyKnownSubcommandsWithFittingArgumentsAreRequests) {
                          W{"interrupt", "7", "0x40"}, W{"fpga", "read", "0"}, W{"power-fail"}}) {
     EXPECT_TRUE(IsControlRequest(words)) << words[0];
   }
-  for (const W& words : {W{}, W{"cards", "1"}, W{"coils"}, W{"stick", "1"},
-                         W{"interrupt", "7", "1", "2"}, W{"fpga", "read"}, W{"fpga", "0x4014"},
-                         W{"run"}, W{"gpib", "poll"}}) {
+  for (const W& words :
+       {W{}, W{"cards", "1"}, W{"coils"}, W{"stick", "1"}, W{"interrupt", "7", "1", "2"},
+        W{"fpga", "read"}, W{"fpga", "0x4014"}, W{"run"}, W{"gpib", "poll"}}) {
     EXPECT_FALSE(IsControlRequest(words)) << (words.empty() ? "" : words[0]);
   }
   const std::string usage = ControlUsage();
@@ -250,8 +252,9 @@ TEST(ControlClient, AChassisThatIsNotThereIsReported) {
   setenv("CHASSIS_ROOT", pattern, 1);
   std::string answer;
   EXPECT_EQ(SendControlRequest({"cards"}, &answer), -1);
-  EXPECT_EQ(answer.rfind("cannot reach the chassis at " + std::string(pattern) + "/dev/vchassis: ", 0),
-            0u)
+  EXPECT_EQ(
+      answer.rfind("cannot reach the chassis at " + std::string(pattern) + "/dev/vchassis: ", 0),
+      0u)
       << answer;
   unsetenv("CHASSIS_ROOT");
   rmdir(pattern);

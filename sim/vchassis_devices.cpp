@@ -51,7 +51,8 @@ int ReadFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* 
 int WriteFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error) {
   const std::string temporary = path + ".new";
   FILE* file = std::fopen(temporary.c_str(), "wb");
-  bool written = file != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  bool written =
+      file != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   int saved_errno = errno;
   if (file != nullptr && std::fclose(file) != 0 && written) {
     written = false;

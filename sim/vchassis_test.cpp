@@ -209,7 +209,8 @@ TEST_F(FramKeeping, AFramFileThatDoesNotFitTheCardRefusesTheCage) {
   SimulatedHardware hardware;
   std::string error;
   EXPECT_EQ(Build(&hardware, &error), -1);
-  EXPECT_EQ(error, FramFile(FramFolder(root_), 4) + " holds 5 bytes, but the SM-MX12H in slot 4 keeps " +
+  EXPECT_EQ(error, FramFile(FramFolder(root_), 4) +
+                       " holds 5 bytes, but the SM-MX12H in slot 4 keeps " +
                        std::to_string(kCardFramBytes) + ": remove the file or put that card back");
   EXPECT_EQ(FileBytes(FramFile(FramFolder(root_), 4)), "short") << "the file is left alone";
 }

@@ -205,9 +205,10 @@ TEST_F(CardCage, CardFramIsKeptWhenTheChassisRunsAgainOnItsRoot) {
   {
     TcpClient client;
     ASSERT_GE(ConnectCommand(&client), 0);
-    ASSERT_TRUE(client.Send("DIAG:LBUS:WRIT 4,769,218;:DIAG:LBUS:WRIT 4,899,8;"
-                            ":DIAG:LBUS:WRIT 4,897,0;:DIAG:LBUS:WRIT 4,905,42;"
-                            ":DIAG:LBUS:WRIT 4,769,0\n"));
+    ASSERT_TRUE(
+        client.Send("DIAG:LBUS:WRIT 4,769,218;:DIAG:LBUS:WRIT 4,899,8;"
+                    ":DIAG:LBUS:WRIT 4,897,0;:DIAG:LBUS:WRIT 4,905,42;"
+                    ":DIAG:LBUS:WRIT 4,769,0\n"));
     EXPECT_EQ(client.Query("SYST:ERR?"), "0,\"No error\"");
   }
   ASSERT_EQ(launcher_->Stop(kWaitMs), 0);
