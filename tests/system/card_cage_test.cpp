@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "sim/vchassis_process.h"
+#include "sim/vchassis_root.h"
 #include "tests/system/chassis_fixture.h"
 
 namespace systest {
@@ -226,6 +228,44 @@ TEST_F(CardCage, CardFramIsKeptWhenTheChassisRunsAgainOnItsRoot) {
   ASSERT_GE(ConnectCommand(&client), 0);
   ASSERT_TRUE(client.Send("DIAG:LBUS:WRIT 4,899,8;:DIAG:LBUS:WRIT 4,897,0\n"));
   EXPECT_EQ(client.Query("DIAG:LBUS:READ? 4,907"), "#H2A");
+}
+
+// A cage of the user's own, and one the chassis refuses to start with.
+TEST(CardCageFromFile, RunTakesTheNamedDescriptionAndRefusesABadOne) {
+  char pattern[] = "/tmp/vchassis-cage-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string folder = pattern;
+  const std::string root = folder + "/root";
+  const std::string bad = folder + "/bad.chassis";
+  std::ofstream(bad) << "# two cards\n2 SM-CT1\n5 SM-NOSUCH\n";
+  {
+    sim::ChassisLauncher launcher;
+    ASSERT_EQ(
+        launcher.Start(ProgramFolder() + "/vchassis", {"--root", root, "--chassis", bad}, root), 0);
+    const int status = launcher.WaitExit(kWaitMs);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << launcher.Output();
+    EXPECT_NE(launcher.Output().find(bad + ": line 3: unknown card model \"SM-NOSUCH\""),
+              std::string::npos)
+        << launcher.Output();
+  }
+  const std::string good = folder + "/good.chassis";
+  std::ofstream(good) << "2 SM-CT1\n5 sm-mx52\n";
+  const uint16_t base = sim::FindFreePortBase();
+  ASSERT_NE(base, 0);
+  {
+    sim::ChassisLauncher launcher;
+    ASSERT_EQ(launcher.Start(
+                  ProgramFolder() + "/vchassis",
+                  {"--root", root, "--chassis", good, "--port-base", std::to_string(base)}, root),
+              0);
+    std::string ready;
+    ASSERT_TRUE(launcher.WaitReady(20000, &ready)) << launcher.Output();
+    Outcome cards = Vchassis({"cards"}, root);
+    EXPECT_EQ(cards.status, 0) << cards.err;
+    EXPECT_EQ(cards.out, "2 SM-CT1 0x7A12\n5 SM-MX52 0x7A03\n");
+    EXPECT_EQ(launcher.Stop(kWaitMs), 0);
+  }
+  sim::RemoveTree(folder);
 }
 
 }  // namespace
