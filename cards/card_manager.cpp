@@ -616,23 +616,31 @@ uint8_t CardInterruptStatus(int slot) {
 
 int32_t DispatchCardInterrupt(int slot, uint8_t status) {
   if (!InSlotRange(slot)) return kSlotOutOfRange;
+  bool present = false;
+  bool handled = false;
+  {
+    std::lock_guard<std::recursive_mutex> lock(CardStateLock());
+    const CardRecord& record = g_cards[slot];
+    present = record.present != 0;
+    if (present && record.operations.Interrupt != nullptr) {
+      record.operations.Interrupt(slot, status);
+      handled = true;
+    }
+  }
+  // The log rewrites its file; that happens outside the card state lock.
   char text[kEventTextSize];
-  std::lock_guard<std::recursive_mutex> lock(CardStateLock());
-  const CardRecord& record = g_cards[slot];
-  if (record.present == 0) {
+  if (!present) {
     std::snprintf(text, sizeof text,
                   "Interrupt received from card in slot %d, but no card was found in the slot",
                   slot);
     LogEvent(text);
     return kNoModule;
   }
-  if (record.operations.Interrupt == nullptr) {
+  if (!handled) {
     std::snprintf(text, sizeof text,
                   "Interrupt received from card in slot %d, but card has no interrupt handler\n",
                   slot);
     LogEvent(text);
-  } else {
-    record.operations.Interrupt(slot, status);
   }
   return 0;
 }
