@@ -102,8 +102,15 @@ bool Fits(uint64_t offset, uint64_t length, int size) {
   return length == 0 || offset + length <= static_cast<uint64_t>(size);
 }
 
+// Allocations left before one fails, for the tests; negative: none fails.
+std::atomic<int> g_allocations_before_failure{-1};
+
 template <typename T>
 std::unique_ptr<T[]> Allocate(size_t count) {
+  int left = g_allocations_before_failure.load();
+  while (left >= 0 && !g_allocations_before_failure.compare_exchange_weak(left, left - 1)) {
+  }
+  if (left == 0) return nullptr;
   return std::unique_ptr<T[]>(new (std::nothrow) T[count]());
 }
 
@@ -672,7 +679,10 @@ bool EmergencyShutdownActive() { return g_emergency_shutdown; }
 
 void ClearEmergencyShutdown() { g_emergency_shutdown = false; }
 
+void FailCardAllocationForTest(int successes) { g_allocations_before_failure = successes; }
+
 void ResetCardsForTest() {
+  g_allocations_before_failure = -1;
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
   for (int slot = 0; slot < kCardSlots; ++slot) {
     g_cards[slot] = CardRecord{};

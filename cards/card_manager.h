@@ -138,3 +138,6 @@ void ClearEmergencyShutdown();
 // Empties every slot record and clears the process-wide card state, so that a test
 // starts as a fresh process would.
 void ResetCardsForTest();
+// Lets `successes` more of installation's allocations succeed, then fails the next one
+// (a negative count: none fails). Cleared by ResetCardsForTest.
+void FailCardAllocationForTest(int successes);

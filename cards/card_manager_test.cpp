@@ -352,6 +352,31 @@ TEST_F(CardManagerTest, DownloadRefusesIdBytesAndOffsetsOutsideTheImage) {
   EXPECT_EQ(DownloadCardParams(&record, 3), kFpgaIoError);
 }
 
+TEST_F(CardManagerTest, DownloadWarnsOfEachFailedAllocation) {
+  xbus_->Plug(6, DownloadedCard(TestBlock(0x7B08)));
+  const char* what[] = {"Module ID", "logical relay channels", "hw bit channels",
+                        "confidence mask channels"};
+  for (int successes = 0; successes < 4; ++successes) {
+    FailCardAllocationForTest(successes);
+    CardRecord record{};
+    CaptureStdout();
+    EXPECT_EQ(DownloadCardParams(&record, 6), kCardOutOfMemory);
+    EXPECT_THAT(GetCapturedStdout(),
+                MatchesRegex(std::string("WARNING: \\[_cards/card_mgr \\| DownloadCardParams \\| "
+                                         "[0-9]+\\] failed to malloc ") +
+                             what[successes] + "\n"));
+    EXPECT_EQ(record.channel_count, 0);  // nothing half made reaches the record
+    EXPECT_EQ(record.channel_table, nullptr);
+  }
+  FailCardAllocationForTest(-1);
+  CardRecord record{};
+  EXPECT_EQ(DownloadCardParams(&record, 6), 0);
+
+  FailCardAllocationForTest(2);
+  EXPECT_EQ(AllocateCardImages(6, 4, 4), kCardOutOfMemory);
+  EXPECT_EQ(CurrentImage(6), nullptr);
+}
+
 // ---- Accessors -----------------------------------------------------------------
 
 TEST_F(CardManagerTest, AccessorsRefuseSlotsOutOfRangeAndAbsentCards) {
