@@ -331,14 +331,6 @@ int32_t Mx12hSetPending(int slot, int32_t channel, int32_t close) {
   return Mx12hSetPending(slot, 100 * v.mux + v.relay + (high == 1 ? kHalf : 0), close);
 }
 
-int32_t Mx12hGetRelayCount(int slot, int32_t relay, uint32_t* count) {
-  return ReadCardRelayCount(slot, relay, kLastCountedRelay, count);
-}
-
-int32_t Mx12hSetRelayCount(int slot, int32_t relay, uint32_t count) {
-  return WriteCardRelayCount(slot, relay, kLastCountedRelay, count);
-}
-
 constexpr CardOperations MakeOperations() {
   CardOperations operations = kRelayCardOperations;
   operations.ChannelToIndex = Mx12hChannelToIndex;
@@ -348,8 +340,8 @@ constexpr CardOperations MakeOperations() {
   operations.LastChannel = Mx12hLastChannel;
   operations.ChannelCount = Mx12hChannelCount;
   operations.GetRelayState = Mx12hGetRelayState;
-  operations.GetRelayCount = Mx12hGetRelayCount;
-  operations.SetRelayCount = Mx12hSetRelayCount;
+  operations.GetRelayCount = ReadCardRelayCountUpTo<kLastCountedRelay>;
+  operations.SetRelayCount = WriteCardRelayCountUpTo<kLastCountedRelay>;
   operations.VerifyChannel = Mx12hVerifyChannel;
   operations.SetPending = Mx12hSetPending;
   operations.WriteHardware = Mx12hWriteHardware;

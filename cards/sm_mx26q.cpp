@@ -61,18 +61,10 @@ constexpr RelayCardDescriptor kDescriptor{
     .settle_time = 4000,
 };
 
-int32_t Mx26qGetRelayCount(int slot, int32_t relay, uint32_t* count) {
-  return ReadCardRelayCount(slot, relay, kLastCountedRelay, count);
-}
-
-int32_t Mx26qSetRelayCount(int slot, int32_t relay, uint32_t count) {
-  return WriteCardRelayCount(slot, relay, kLastCountedRelay, count);
-}
-
 constexpr CardOperations MakeOperations() {
   CardOperations operations = kRelayCardOperations;
-  operations.GetRelayCount = Mx26qGetRelayCount;
-  operations.SetRelayCount = Mx26qSetRelayCount;
+  operations.GetRelayCount = ReadCardRelayCountUpTo<kLastCountedRelay>;
+  operations.SetRelayCount = WriteCardRelayCountUpTo<kLastCountedRelay>;
   return operations;
 }
 

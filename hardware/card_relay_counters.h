@@ -28,3 +28,13 @@ int WriteFRAMSlotRelayCounter(int slot, int32_t channel, uint32_t count);
 // highest relay number), -1 when the transfer fails.
 int32_t ReadCardRelayCount(int slot, int32_t relay, int32_t last_relay, uint32_t* count);
 int32_t WriteCardRelayCount(int slot, int32_t relay, int32_t last_relay, uint32_t count);
+
+// Those two as the counter operations of a card whose relays are 0..kLastRelay.
+template <int32_t kLastRelay>
+int32_t ReadCardRelayCountUpTo(int slot, int32_t relay, uint32_t* count) {
+  return ReadCardRelayCount(slot, relay, kLastRelay, count);
+}
+template <int32_t kLastRelay>
+int32_t WriteCardRelayCountUpTo(int slot, int32_t relay, uint32_t count) {
+  return WriteCardRelayCount(slot, relay, kLastRelay, count);
+}
