@@ -6,6 +6,10 @@
 // 2m + 1: channel k = 0 is the path with both released, k = 1 energises bit 2m, k = 2
 // both bits and k = 3 bit 2m + 1. Drive bits 0-51 carry coils. Relay r of the counters
 // (1-52) is drive bit r - 1; the FRAM holds counters 0-52.
+//
+// The tree connects one channel of a multiplexer at a time, so closing a channel opens
+// the other three: two closed channels would drive the coils of a third one (1 and 3
+// together are the pattern of 2).
 #include <array>
 #include <cstdint>
 
@@ -61,8 +65,21 @@ constexpr RelayCardDescriptor kDescriptor{
     .settle_time = 4000,
 };
 
+int32_t Mx26qSetPending(int slot, int32_t channel, int32_t close) {
+  if (close != 0 && RelayChannelToIndex(slot, channel, 0) >= 0) {
+    const int32_t first = channel - channel % 10;
+    for (int32_t other = first; other < first + kMuxChannels; ++other) {
+      if (other == channel) continue;
+      const int32_t opened = RelaySetPending(slot, other, 0);
+      if (opened < 0) return opened;
+    }
+  }
+  return RelaySetPending(slot, channel, close);
+}
+
 constexpr CardOperations MakeOperations() {
   CardOperations operations = kRelayCardOperations;
+  operations.SetPending = Mx26qSetPending;
   operations.GetRelayCount = ReadCardRelayCountUpTo<kLastCountedRelay>;
   operations.SetRelayCount = WriteCardRelayCountUpTo<kLastCountedRelay>;
   return operations;

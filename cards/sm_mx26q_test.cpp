@@ -51,6 +51,21 @@ TEST_F(SmMx26qTest, EachChannelAloneDrivesItsTreeCoils) {
   EXPECT_TRUE(Model(kSlot).EnergisedCoils().empty());
 }
 
+TEST_F(SmMx26qTest, ClosingAChannelOpensTheOthersOfItsMultiplexer) {
+  for (int32_t channel : {11, 13, 21}) {
+    ASSERT_EQ(CardSetPending(kSlot, channel, 1), 0);
+    ASSERT_EQ(Commit(kSlot), 0);
+  }
+  // 13 replaced 11 (together they would read as 12); multiplexer 2 is left alone.
+  EXPECT_EQ(CardGetRelayState(kSlot, 11), 0);
+  EXPECT_EQ(CardGetRelayState(kSlot, 13), 1);
+  EXPECT_EQ(Model(kSlot).EnergisedCoils(), (std::vector<int>{3, 4}));
+  ASSERT_EQ(CardSetPending(kSlot, 10, 1), 0);
+  ASSERT_EQ(Commit(kSlot), 0);
+  EXPECT_EQ(CardGetRelayState(kSlot, 13), 0);
+  EXPECT_EQ(Model(kSlot).EnergisedCoils(), (std::vector<int>{4}));
+}
+
 TEST_F(SmMx26qTest, RelayCountersCoverRelaysZeroToFiftyTwo) {
   ASSERT_EQ(CardSetRelayCount(kSlot, 52, 0x01020304), 0);
   EXPECT_EQ(Model(kSlot).RelayCounter(52), 0x01020304u);
