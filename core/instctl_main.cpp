@@ -15,6 +15,8 @@
 
 #include <pthread.h>
 
+#include "cards/card_manager.h"
+#include "cards/xbus_monitor.h"
 #include "core/command_channel.h"
 #include "core/diag_print.h"
 #include "core/engine_link.h"
@@ -84,7 +86,7 @@ ThreadSlot g_threads[kThreadCount] = {
     {CommandChannelThread, ChannelArgument(2), {}, false},
     {nullptr, nullptr, {}, false},  // FanControlLoop
     {nullptr, nullptr, {}, false},  // LCIMonitorLoop
-    {nullptr, nullptr, {}, false},  // MonitorXbusEvents
+    {MonitorXbusEvents, nullptr, {}, false},
     {nullptr, nullptr, {}, false},  // GpibFanControlLoop
 };
 
@@ -197,6 +199,13 @@ int main() {
   }
   SetStopRestart(true);
   pthread_sigmask(SIG_UNBLOCK, &stop_signals, nullptr);
+
+  // The chassis and its cards, while the channels already serve commands.
+  if (IsRunning()) {
+    InstallCard(0, kChassisTypeId);
+    ScanCardSlots();
+    std::fflush(stdout);
+  }
 
   for (ThreadSlot& slot : g_threads) {
     if (slot.started) pthread_join(slot.handle, nullptr);

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "cards/card_handlers.h"
 #include "hardware/event_log.h"
 #include "hardware/hardware_handlers.h"
 #include "scpi/scpi_handlers.h"
@@ -405,6 +406,11 @@ ENGINE_RECORD(DIAG_LBUS_WRITE);
 ENGINE_RECORD(TRACE_SERIALPORT);
 ENGINE_RECORD(TRACE_SERIALNUMBER);
 
+// Cards: channel and relay lists of a module, the slots' interrupt bytes.
+ENGINE_RECORD(SYST_MODULE_CHANNEL_LISTQuery);
+ENGINE_RECORD(SYST_MODULE_RELAY_LISTQuery);
+ENGINE_RECORD(DIAG_INTERRUPT_READQuery);
+
 #undef ENGINE_RECORD
 #undef LOCK_RECORD
 
@@ -656,11 +662,11 @@ constexpr CommandNode kSystemEvent[] = {
     {},
 };
 constexpr CommandNode kSystemModuleChannel[] = {
-    {.token = TOK_LIST_QUERY, .child = nullptr, .record = nullptr},
+    {.token = TOK_LIST_QUERY, .child = nullptr, .record = &kSYST_MODULE_CHANNEL_LISTQuery},
     {},
 };
 constexpr CommandNode kSystemModuleRelay[] = {
-    {.token = TOK_LIST_QUERY, .child = nullptr, .record = nullptr},
+    {.token = TOK_LIST_QUERY, .child = nullptr, .record = &kSYST_MODULE_RELAY_LISTQuery},
     {},
 };
 constexpr CommandNode kSystemModule[] = {
@@ -765,7 +771,7 @@ constexpr CommandNode kDiagLocalBus[] = {
     {},
 };
 constexpr CommandNode kDiagInterrupt[] = {
-    {.token = TOK_READ_QUERY, .child = nullptr, .record = nullptr},
+    {.token = TOK_READ_QUERY, .child = nullptr, .record = &kDIAG_INTERRUPT_READQuery},
     {},
 };
 constexpr CommandNode kDiagRelayCycles[] = {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cards/card_handlers.h"
 #include "hardware/event_log.h"
 #include "hardware/hardware_handlers.h"
 #include "scpi/scpi_handlers.h"
@@ -324,6 +325,9 @@ TEST(CommandTree, RecordsAreWellFormedAndEveryEngineHandlerHasOne) {
       DIAG_LBUS_WRITE_DoContextValidation,
       TRACE_SERIALPORT_DoContextValidation,
       TRACE_SERIALNUMBER_DoContextValidation,
+      SYST_MODULE_CHANNEL_LISTQuery_DoContextValidation,
+      SYST_MODULE_RELAY_LISTQuery_DoContextValidation,
+      DIAG_INTERRUPT_READQuery_DoContextValidation,
   };
   for (CommandOperation handler : engine_handlers) EXPECT_EQ(validations.count(handler), 1u);
   EXPECT_EQ(validations.size(), std::size(engine_handlers));
@@ -335,6 +339,10 @@ TEST(CommandTree, RecordsAreWellFormedAndEveryEngineHandlerHasOne) {
             &SYST_EVENT_CLEAR_ALL_DoContextValidation);
   EXPECT_EQ(RecordAt("DIAG:LOCALBUS:READ?").DoContextValidation,
             &DIAG_LBUS_READQuery_DoContextValidation);
+  EXPECT_EQ(RecordAt("SYST:MOD:REL:LIST?").DoContextValidation,
+            &SYST_MODULE_RELAY_LISTQuery_DoContextValidation);
+  EXPECT_EQ(RecordAt("DIAG:IRQ:READ?").DoContextValidation,
+            &DIAG_INTERRUPT_READQuery_DoContextValidation);
   EXPECT_EQ(RecordAt("TRAC:SER").DoContextValidation, &TRACE_SERIALNUMBER_DoContextValidation);
   EXPECT_EQ(RecordAt("SYST:ERR?").DoExecutionConclusion,
             &SYST_ERRORQuery_DoExecutionConclusion);
