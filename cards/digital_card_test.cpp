@@ -15,7 +15,8 @@ class DigitalCardTest : public SpecialCardTest {
     char description[kCardTextSize];
     char texts[4][kCardTextSize];
     uint32_t type_id = 0;
-    EXPECT_EQ(GetCardIdentity(slot, &type_id, description, texts[0], texts[1], texts[2], texts[3]), 0);
+    EXPECT_EQ(
+        GetCardIdentity(slot, &type_id, description, texts[0], texts[1], texts[2], texts[3]), 0);
     EXPECT_STREQ(texts[0], "N/A");
     EXPECT_STREQ(texts[3], "N/A");
     return description;

@@ -15,7 +15,8 @@ namespace {
 
 constexpr int kImageBytes = 2;
 constexpr int kDriveBytes = 2;
-constexpr int32_t kNotAnAttenuator = -20071;  // "command is not supported by channel of specified module"
+// "command is not supported by channel of specified module"
+constexpr int32_t kNotAnAttenuator = -20071;
 constexpr double kHeadroom = 0.1;              // dB added to a request against rounding
 constexpr double kInitialAttenuation = 55.85;  // every pad inserted
 
@@ -61,7 +62,8 @@ int32_t At56WriteHardware(int slot) {
   }
   std::memset(drive, 0, kDriveBytes);
   for (int k = 0; k < kAttenuatorPads; ++k) {
-    if ((current[0] >> k) & 1) drive[kPadDriveBit[k] / 8] |= static_cast<uint8_t>(1u << (kPadDriveBit[k] % 8));
+    if (((current[0] >> k) & 1) == 0) continue;
+    drive[kPadDriveBit[k] / 8] |= static_cast<uint8_t>(1u << (kPadDriveBit[k] % 8));
   }
   return WriteDriveImage(slot);
 }
@@ -137,7 +139,8 @@ int32_t SetAttenuation(int slot, double decibels) {
   }
   uint8_t relays = 0;
   for (int k = 0; k < static_cast<int>(table.pad_count); ++k) {
-    if ((table.pads[k].selected != 0) == (table.polarity != 0)) relays |= static_cast<uint8_t>(1u << k);
+    const bool closed = (table.pads[k].selected != 0) == (table.polarity != 0);
+    if (closed) relays |= static_cast<uint8_t>(1u << k);
   }
   pending[0] = relays;
   const int32_t applied = RelayApplyPending(slot, 3);

@@ -46,7 +46,8 @@ TEST_F(SmAt56Test, InitInsertsEveryPad) {
   char description[kCardTextSize];
   char texts[4][kCardTextSize];
   uint32_t type_id = 0;
-  ASSERT_EQ(GetCardIdentity(kSlot, &type_id, description, texts[0], texts[1], texts[2], texts[3]), 0);
+  ASSERT_EQ(
+      GetCardIdentity(kSlot, &type_id, description, texts[0], texts[1], texts[2], texts[3]), 0);
   EXPECT_STREQ(description, "SM-AT56 56 dB Attenuator");
 }
 

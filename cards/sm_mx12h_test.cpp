@@ -70,7 +70,8 @@ TEST_F(SmMx12hTest, ChannelsRunThroughMultiplexersGroupsAndVirtualRelays) {
   char description[kCardTextSize];
   char texts[4][kCardTextSize];
   uint32_t type_id = 0;
-  ASSERT_EQ(GetCardIdentity(kSlot, &type_id, description, texts[0], texts[1], texts[2], texts[3]), 0);
+  ASSERT_EQ(
+      GetCardIdentity(kSlot, &type_id, description, texts[0], texts[1], texts[2], texts[3]), 0);
   EXPECT_STREQ(description, "SM-MX12H 12 16-CHANNEL ONE-WIRE MUXes");
   // Init gave every channel, virtual ones too, the card's delays and verify mode 2.
   EXPECT_EQ(GetChannelDelay(kSlot, 11110, 3), 4000);

@@ -57,8 +57,9 @@ class SpecialCardTest : public SimulatedHardwareTest {
     std::vector<int32_t> channels;
     const int32_t first = CardFirstChannel(slot, channel_flag);
     int32_t channel = CardLastChannel(slot, channel_flag);
-    for (; channel != first && channel >= 0; channel = CardPrevChannel(slot, channel, channel_flag)) {
+    while (channel != first && channel >= 0) {
       channels.insert(channels.begin(), channel);
+      channel = CardPrevChannel(slot, channel, channel_flag);
     }
     channels.insert(channels.begin(), channel);
     return channels;
