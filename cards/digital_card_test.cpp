@@ -9,19 +9,7 @@
 
 namespace {
 
-class DigitalCardTest : public SpecialCardTest {
- protected:
-  static std::string Description(int slot) {
-    char description[kCardTextSize];
-    char texts[4][kCardTextSize];
-    uint32_t type_id = 0;
-    EXPECT_EQ(
-        GetCardIdentity(slot, &type_id, description, texts[0], texts[1], texts[2], texts[3]), 0);
-    EXPECT_STREQ(texts[0], "N/A");
-    EXPECT_STREQ(texts[3], "N/A");
-    return description;
-  }
-};
+using DigitalCardTest = SpecialCardTest;
 
 TEST_F(DigitalCardTest, EachVariantNamesItself) {
   ASSERT_EQ(Install(1, "SM-DIO12-TTL", kSmDio12TtlTemplate), 0);

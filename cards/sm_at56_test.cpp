@@ -43,12 +43,7 @@ TEST_F(SmAt56Test, InitInsertsEveryPad) {
   EXPECT_EQ(table->polarity, 1);
   EXPECT_DOUBLE_EQ(table->pads[7].attenuation, 24);
   EXPECT_EQ(CardConfidenceCheck(kSlot), 0);
-  char description[kCardTextSize];
-  char texts[4][kCardTextSize];
-  uint32_t type_id = 0;
-  ASSERT_EQ(
-      GetCardIdentity(kSlot, &type_id, description, texts[0], texts[1], texts[2], texts[3]), 0);
-  EXPECT_STREQ(description, "SM-AT56 56 dB Attenuator");
+  EXPECT_EQ(Description(kSlot), "SM-AT56 56 dB Attenuator");
 }
 
 TEST_F(SmAt56Test, RequestSelectsTheLargestPadsThatFit) {

@@ -67,12 +67,7 @@ TEST_F(SmMx12hTest, ChannelsRunThroughMultiplexersGroupsAndVirtualRelays) {
   for (int32_t bad : {-1, 16, 99, 1116, 1200, 4999, 5011, 6004, 10008, 10009, 10011, 11111}) {
     EXPECT_EQ(CardChannelToIndex(kSlot, bad, 0), kChannelNotValid) << bad;
   }
-  char description[kCardTextSize];
-  char texts[4][kCardTextSize];
-  uint32_t type_id = 0;
-  ASSERT_EQ(
-      GetCardIdentity(kSlot, &type_id, description, texts[0], texts[1], texts[2], texts[3]), 0);
-  EXPECT_STREQ(description, "SM-MX12H 12 16-CHANNEL ONE-WIRE MUXes");
+  EXPECT_EQ(Description(kSlot), "SM-MX12H 12 16-CHANNEL ONE-WIRE MUXes");
   // Init gave every channel, virtual ones too, the card's delays and verify mode 2.
   EXPECT_EQ(GetChannelDelay(kSlot, 11110, 3), 4000);
   EXPECT_EQ(GetChannelVerifyMode(kSlot, 10305), 2);

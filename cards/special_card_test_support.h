@@ -43,6 +43,17 @@ class SpecialCardTest : public SimulatedHardwareTest {
     return CardWriteHardware(slot);
   }
 
+  // The card's description; its serial and revisions must read "N/A".
+  static std::string Description(int slot) {
+    char description[kCardTextSize];
+    char texts[4][kCardTextSize];
+    uint32_t type_id = 0;
+    EXPECT_EQ(
+        GetCardIdentity(slot, &type_id, description, texts[0], texts[1], texts[2], texts[3]), 0);
+    for (const char* text : texts) EXPECT_STREQ(text, "N/A");
+    return description;
+  }
+
   // The card's channels from FirstChannel through NextChannel.
   static std::vector<int32_t> Enumerate(int slot, uint8_t channel_flag) {
     std::vector<int32_t> channels;
