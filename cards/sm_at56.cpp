@@ -152,6 +152,7 @@ int32_t GetAttenuation(int slot, double* decibels) {
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
   const int32_t checked = CheckAttenuator(slot);
   if (checked != 0) return checked;
+  if (decibels == nullptr) return kCardSystemError;
   double sum = 0;
   const AttenuatorPadTable& table = g_pad_tables[slot];
   for (int k = 0; k < static_cast<int>(table.pad_count); ++k) {

@@ -55,7 +55,8 @@ struct AttenuatorPadTable {
 // -30002 without a card, -20071 for a card that is not an attenuator, or the card's
 // write error.
 int32_t SetAttenuation(int slot, double decibels);
-// The sum of the selected pads' attenuations, with the same refusals.
+// The sum of the selected pads' attenuations, with the same refusals (and -301 for a
+// null output).
 int32_t GetAttenuation(int slot, double* decibels);
 // The slot's pad table (slots 1..12), else null.
 const AttenuatorPadTable* AttenuatorPads(int slot);
