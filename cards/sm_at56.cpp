@@ -95,7 +95,7 @@ int32_t At56Shutdown(int slot) {
 // query only the list.
 int32_t At56ValidateHook(int32_t command_id, int /*slot*/, int32_t /*channel*/,
                          CommandContext* context) {
-  if (context == nullptr) return -301;
+  if (context == nullptr) return kCardSystemError;
   if (command_id == kChannelDelayQueryId) return CheckParameterCount(context, 1, 1);
   if (command_id != kChannelDelayCommandId) return -100;
   const int32_t counted = CheckParameterCount(context, 2, 2);
