@@ -122,7 +122,8 @@ int32_t RelayInit(int slot) {
     SetChannelVerifyMode(slot, channel, 2);
   }
   SetSwitchingMode(slot, 0);
-  const int32_t written = RelayWriteHardware(slot);
+  // The card's own write: a model with a rule of its own (kept tree relays) applies it.
+  const int32_t written = CardWriteHardware(slot);
   return allocated < 0 ? allocated : written;
 }
 
@@ -139,7 +140,7 @@ int32_t RelayReset(int slot) {
   uint8_t* current = CurrentImage(slot);
   if (pending != nullptr) std::memset(pending, 0, static_cast<size_t>(d->image_bytes));
   if (current != nullptr) std::memset(current, 0, static_cast<size_t>(d->image_bytes));
-  const int32_t written = RelayWriteHardware(slot);
+  const int32_t written = CardWriteHardware(slot);
   PostRelayStateChanged(slot);
   return written;
 }

@@ -132,6 +132,15 @@ TEST_F(SmMx12hTest, GroupRuleKeepsTheTreeRelayWhileItsMultiplexerHasNothingClose
   EXPECT_EQ(CardGetRelayState(kSlot, 10010), 0);
 }
 
+TEST_F(SmMx12hTest, ResetOpensEveryChannelAndKeepsTheSelectedHalf) {
+  Close(9);
+  Close(5001);
+  ASSERT_EQ(CardReset(kSlot), 0);
+  EXPECT_EQ(Coils(), (std::set<int>{96}));
+  EXPECT_EQ(CardGetRelayState(kSlot, 9), 0);
+  EXPECT_EQ(CardGetRelayState(kSlot, 10010), 1);
+}
+
 TEST_F(SmMx12hTest, VirtualRelaysFollowEitherHalfAndActOnTheSelectedOne) {
   Close(204);
   EXPECT_EQ(CardGetRelayState(kSlot, 10204), 1);
