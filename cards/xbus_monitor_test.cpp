@@ -12,6 +12,8 @@
 #include <thread>
 
 #include "cards/card_manager.h"
+#include "cards/special_card_test_support.h"
+#include "cards/special_cards.h"
 #include "core/run_state.h"
 #include "hardware/fpga_registers.h"
 #include "hardware/hardware_test_support.h"
@@ -144,6 +146,41 @@ TEST_F(XbusMonitor, ThreadEndsAtOnceWithoutABusDriver) {
   testing::internal::GetCapturedStderr();
   EXPECT_NE(out.find("MonitorXbusEvents"), std::string::npos) << out;
   EXPECT_NE(out.find("Open xbus driver failed"), std::string::npos) << out;
+}
+
+// The monitor and a command thread on the same card at once: the test card's interrupts
+// are taken while its relays are switched. Nothing of the card's state may tear (the
+// thread sanitizer build watches the accesses), and the relays end as commanded.
+using MonitorBesideCommands = SpecialCardTest;
+
+TEST_F(MonitorBesideCommands, InterruptsOfATestCardBeingSwitchedKeepItsState) {
+  constexpr int kSlot = 7;
+  ASSERT_EQ(Install(kSlot, "SM-CT1", kSmCt1Template), 0);
+  SetRunning(true);
+  pthread_t thread;
+  ASSERT_EQ(pthread_create(&thread, nullptr, MonitorXbusEvents, nullptr), 0);
+  for (int round = 0; round < 200; ++round) {
+    Model(kSlot).RaiseInterrupt(0x40);
+    xbus_->PostEvent(kXbusEventCardInterrupt);
+    const int32_t channel = round % 20;
+    ASSERT_EQ(CardSetPending(kSlot, channel, round % 3 != 0), 0);
+    ASSERT_EQ(Commit(kSlot), 0);
+  }
+  SetRunning(false);
+  xbus_->PostEvent(0);
+  pthread_join(thread, nullptr);
+  SetRunning(true);
+
+  EXPECT_EQ(CardConfidenceCheck(kSlot), 0);
+  for (int32_t channel = 0; channel < 20; ++channel) {
+    // The last round that touched the channel decides it.
+    int last = channel;
+    while (last + 20 < 200) last += 20;
+    EXPECT_EQ(CardGetRelayState(kSlot, channel), last % 3 != 0 ? 1 : 0) << channel;
+  }
+  uint8_t status = 0;
+  ASSERT_EQ(GetTestInterruptStatus(kSlot, &status), 0);
+  EXPECT_EQ(status, 0x40);
 }
 
 }  // namespace
