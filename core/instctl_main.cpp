@@ -175,6 +175,14 @@ int main() {
   }
   if (IsRunning()) EventChannelSetup(&g_event_channel);
 
+  // The chassis and its cards, before any command is served: a client never sees a
+  // cage half installed, nor a card whose start-up writes are still going on.
+  if (IsRunning()) {
+    InstallCard(0, kChassisTypeId);
+    ScanCardSlots();
+    std::fflush(stdout);
+  }
+
   // A stop between creating a thread and registering it for the wake-up would leave
   // that thread asleep: hold stop signals back until the table is registered.
   sigset_t stop_signals;
@@ -199,13 +207,6 @@ int main() {
   }
   SetStopRestart(true);
   pthread_sigmask(SIG_UNBLOCK, &stop_signals, nullptr);
-
-  // The chassis and its cards, while the channels already serve commands.
-  if (IsRunning()) {
-    InstallCard(0, kChassisTypeId);
-    ScanCardSlots();
-    std::fflush(stdout);
-  }
 
   for (ThreadSlot& slot : g_threads) {
     if (slot.started) pthread_join(slot.handle, nullptr);

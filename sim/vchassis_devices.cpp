@@ -125,8 +125,8 @@ int LoadFram(CardModel* card, int slot, const std::string& path, std::string* er
 
 std::string FramFolder(const std::string& root) { return root + "/sim"; }
 
-std::string FramFile(const std::string& fram_folder, int slot) {
-  return fram_folder + "/fram-slot" + std::to_string(slot);
+std::string FramFile(const std::string& fram_folder, int slot, const std::string& model) {
+  return fram_folder + "/fram-slot" + std::to_string(slot) + "-" + model;
 }
 
 int BuildHardware(const ChassisDescription& description, const std::string& fram_folder,
@@ -155,7 +155,7 @@ int BuildHardware(const ChassisDescription& description, const std::string& fram
     }
     std::shared_ptr<LocalBusTarget> target = card;
     if (!fram_folder.empty() && KeepsFram(*card)) {
-      const std::string path = FramFile(fram_folder, slot);
+      const std::string path = FramFile(fram_folder, slot, card->spec().model);
       if (LoadFram(card.get(), slot, path, error) != 0) return -1;
       target = std::make_shared<FramKeepingCard>(card, path);
     }
@@ -173,7 +173,7 @@ int SaveFramImages(const SimulatedHardware& hardware, std::string* error) {
     const std::shared_ptr<CardModel>& card = hardware.cards[static_cast<size_t>(slot)];
     if (!card || !KeepsFram(*card)) continue;
     std::string why;
-    if (SaveFram(*card, FramFile(hardware.fram_folder, slot), &why) != 0 && result == 0) {
+    if (SaveFram(*card, FramFile(hardware.fram_folder, slot, card->spec().model), &why) != 0 && result == 0) {
       *error = why;
       result = -1;
     }

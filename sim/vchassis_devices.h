@@ -31,8 +31,9 @@ struct SimulatedHardware {
 
 // The folder under a chassis root that holds the FRAM files.
 std::string FramFolder(const std::string& root);
-// The file that keeps the FRAM of the card in `slot`.
-std::string FramFile(const std::string& fram_folder, int slot);
+// The file that keeps the FRAM of the `model` card in `slot`. The model is part of the
+// name: a cage that puts another card in the slot must not take over its counters.
+std::string FramFile(const std::string& fram_folder, int slot, const std::string& model);
 
 // Builds the FPGA and the bus driver, wires the FPGA's interrupt line to the driver's
 // events, and plugs a card of each model the description names into its slot. With a

@@ -163,17 +163,30 @@ class FramKeeping : public RootFolder {
   ChassisDescription description_;
 };
 
+TEST_F(FramKeeping, AnotherCardInTheSlotStartsWithItsOwnCounters) {
+  std::string error;
+  {
+    SimulatedHardware hardware;
+    ASSERT_EQ(Build(&hardware, &error), 0) << error;
+    WriteCounter(*hardware.xbus, 4, 2, 0x01020304);
+  }
+  description_.models[4] = "SM-MX26Q";
+  SimulatedHardware other;
+  ASSERT_EQ(Build(&other, &error), 0) << error;
+  EXPECT_EQ(other.cards[4]->RelayCounter(2), 0u);
+}
+
 TEST_F(FramKeeping, CountersAreSavedWhenAWriteSequenceClosesAndLoadedByTheNextRun) {
   std::string error;
   {
     SimulatedHardware hardware;
     ASSERT_EQ(Build(&hardware, &error), 0) << error;
-    EXPECT_FALSE(Exists(FramFile(FramFolder(root_), 4))) << "nothing written yet";
+    EXPECT_FALSE(Exists(FramFile(FramFolder(root_), 4, "SM-MX12H"))) << "nothing written yet";
     WriteCounter(*hardware.xbus, 4, 2, 0x01020304);
-    const std::string bytes = FileBytes(FramFile(FramFolder(root_), 4));
+    const std::string bytes = FileBytes(FramFile(FramFolder(root_), 4, "SM-MX12H"));
     ASSERT_EQ(bytes.size(), kCardFramBytes);
     EXPECT_EQ(bytes.substr(8, 4), "\x04\x03\x02\x01");
-    EXPECT_FALSE(Exists(FramFile(FramFolder(root_), 5))) << "a card without counters";
+    EXPECT_FALSE(Exists(FramFile(FramFolder(root_), 5, "SM-RD96"))) << "a card without counters";
   }
   SimulatedHardware again;
   ASSERT_EQ(Build(&again, &error), 0) << error;
@@ -189,8 +202,8 @@ TEST_F(FramKeeping, SavingAtStopWritesEveryCardWithCounters) {
   image[0] = 7;
   hardware.cards[4]->LoadFramImage(image);  // as if written without a closing sequence
   ASSERT_EQ(SaveFramImages(hardware, &error), 0) << error;
-  EXPECT_EQ(FileBytes(FramFile(FramFolder(root_), 4)), std::string(image.begin(), image.end()));
-  EXPECT_FALSE(Exists(FramFile(FramFolder(root_), 4) + ".new"));
+  EXPECT_EQ(FileBytes(FramFile(FramFolder(root_), 4, "SM-MX12H")), std::string(image.begin(), image.end()));
+  EXPECT_FALSE(Exists(FramFile(FramFolder(root_), 4, "SM-MX12H") + ".new"));
 
   // Without a FRAM folder nothing persists.
   SimulatedHardware volatile_hardware;
@@ -200,19 +213,19 @@ TEST_F(FramKeeping, SavingAtStopWritesEveryCardWithCounters) {
   // A folder that cannot be written is reported, naming the file.
   RemoveTree(FramFolder(root_));
   EXPECT_EQ(SaveFramImages(hardware, &error), -1);
-  EXPECT_EQ(error.rfind(FramFile(FramFolder(root_), 4) + ": ", 0), 0u) << error;
+  EXPECT_EQ(error.rfind(FramFile(FramFolder(root_), 4, "SM-MX12H") + ": ", 0), 0u) << error;
 }
 
 TEST_F(FramKeeping, AFramFileThatDoesNotFitTheCardRefusesTheCage) {
   ASSERT_EQ(mkdir(FramFolder(root_).c_str(), 0755), 0);
-  std::ofstream(FramFile(FramFolder(root_), 4)) << "short";
+  std::ofstream(FramFile(FramFolder(root_), 4, "SM-MX12H")) << "short";
   SimulatedHardware hardware;
   std::string error;
   EXPECT_EQ(Build(&hardware, &error), -1);
-  EXPECT_EQ(error, FramFile(FramFolder(root_), 4) +
+  EXPECT_EQ(error, FramFile(FramFolder(root_), 4, "SM-MX12H") +
                        " holds 5 bytes, but the SM-MX12H in slot 4 keeps " +
                        std::to_string(kCardFramBytes) + ": remove the file or put that card back");
-  EXPECT_EQ(FileBytes(FramFile(FramFolder(root_), 4)), "short") << "the file is left alone";
+  EXPECT_EQ(FileBytes(FramFile(FramFolder(root_), 4, "SM-MX12H")), "short") << "the file is left alone";
 }
 
 }  // namespace

@@ -28,8 +28,8 @@ TEST_F(Hardware, ServiceCommandsReachTheFpgaAndTheLocalBus) {
   TcpClient client;
   ASSERT_GE(ConnectCommand(&client), 0);
   EXPECT_EQ(client.Query("DIAG:FPGA:READ? #H401C").rfind("#H", 0), 0u);
-  // An empty slot answers 0xFF on its local bus.
-  EXPECT_EQ(client.Query("DIAG:LBUS:READ? 1,0"), "#HFF");
+  // The empty slot of the default cage answers 0xFF on its local bus.
+  EXPECT_EQ(client.Query("DIAG:LBUS:READ? 11,0"), "#HFF");
   ASSERT_TRUE(client.Send("DIAG:LBUS:READ? 13,0\n"));
   EXPECT_EQ(client.Query("SYST:ERR?"), "-222,\"Data out of range\"");
   EXPECT_EQ(client.Query("SYST:ERR?"), "0,\"No error\"");
