@@ -48,7 +48,7 @@ uint32_t DownloadedCategory(const std::string& model) {
 
 TEST_P(CardIdentification, ScanInstallsTheCardOfItsTypeAndLeavesTheOtherSlotsEmpty) {
   ASSERT_EQ(scan_result_, 0);
-  const uint32_t type_id = card_->spec().type_id;
+  const uint32_t type_id = card_->traits().type_id;
   char line[48];
   std::snprintf(line, sizeof line, " Card in slot %d = 0x%x\n", kSlot, type_id);
   EXPECT_EQ(scan_output_, line);

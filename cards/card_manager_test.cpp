@@ -50,13 +50,13 @@ std::vector<std::string> LoggedEvents() {
 
 // A relay card whose EPROM holds `block`.
 std::shared_ptr<sim::CardModel> DownloadedCard(const sim::EpromBlock& block, uint8_t id_byte = 0) {
-  sim::CardSpec spec;
-  spec.model = "TEST";
-  spec.type_id = block.type_id;
-  spec.id_byte = id_byte;
-  spec.eprom = sim::BuildEpromImage(block);
-  spec.drive_bytes = 2;
-  return std::make_shared<sim::CardModel>(spec);
+  sim::CardTraits traits;
+  traits.model = "TEST";
+  traits.type_id = block.type_id;
+  traits.id_byte = id_byte;
+  traits.eprom = sim::BuildEpromImage(block);
+  traits.drive_bytes = 2;
+  return std::make_shared<sim::CardModel>(traits);
 }
 
 sim::EpromBlock TestBlock(uint16_t type_id) {
@@ -72,12 +72,12 @@ sim::EpromBlock TestBlock(uint16_t type_id) {
 }
 
 std::shared_ptr<sim::CardModel> CardWithEprom(std::vector<uint8_t> eprom, bool digital = false) {
-  sim::CardSpec spec;
-  spec.model = "TEST";
-  spec.eprom = std::move(eprom);
-  spec.digital = digital;
-  spec.drive_bytes = 2;
-  return std::make_shared<sim::CardModel>(spec);
+  sim::CardTraits traits;
+  traits.model = "TEST";
+  traits.eprom = std::move(eprom);
+  traits.digital = digital;
+  traits.drive_bytes = 2;
+  return std::make_shared<sim::CardModel>(traits);
 }
 
 // Every test starts from a fresh process' card state, with an empty event log in a
@@ -123,7 +123,7 @@ class CardManagerTest : public SimulatedHardwareTest {
 
 TEST_F(CardManagerTest, ScanInstallsIdentifiedCardsAndSkipsEmptySlotsSilently) {
   xbus_->Plug(3, sim::MakeCardModel("SM-RD96"));
-  sim::CardSpec unusable;
+  sim::CardTraits unusable;
   unusable.model = "TEST";
   unusable.id_byte = 4;  // a card that says it has no usable record
   unusable.eprom = sim::BuildEpromImage(TestBlock(0x7B01));
@@ -334,11 +334,11 @@ TEST_F(CardManagerTest, DownloadedCategoryFollowsOwnDataTypeAndDescriptors) {
 }
 
 TEST_F(CardManagerTest, DownloadRefusesIdBytesAndOffsetsOutsideTheImage) {
-  sim::CardSpec spec;
-  spec.model = "TEST";
-  spec.id_byte = 4;
-  spec.eprom = sim::BuildEpromImage(TestBlock(0x7B06));
-  xbus_->Plug(1, std::make_shared<sim::CardModel>(spec));
+  sim::CardTraits traits;
+  traits.model = "TEST";
+  traits.id_byte = 4;
+  traits.eprom = sim::BuildEpromImage(TestBlock(0x7B06));
+  xbus_->Plug(1, std::make_shared<sim::CardModel>(traits));
   CardRecord record{};
   EXPECT_EQ(DownloadCardParams(&record, 1), kIllegalIdByte);
 
@@ -640,11 +640,11 @@ TEST_F(CardManagerTest, HookWalksCallEachEntryAndStopAtTheFirstNonzeroResult) {
 // ---- Interrupts, events, shutdown ----------------------------------------------
 
 TEST_F(CardManagerTest, InterruptStatusIsTheInvertedRegisterUnderTheCardsBits) {
-  sim::CardSpec spec;
-  spec.model = "TEST";
-  spec.drive_bytes = 6;
-  spec.interrupt_bits = 0xC0;
-  auto card = std::make_shared<sim::CardModel>(spec);
+  sim::CardTraits traits;
+  traits.model = "TEST";
+  traits.drive_bytes = 6;
+  traits.interrupt_bits = 0xC0;
+  auto card = std::make_shared<sim::CardModel>(traits);
   xbus_->Plug(6, card);
   ASSERT_TRUE(card->RaiseInterrupt(0xC0));
 

@@ -246,12 +246,12 @@ class GenericCardTest : public SimulatedHardwareTest {
     block.module_id = "XY-TEST6 SIX RELAYS";
     block.type_id = kTypeId;
     block.channel_count = static_cast<uint16_t>(block.channel_table.size());
-    sim::CardSpec spec;
-    spec.model = "XY-TEST6";
-    spec.type_id = kTypeId;
-    spec.eprom = sim::BuildEpromImage(block);
-    spec.drive_bytes = drive_bytes;
-    card_ = std::make_shared<sim::CardModel>(spec);
+    sim::CardTraits traits;
+    traits.model = "XY-TEST6";
+    traits.type_id = kTypeId;
+    traits.eprom = sim::BuildEpromImage(block);
+    traits.drive_bytes = drive_bytes;
+    card_ = std::make_shared<sim::CardModel>(traits);
     xbus_->Plug(kGenericSlot, card_);
     ASSERT_EQ(InstallCard(kGenericSlot, kTypeId), 0);
   }

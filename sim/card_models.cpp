@@ -131,26 +131,26 @@ std::vector<uint8_t> BuildAlternateEpromImage(uint16_t type_id) {
   return image;
 }
 
-CardModel::CardModel(CardSpec spec) : spec_(std::move(spec)) {
-  if (!spec_.digital) {
-    const size_t drive = static_cast<size_t>(std::max(spec_.drive_bytes, 0));
+CardModel::CardModel(CardTraits traits) : traits_(std::move(traits)) {
+  if (!traits_.digital) {
+    const size_t drive = static_cast<size_t>(std::max(traits_.drive_bytes, 0));
     driven_.assign(drive, 0);
     stuck_.assign(drive, 0);
     stuck_state_.assign(drive, 0);
   } else {
-    if (spec_.port_count <= 0 || spec_.port_count > kDigitalPorts) spec_.port_count = kDigitalPorts;
-    port_latch_.assign(static_cast<size_t>(spec_.port_count), 0);
-    port_input_.assign(static_cast<size_t>(spec_.port_count), 0);
+    if (traits_.port_count <= 0 || traits_.port_count > kDigitalPorts) traits_.port_count = kDigitalPorts;
+    port_latch_.assign(static_cast<size_t>(traits_.port_count), 0);
+    port_input_.assign(static_cast<size_t>(traits_.port_count), 0);
   }
-  if (spec_.relay_counters > 0) fram_.assign(kCardFramBytes, 0);
+  if (traits_.relay_counters > 0) fram_.assign(kCardFramBytes, 0);
 }
 
 int CardModel::ReadByte(uint32_t address, uint8_t* byte) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (address == kIdByte) {
-    *byte = spec_.id_byte;
+    *byte = traits_.id_byte;
   } else if (!ReadFramRegister(address, byte) &&
-             !(spec_.digital ? ReadDigitalRegister(address, byte)
+             !(traits_.digital ? ReadDigitalRegister(address, byte)
                              : ReadRelayRegister(address, byte))) {
     *byte = kUndecoded;
   }
@@ -162,7 +162,7 @@ int CardModel::WriteByte(uint32_t address, uint8_t byte) {
   if (address == kIdByte) {
     if (byte == 0) eprom_position_ = 0;
   } else if (!WriteFramRegister(address, byte)) {
-    if (spec_.digital) {
+    if (traits_.digital) {
       WriteDigitalRegister(address, byte);
     } else {
       WriteRelayRegister(address, byte);
@@ -172,8 +172,8 @@ int CardModel::WriteByte(uint32_t address, uint8_t byte) {
 }
 
 uint8_t CardModel::NextEpromByte() {
-  if (eprom_position_ >= spec_.eprom.size()) return kUndecoded;
-  return spec_.eprom[eprom_position_++];
+  if (eprom_position_ >= traits_.eprom.size()) return kUndecoded;
+  return traits_.eprom[eprom_position_++];
 }
 
 uint8_t CardModel::CoilByte(size_t j) const {
@@ -181,7 +181,7 @@ uint8_t CardModel::CoilByte(size_t j) const {
 }
 
 bool CardModel::ReadRelayRegister(uint32_t address, uint8_t* byte) {
-  const int j = DataRegister(address, spec_.drive_bytes);
+  const int j = DataRegister(address, traits_.drive_bytes);
   if (j >= 0) {
     // Readback is active low: a 0 bit is an energised coil.
     *byte = static_cast<uint8_t>(~CoilByte(static_cast<size_t>(j)));
@@ -191,7 +191,7 @@ bool CardModel::ReadRelayRegister(uint32_t address, uint8_t* byte) {
     *byte = NextEpromByte();
     return true;
   }
-  if (address == kInterruptStatus && spec_.interrupt_bits != 0) {
+  if (address == kInterruptStatus && traits_.interrupt_bits != 0) {
     *byte = static_cast<uint8_t>(~pending_);
     return true;
   }
@@ -199,12 +199,12 @@ bool CardModel::ReadRelayRegister(uint32_t address, uint8_t* byte) {
 }
 
 bool CardModel::WriteRelayRegister(uint32_t address, uint8_t byte) {
-  const int j = DataRegister(address, spec_.drive_bytes);
+  const int j = DataRegister(address, traits_.drive_bytes);
   if (j >= 0) {
     driven_[static_cast<size_t>(j)] = byte;
     return true;
   }
-  if (address == kInterruptStatus && spec_.interrupt_bits != 0) {
+  if (address == kInterruptStatus && traits_.interrupt_bits != 0) {
     // A written 1 bit acknowledges that status bit.
     pending_ = static_cast<uint8_t>(pending_ & ~byte);
     return true;
@@ -223,7 +223,7 @@ uint8_t CardModel::PortData(int port) const {
 }
 
 bool CardModel::ReadDigitalRegister(uint32_t address, uint8_t* byte) {
-  const int p = DataRegister(address, spec_.port_count);
+  const int p = DataRegister(address, traits_.port_count);
   if (p >= 0) {
     *byte = PortData(p);
     return true;
@@ -250,7 +250,7 @@ bool CardModel::ReadDigitalRegister(uint32_t address, uint8_t* byte) {
 }
 
 bool CardModel::WriteDigitalRegister(uint32_t address, uint8_t byte) {
-  const int p = DataRegister(address, spec_.port_count);
+  const int p = DataRegister(address, traits_.port_count);
   if (p >= 0) {
     port_latch_[static_cast<size_t>(p)] = byte;
     return true;
@@ -341,7 +341,7 @@ bool CardModel::StickRelay(int bit, bool stuck) {
 
 bool CardModel::RaiseInterrupt(uint8_t bits) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (bits == 0 || (bits & ~spec_.interrupt_bits) != 0) return false;
+  if (bits == 0 || (bits & ~traits_.interrupt_bits) != 0) return false;
   pending_ |= bits;
   return true;
 }
@@ -353,7 +353,7 @@ uint8_t CardModel::PendingInterrupt() const {
 
 uint32_t CardModel::RelayCounter(int relay) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (relay < 0 || relay >= spec_.relay_counters) return 0;
+  if (relay < 0 || relay >= traits_.relay_counters) return 0;
   const auto at = static_cast<size_t>(relay) * 4;
   if (at + 4 > fram_.size()) return 0;
   // Stored least significant byte first.
@@ -490,17 +490,17 @@ EpromBlock BlockOf(const CatalogueEntry& entry) {
 std::shared_ptr<CardModel> MakeCardModel(const std::string& name) {
   for (const CatalogueEntry& entry : kCatalogue) {
     if (name != entry.model) continue;
-    CardSpec spec;
-    spec.model = entry.model;
-    spec.type_id = entry.type_id;
-    spec.digital = entry.digital;
-    spec.eprom = spec.digital ? BuildAlternateEpromImage(entry.type_id)
+    CardTraits traits;
+    traits.model = entry.model;
+    traits.type_id = entry.type_id;
+    traits.digital = entry.digital;
+    traits.eprom = traits.digital ? BuildAlternateEpromImage(entry.type_id)
                               : BuildEpromImage(BlockOf(entry));
-    spec.drive_bytes = entry.drive_bytes;
-    spec.relay_counters = entry.relay_counters;
-    spec.interrupt_bits = entry.interrupt_bits;
-    spec.port_count = entry.port_count;
-    return std::make_shared<CardModel>(std::move(spec));
+    traits.drive_bytes = entry.drive_bytes;
+    traits.relay_counters = entry.relay_counters;
+    traits.interrupt_bits = entry.interrupt_bits;
+    traits.port_count = entry.port_count;
+    return std::make_shared<CardModel>(std::move(traits));
   }
   return nullptr;
 }

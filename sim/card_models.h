@@ -56,7 +56,7 @@ std::vector<uint8_t> BuildEpromImage(const EpromBlock& block);
 std::vector<uint8_t> BuildAlternateEpromImage(uint16_t type_id);
 
 // What sets one card model apart.
-struct CardSpec {
+struct CardTraits {
   std::string model;           // as the chassis description names it, e.g. "SM-RD96"
   uint16_t type_id = 0;
   uint8_t id_byte = 0;         // 0..3 selects the EPROM record; 4 and up: no usable card
@@ -73,12 +73,12 @@ inline constexpr size_t kCardFramBytes = 2048;
 
 class CardModel final : public LocalBusTarget {
  public:
-  explicit CardModel(CardSpec spec);
+  explicit CardModel(CardTraits traits);
 
   int ReadByte(uint32_t address, uint8_t* byte) override;
   int WriteByte(uint32_t address, uint8_t byte) override;
 
-  const CardSpec& spec() const { return spec_; }
+  const CardTraits& traits() const { return traits_; }
 
   // Relay coils, by drive bit (bit b of drive byte b / 8).
   std::vector<int> EnergisedCoils() const;
@@ -119,7 +119,7 @@ class CardModel final : public LocalBusTarget {
   bool HasCoil(int bit) const;
   uint8_t PortData(int port) const;  // an output's latch, an input's driven value
 
-  CardSpec spec_;
+  CardTraits traits_;
   mutable std::mutex mutex_;
   size_t eprom_position_ = 0;
   // Relay cards: drive bytes as written, and the coils held by a stuck relay.

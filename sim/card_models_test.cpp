@@ -150,13 +150,13 @@ TEST_F(BusCardTest, EpromStreamsFromTheDataPortAndRewindsOnIdByteWrite) {
   BusWrite(4, 0x201, 0);
   std::vector<uint8_t> first;
   for (int i = 0; i < 512; ++i) first.push_back(static_cast<uint8_t>(BusRead(4, 0x203)));
-  EXPECT_TRUE(std::equal(first.begin(), first.end(), card->spec().eprom.begin()));
+  EXPECT_TRUE(std::equal(first.begin(), first.end(), card->traits().eprom.begin()));
   EXPECT_EQ(U16(first, U32(first, 4) + 88), 0x7A02);
   // A read of the ID byte does not move the pointer; a write of 0 starts it over.
   BusRead(4, 0x201);
-  EXPECT_EQ(BusRead(4, 0x203), card->spec().eprom[512]);
+  EXPECT_EQ(BusRead(4, 0x203), card->traits().eprom[512]);
   BusWrite(4, 0x201, 0);
-  EXPECT_EQ(BusRead(4, 0x203), card->spec().eprom[0]);
+  EXPECT_EQ(BusRead(4, 0x203), card->traits().eprom[0]);
   // Past the end the port reads 0xFF.
   for (size_t i = 1; i < kEpromImageBytes; ++i) BusRead(4, 0x203);
   EXPECT_EQ(BusRead(4, 0x203), 0xFFu);
@@ -335,24 +335,24 @@ TEST(Catalogue, EveryModelConstructsWithAValidImageAndADistinctTypeId) {
   for (const std::string& name : names) {
     auto card = Make(name);
     ASSERT_NE(card, nullptr);
-    const CardSpec& spec = card->spec();
-    EXPECT_EQ(spec.model, name);
-    EXPECT_EQ(spec.id_byte, 0);
-    EXPECT_TRUE(ids.insert(spec.type_id).second) << name;
-    ASSERT_EQ(spec.eprom.size(), kEpromImageBytes) << name;
-    magics.insert(U32(spec.eprom, 0));
-    if (spec.digital) {
-      EXPECT_EQ(U16(spec.eprom, 104), spec.type_id) << name;
-      EXPECT_EQ(spec.interrupt_bits, 0x40) << name;
+    const CardTraits& traits = card->traits();
+    EXPECT_EQ(traits.model, name);
+    EXPECT_EQ(traits.id_byte, 0);
+    EXPECT_TRUE(ids.insert(traits.type_id).second) << name;
+    ASSERT_EQ(traits.eprom.size(), kEpromImageBytes) << name;
+    magics.insert(U32(traits.eprom, 0));
+    if (traits.digital) {
+      EXPECT_EQ(U16(traits.eprom, 104), traits.type_id) << name;
+      EXPECT_EQ(traits.interrupt_bits, 0x40) << name;
       continue;
     }
-    const uint32_t p = U32(spec.eprom, 4);
+    const uint32_t p = U32(traits.eprom, 4);
     EXPECT_NE(p, 0u) << name;
-    EXPECT_EQ(U32(spec.eprom, p), U32(spec.eprom, 0)) << name;
-    EXPECT_EQ(U16(spec.eprom, p + 88), spec.type_id) << name;
-    EXPECT_GT(spec.drive_bytes, 0) << name;
+    EXPECT_EQ(U32(traits.eprom, p), U32(traits.eprom, 0)) << name;
+    EXPECT_EQ(U16(traits.eprom, p + 88), traits.type_id) << name;
+    EXPECT_GT(traits.drive_bytes, 0) << name;
     // The module id begins with the model word.
-    const std::string id(spec.eprom.begin() + p + 8, spec.eprom.begin() + p + 88);
+    const std::string id(traits.eprom.begin() + p + 8, traits.eprom.begin() + p + 88);
     EXPECT_EQ(id.rfind("SM-", 0), 0u) << name;
   }
   EXPECT_EQ(magics.size(), 4u);
@@ -363,11 +363,11 @@ TEST(Catalogue, EveryModelConstructsWithAValidImageAndADistinctTypeId) {
 TEST(Catalogue, DownloadedCardsDescribeThemselves) {
   auto generic = Make("GENERIC");
   ASSERT_NE(generic, nullptr);
-  const std::vector<uint8_t>& image = generic->spec().eprom;
+  const std::vector<uint8_t>& image = generic->traits().eprom;
   const uint32_t p = U32(image, 4);
   EXPECT_EQ(U32(image, p + 4), 0u);
   EXPECT_EQ(U16(image, p + 90), 24);
-  EXPECT_EQ(U16(image, p + 92), generic->spec().drive_bytes);
+  EXPECT_EQ(U16(image, p + 92), generic->traits().drive_bytes);
   const uint32_t channels = U32(image, p + 94);
   const uint32_t bits = U32(image, p + 98);
   ASSERT_NE(channels, 0u);
@@ -393,11 +393,11 @@ TEST(Catalogue, DownloadedCardsDescribeThemselves) {
   EXPECT_FALSE(descriptors_named(image));
   auto own = Make("GENERIC-OWN");
   ASSERT_NE(own, nullptr);
-  EXPECT_NE(U32(own->spec().eprom, U32(own->spec().eprom, 4) + 4), 0u);
-  EXPECT_FALSE(descriptors_named(own->spec().eprom));
+  EXPECT_NE(U32(own->traits().eprom, U32(own->traits().eprom, 4) + 4), 0u);
+  EXPECT_FALSE(descriptors_named(own->traits().eprom));
   auto unsupported = Make("GENERIC-FD");
   ASSERT_NE(unsupported, nullptr);
-  EXPECT_TRUE(descriptors_named(unsupported->spec().eprom));
+  EXPECT_TRUE(descriptors_named(unsupported->traits().eprom));
 }
 
 }  // namespace

@@ -79,7 +79,7 @@ int Slot(const std::string& word, std::string* answer) {
 
 // "slot 3 (SM-MX26Q)"
 std::string Named(int slot, const CardModel& card) {
-  return "slot " + std::to_string(slot) + " (" + card.spec().model + ")";
+  return "slot " + std::to_string(slot) + " (" + card.traits().model + ")";
 }
 
 // The card in the slot a word names, else null and the reason in *answer.
@@ -96,7 +96,7 @@ CardModel* Card(const SimulatedHardware& hardware, const std::string& word, int*
 CardModel* RelayCard(const SimulatedHardware& hardware, const std::string& word, int* slot,
                      std::string* answer) {
   CardModel* card = Card(hardware, word, slot, answer);
-  if (card != nullptr && card->spec().drive_bytes == 0) {
+  if (card != nullptr && card->traits().drive_bytes == 0) {
     Refuse(Named(*slot, *card) + " has no relay coils", answer);
     return nullptr;
   }
@@ -113,7 +113,7 @@ int Cards(const SimulatedHardware& hardware, const Words&, std::string* answer) 
     const CardModel* card = hardware.cards[static_cast<size_t>(slot)].get();
     if (card == nullptr) continue;
     if (!list.empty()) list += "\n";
-    list += std::to_string(slot) + " " + card->spec().model + " " + Hex(card->spec().type_id, 4);
+    list += std::to_string(slot) + " " + card->traits().model + " " + Hex(card->traits().type_id, 4);
   }
   return Answer(list.empty() ? "no cards" : list, answer);
 }
@@ -132,7 +132,7 @@ int SetStuck(const SimulatedHardware& hardware, const Words& arguments, bool stu
   int slot = 0;
   CardModel* card = RelayCard(hardware, arguments[0], &slot, answer);
   if (card == nullptr) return -1;
-  const int coils = card->spec().drive_bytes * 8;
+  const int coils = card->traits().drive_bytes * 8;
   uint32_t bit = 0;
   if (!ParseNumber(arguments[1], UINT32_MAX, &bit) ||
       !card->StickRelay(static_cast<int>(bit), stuck)) {
@@ -177,7 +177,7 @@ int Interrupt(const SimulatedHardware& hardware, const Words& arguments, std::st
   int slot = 0;
   CardModel* card = Card(hardware, arguments[0], &slot, answer);
   if (card == nullptr) return -1;
-  const uint8_t own = card->spec().interrupt_bits;
+  const uint8_t own = card->traits().interrupt_bits;
   if (own == 0) return Refuse(Named(slot, *card) + " raises no interrupts", answer);
   uint32_t bits = own;
   // The card takes only bits it owns.

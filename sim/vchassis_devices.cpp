@@ -65,7 +65,7 @@ int WriteFile(const std::string& path, const std::vector<uint8_t>& bytes, std::s
   return -1;
 }
 
-bool KeepsFram(const CardModel& card) { return card.spec().relay_counters > 0; }
+bool KeepsFram(const CardModel& card) { return card.traits().relay_counters > 0; }
 
 int SaveFram(const CardModel& card, const std::string& path, std::string* error) {
   return WriteFile(path, card.FramImage(), error);
@@ -113,7 +113,7 @@ int LoadFram(CardModel* card, int slot, const std::string& path, std::string* er
   const size_t size = card->FramImage().size();
   if (image.size() != size) {
     *error = path + " holds " + std::to_string(image.size()) + " bytes, but the " +
-             card->spec().model + " in slot " + std::to_string(slot) + " keeps " +
+             card->traits().model + " in slot " + std::to_string(slot) + " keeps " +
              std::to_string(size) + ": remove the file or put that card back";
     return -1;
   }
@@ -155,7 +155,7 @@ int BuildHardware(const ChassisDescription& description, const std::string& fram
     }
     std::shared_ptr<LocalBusTarget> target = card;
     if (!fram_folder.empty() && KeepsFram(*card)) {
-      const std::string path = FramFile(fram_folder, slot, card->spec().model);
+      const std::string path = FramFile(fram_folder, slot, card->traits().model);
       if (LoadFram(card.get(), slot, path, error) != 0) return -1;
       target = std::make_shared<FramKeepingCard>(card, path);
     }
@@ -173,7 +173,7 @@ int SaveFramImages(const SimulatedHardware& hardware, std::string* error) {
     const std::shared_ptr<CardModel>& card = hardware.cards[static_cast<size_t>(slot)];
     if (!card || !KeepsFram(*card)) continue;
     std::string why;
-    if (SaveFram(*card, FramFile(hardware.fram_folder, slot, card->spec().model), &why) != 0 && result == 0) {
+    if (SaveFram(*card, FramFile(hardware.fram_folder, slot, card->traits().model), &why) != 0 && result == 0) {
       *error = why;
       result = -1;
     }
