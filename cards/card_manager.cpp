@@ -16,6 +16,7 @@
 #include <new>
 
 #include "cards/channel_attributes.h"
+#include "cards/special_cards.h"
 #include "core/diag_print.h"
 #include "hardware/event_log.h"
 #include "hardware/fpga_utils.h"
@@ -32,32 +33,14 @@ constexpr int kIdentifyBytes = 512;
 constexpr int kDownloadBytes = 1024;
 constexpr uint8_t kLastIdByte = 3;
 constexpr uint32_t kBlockOffsetDefault = 20;  // identification reads offset 0 as this
-constexpr uint32_t kEpromMagics[] = {0xABCDABCD, 0x12345678, 0xABCD1234, 0xABCDEF00};
 
-// The parameter block, by offset from its start.
-constexpr uint32_t kBlockOwnData = 4;
-constexpr uint32_t kBlockModuleId = 8;
-constexpr uint32_t kBlockTypeId = 88;
-constexpr uint32_t kBlockChannelCount = 90;
-constexpr uint32_t kBlockMaskLength = 92;
-constexpr uint32_t kBlockChannelTable = 94;
-constexpr uint32_t kBlockBitTable = 98;
-constexpr uint32_t kBlockSettleTime = 102;
-constexpr uint32_t kBlockMaskOffset = 122;
-constexpr uint32_t kBlockDescriptors = 126;
-constexpr int kDescriptorCount = 8;
-constexpr uint32_t kDescriptorStride = 6;
-constexpr uint32_t kBlockEnd = kBlockDescriptors + kDescriptorStride * (kDescriptorCount - 1) + 2;
+// The end of a parameter block: its last function descriptor.
+constexpr uint32_t kBlockEnd =
+    kEpromBlockDescriptors + kEpromDescriptorStride * (kEpromDescriptorCount - 1) + 2;
 
-// The alternate (digital card) layout.
-constexpr uint32_t kAltSecondMagic = 20;
-constexpr uint32_t kAltTypeId = 104;
-
-constexpr uint32_t kCt1TypeId = 0x7A12;
-constexpr uint8_t kCt1InterruptBits = 0xC0;
-constexpr uint8_t kDigitalInterruptBits = 0x40;
-
-bool IsDigitalType(uint32_t type_id) { return type_id >= 0x7A20 && type_id <= 0x7A23; }
+bool IsDigitalType(uint32_t type_id) {
+  return type_id >= kSmDio12TtlTypeId && type_id <= kSmDio12HvocTypeId;
+}
 // Downloaded cards served by the generic web control although they bring data of
 // their own.
 bool IsGenericControlType(uint32_t type_id) { return type_id >= 0x7A30 && type_id <= 0x7A33; }
@@ -167,10 +150,10 @@ int32_t ReadAlternateTypeId(int slot, uint32_t* type_id) {
   uint8_t image[kIdentifyBytes];
   const int result = ReadBytesFromLocalBusPort(slot, kCardAltEpromPort, image, kIdentifyBytes);
   if (result != 0) return result;
-  if (!IsEpromMagic(Be32(image)) || !IsEpromMagic(Be32(image + kAltSecondMagic))) {
+  if (!IsEpromMagic(Be32(image)) || !IsEpromMagic(Be32(image + kEpromAltSecondMagic))) {
     return kEpromCorrupt;
   }
-  *type_id = Be16(image + kAltTypeId);
+  *type_id = Be16(image + kEpromAltTypeId);
   return 0;
 }
 
@@ -269,10 +252,10 @@ int32_t ReadCardTypeId(int slot, uint8_t id_byte, uint32_t* type_id) {
   const int read = ReadBytesFromLocalBusPort(slot, kCardEpromPort, image, kIdentifyBytes);
   if (read != 0) return read;
   if (IsEpromMagic(Be32(image))) {
-    uint32_t block = Be32(image + 4 + 4 * id_byte);
+    uint32_t block = Be32(image + kEpromBlockTable + 4 * id_byte);
     if (block == 0) block = kBlockOffsetDefault;
-    if (Fits(block, kBlockTypeId + 2, kIdentifyBytes) && IsEpromMagic(Be32(image + block))) {
-      *type_id = Be16(image + block + kBlockTypeId);
+    if (Fits(block, kEpromBlockTypeId + 2, kIdentifyBytes) && IsEpromMagic(Be32(image + block))) {
+      *type_id = Be16(image + block + kEpromBlockTypeId);
       return 0;
     }
   }
@@ -295,31 +278,31 @@ int32_t DownloadCardParams(CardRecord* record, int slot) {
 
   // Offsets come from the card; one that points outside the image is a corrupt EPROM,
   // never a read beyond the buffer.
-  const uint32_t block = Be32(image + 4 + 4 * id_byte);
+  const uint32_t block = Be32(image + kEpromBlockTable + 4 * id_byte);
   if (!Fits(block, kBlockEnd, kDownloadBytes)) return kEpromCorrupt;
   const uint8_t* params = image + block;
 
   bool has_descriptors = false;
-  for (int j = 0; j < kDescriptorCount; ++j) {
-    if (Be16(params + kBlockDescriptors + kDescriptorStride * j) != 0) has_descriptors = true;
+  for (int j = 0; j < kEpromDescriptorCount; ++j) {
+    if (Be16(params + kEpromBlockDescriptors + kEpromDescriptorStride * j) != 0) has_descriptors = true;
   }
   if (has_descriptors) {
     record->category = kCardUnsupported;
-  } else if (Be32(params + kBlockOwnData) == 0 || IsGenericControlType(record->type_id)) {
+  } else if (Be32(params + kEpromBlockOwnData) == 0 || IsGenericControlType(record->type_id)) {
     record->category = kCardDownloaded;
   } else {
     record->category = kCardDownloadedOwn;
   }
 
-  const uint16_t channel_count = Be16(params + kBlockChannelCount);
-  const uint16_t mask_length = Be16(params + kBlockMaskLength);
+  const uint16_t channel_count = Be16(params + kEpromBlockChannelCount);
+  const uint16_t mask_length = Be16(params + kEpromBlockMaskLength);
   DownloadedTables tables;
   tables.module_id_string = Allocate<char>(kModuleIdLength + 1);
   if (!tables.module_id_string) {
     diag_warning_line(kSource, "DownloadCardParams", __LINE__, "failed to malloc Module ID\n");
     return kCardOutOfMemory;
   }
-  std::memcpy(tables.module_id_string.get(), params + kBlockModuleId, kModuleIdLength);
+  std::memcpy(tables.module_id_string.get(), params + kEpromBlockModuleId, kModuleIdLength);
   tables.module_id_string[kModuleIdLength] = '\0';
 
   tables.channel_table = Allocate<uint16_t>(channel_count);
@@ -333,9 +316,9 @@ int32_t DownloadCardParams(CardRecord* record, int slot) {
     diag_warning_line(kSource, "DownloadCardParams", __LINE__, "failed to malloc hw bit channels\n");
     return kCardOutOfMemory;
   }
-  if (!CopyChannelTable(image, Be32(params + kBlockChannelTable), channel_count,
+  if (!CopyChannelTable(image, Be32(params + kEpromBlockChannelTable), channel_count,
                         tables.channel_table.get()) ||
-      !CopyChannelTable(image, Be32(params + kBlockBitTable), channel_count,
+      !CopyChannelTable(image, Be32(params + kEpromBlockBitTable), channel_count,
                         tables.bit_table.get())) {
     return kEpromCorrupt;
   }
@@ -345,7 +328,7 @@ int32_t DownloadCardParams(CardRecord* record, int slot) {
                       "failed to malloc confidence mask channels\n");
     return kCardOutOfMemory;
   }
-  const uint32_t mask_offset = Be32(params + kBlockMaskOffset);
+  const uint32_t mask_offset = Be32(params + kEpromBlockMaskOffset);
   if (!Fits(mask_offset, mask_length, kDownloadBytes)) return kEpromCorrupt;
   std::memcpy(tables.confidence_mask.get(), image + mask_offset, mask_length);
 
@@ -356,12 +339,12 @@ int32_t DownloadCardParams(CardRecord* record, int slot) {
   storage.bit_table = std::move(tables.bit_table);
   storage.confidence_mask = std::move(tables.confidence_mask);
   record->module_id_string = storage.module_id_string.get();
-  record->module_id = Be16(params + kBlockTypeId);
+  record->module_id = Be16(params + kEpromBlockTypeId);
   record->channel_count = channel_count;
   record->mask_length = mask_length;
   record->channel_table = storage.channel_table.get();
   record->bit_table = storage.bit_table.get();
-  record->settle_time = Be32(params + kBlockSettleTime);
+  record->settle_time = Be32(params + kEpromBlockSettleTime);
   record->confidence_mask = storage.confidence_mask.get();
   return 0;
 }
@@ -614,7 +597,7 @@ uint8_t CardInterruptStatus(int slot) {
   const uint32_t type_id = g_cards[slot].type_id;
   uint8_t bits = 0;
   if (IsDigitalType(type_id)) bits = kDigitalInterruptBits;
-  if (type_id == kCt1TypeId) bits = kCt1InterruptBits;
+  if (type_id == kSmCt1TypeId) bits = kTestCardInterruptBits;
   if (bits == 0) return 0;
   uint8_t status = 0;
   if (ReadByteFromLocalBus(slot, kCardInterruptRegister, &status) != 0) return 0;

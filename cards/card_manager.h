@@ -17,6 +17,7 @@
 #include <mutex>
 
 #include "cards/card_record.h"
+#include "hardware/card_registers.h"
 
 // Result codes.
 inline constexpr int32_t kChannelNotValid = -22201;  // "channel is not valid for module"
@@ -31,11 +32,6 @@ inline constexpr int32_t kModeNotSupported = -20016;
 // The confidence error of a slot: -20081 for slot 1 through -20092 for slot 12.
 constexpr int32_t ConfidenceError(int slot) { return -20080 - slot; }
 
-// Card local-bus registers used by identification and interrupts.
-inline constexpr uint32_t kCardIdRegister = 0x201;        // read: ID byte; write 0: rewind EPROM
-inline constexpr uint32_t kCardEpromPort = 0x203;         // primary EPROM data port
-inline constexpr uint32_t kCardAltEpromPort = 0x301;      // alternate EPROM data port (digital)
-inline constexpr uint32_t kCardInterruptRegister = 0x207; // interrupt status, active low
 
 std::recursive_mutex& CardStateLock();
 

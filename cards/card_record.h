@@ -14,6 +14,8 @@
 
 #include <cstdint>
 
+#include "hardware/card_registers.h"
+
 struct CommandContext;
 struct RelayCardDescriptor;  // cards/relay_driver.h
 
@@ -21,7 +23,7 @@ inline constexpr int kCardSlots = 13;       // 0 the chassis, 1..12 the card slo
 inline constexpr int kFirstCardSlot = 1;
 inline constexpr int kLastCardSlot = 12;
 inline constexpr int kCardTextSize = 128;   // each GetIdentity text buffer
-inline constexpr int kModuleIdLength = 80;  // downloaded module id text, without its NUL
+inline constexpr int kModuleIdLength = kEpromModuleIdBytes;  // downloaded module id text, without its NUL
 
 inline constexpr int32_t kNoRelayImages = 904;
 

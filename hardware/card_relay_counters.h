@@ -10,12 +10,7 @@
 
 #include <cstdint>
 
-inline constexpr uint32_t kCardFramSequence = 0x301;     // 0xDA opens a write sequence, 0 closes
-inline constexpr uint32_t kCardFramAddressHigh = 0x381;  // FRAM address, high byte
-inline constexpr uint32_t kCardFramAddressLow = 0x383;   // FRAM address, low byte
-inline constexpr uint32_t kCardFramWriteData = 0x389;    // next data byte, write
-inline constexpr uint32_t kCardFramReadData = 0x38B;     // next data byte, read
-inline constexpr uint8_t kCardFramOpenWrite = 0xDA;
+#include "hardware/card_registers.h"
 
 // The counter of relay `channel` of the card in `slot`. Which relay numbers a card has
 // is its driver's to check; here a slot outside 1..12, a relay whose counter does not

@@ -10,44 +10,11 @@ namespace sim {
 
 namespace {
 
-// Image header: the magic, then the offsets of parameter blocks 0..3.
+// The image and each parameter block start with their magic; the block's tables
+// follow its last function descriptor.
 constexpr size_t kImageMagic = 0x00;
-constexpr size_t kBlockOffsetTable = 0x04;
-constexpr int kBlockRecords = 4;
-
-// Parameter block fields, from the start of the block.
 constexpr size_t kBlockMagic = 0x00;
-constexpr size_t kBlockOwnCodeData = 0x04;
-constexpr size_t kBlockModuleId = 0x08;
-constexpr size_t kModuleIdBytes = 80;
-constexpr size_t kBlockTypeId = 0x58;          // 88
-constexpr size_t kBlockChannelCount = 0x5A;    // 90
-constexpr size_t kBlockMaskLength = 0x5C;      // 92
-constexpr size_t kBlockChannelTable = 0x5E;    // 94
-constexpr size_t kBlockBitTable = 0x62;        // 98
-constexpr size_t kBlockSettleTime = 0x66;      // 102
-constexpr size_t kBlockMaskOffset = 0x7A;      // 122
-constexpr size_t kBlockDescriptors = 0x7E;     // 126
-constexpr size_t kDescriptorStride = 6;
-constexpr size_t kBlockBytes = kBlockDescriptors + 8 * kDescriptorStride;
-
-// The digital cards' layout.
-constexpr size_t kAlternateSecondMagic = 0x14;  // 20
-constexpr size_t kAlternateTypeId = 0x68;       // 104
-
-// Registers every card decodes.
-constexpr uint32_t kIdByte = 0x201;  // read: ID byte; write 0: rewind the EPROM
-constexpr uint32_t kEpromPort = 0x203;
-constexpr uint32_t kAlternateEpromPort = 0x301;
-constexpr uint32_t kInterruptStatus = 0x207;
-
-// Relay counter FRAM.
-constexpr uint32_t kFramSequence = 0x301;  // write 0xDA: open a write sequence, 0: close
-constexpr uint8_t kFramOpenSequence = 0xDA;
-constexpr uint32_t kFramAddressHigh = 0x381;
-constexpr uint32_t kFramAddressLow = 0x383;
-constexpr uint32_t kFramWriteData = 0x389;
-constexpr uint32_t kFramReadData = 0x38B;
+constexpr size_t kBlockBytes = kEpromBlockDescriptors + kEpromDescriptorCount * kEpromDescriptorStride;
 
 // Digital I/O card.
 constexpr uint32_t kDirectionLowWrite = 0x19;
@@ -58,7 +25,6 @@ constexpr uint32_t kDirectionLowRead = 0x203;
 constexpr uint32_t kDirectionHighRead = 0x205;
 constexpr uint32_t kControlRead = 0x207;
 constexpr uint8_t kControlBits = 0x07;
-constexpr uint8_t kDigitalInterruptBit = 0x40;
 constexpr int kDigitalPorts = 12;
 
 constexpr uint8_t kUndecoded = 0xFF;
@@ -86,19 +52,19 @@ std::vector<uint8_t> BuildEpromImage(const EpromBlock& block) {
   std::vector<uint8_t> image(kEpromImageBytes, 0);
   const size_t p = kEpromBlockOffset;
   PutU32(image, kImageMagic, block.magic);
-  for (int k = 0; k < kBlockRecords; ++k)
-    PutU32(image, kBlockOffsetTable + 4 * k, static_cast<uint32_t>(p));
+  for (int k = 0; k < kEpromBlockRecords; ++k)
+    PutU32(image, kEpromBlockTable + 4 * k, static_cast<uint32_t>(p));
 
   PutU32(image, p + kBlockMagic, block.magic);
-  PutU32(image, p + kBlockOwnCodeData, block.own_code_data);
-  const size_t id_length = std::min(block.module_id.size(), kModuleIdBytes);
-  std::copy_n(block.module_id.begin(), id_length, image.begin() + p + kBlockModuleId);
-  PutU16(image, p + kBlockTypeId, block.type_id);
-  PutU16(image, p + kBlockChannelCount, block.channel_count);
-  PutU16(image, p + kBlockMaskLength, static_cast<uint16_t>(block.confidence_mask.size()));
-  PutU32(image, p + kBlockSettleTime, block.settle_time_us);
+  PutU32(image, p + kEpromBlockOwnData, block.own_code_data);
+  const size_t id_length = std::min<size_t>(block.module_id.size(), kEpromModuleIdBytes);
+  std::copy_n(block.module_id.begin(), id_length, image.begin() + p + kEpromBlockModuleId);
+  PutU16(image, p + kEpromBlockTypeId, block.type_id);
+  PutU16(image, p + kEpromBlockChannelCount, block.channel_count);
+  PutU16(image, p + kEpromBlockMaskLength, static_cast<uint16_t>(block.confidence_mask.size()));
+  PutU32(image, p + kEpromBlockSettleTime, block.settle_time_us);
   for (size_t j = 0; j < 8; ++j)
-    PutU16(image, p + kBlockDescriptors + kDescriptorStride * j, block.function_descriptors[j]);
+    PutU16(image, p + kEpromBlockDescriptors + kEpromDescriptorStride * j, block.function_descriptors[j]);
 
   // The tables follow the block; an empty one is stored as offset 0.
   const std::vector<uint8_t>& mask = block.confidence_mask;
@@ -114,10 +80,10 @@ std::vector<uint8_t> BuildEpromImage(const EpromBlock& block) {
       next += 2;
     }
   };
-  place_words(kBlockChannelTable, block.channel_table);
-  place_words(kBlockBitTable, block.bit_table);
+  place_words(kEpromBlockChannelTable, block.channel_table);
+  place_words(kEpromBlockBitTable, block.bit_table);
   if (!mask.empty()) {
-    PutU32(image, p + kBlockMaskOffset, static_cast<uint32_t>(next));
+    PutU32(image, p + kEpromBlockMaskOffset, static_cast<uint32_t>(next));
     std::copy(mask.begin(), mask.end(), image.begin() + static_cast<std::ptrdiff_t>(next));
   }
   return image;
@@ -126,8 +92,8 @@ std::vector<uint8_t> BuildEpromImage(const EpromBlock& block) {
 std::vector<uint8_t> BuildAlternateEpromImage(uint16_t type_id) {
   std::vector<uint8_t> image(kEpromImageBytes, 0);
   PutU32(image, kImageMagic, kEpromMagics[type_id % 4]);
-  PutU32(image, kAlternateSecondMagic, kEpromMagics[(type_id + 1) % 4]);
-  PutU16(image, kAlternateTypeId, type_id);
+  PutU32(image, kEpromAltSecondMagic, kEpromMagics[(type_id + 1) % 4]);
+  PutU16(image, kEpromAltTypeId, type_id);
   return image;
 }
 
@@ -147,7 +113,7 @@ CardModel::CardModel(CardTraits traits) : traits_(std::move(traits)) {
 
 int CardModel::ReadByte(uint32_t address, uint8_t* byte) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (address == kIdByte) {
+  if (address == kCardIdRegister) {
     *byte = traits_.id_byte;
   } else if (!ReadFramRegister(address, byte) &&
              !(traits_.digital ? ReadDigitalRegister(address, byte)
@@ -159,7 +125,7 @@ int CardModel::ReadByte(uint32_t address, uint8_t* byte) {
 
 int CardModel::WriteByte(uint32_t address, uint8_t byte) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (address == kIdByte) {
+  if (address == kCardIdRegister) {
     if (byte == 0) eprom_position_ = 0;
   } else if (!WriteFramRegister(address, byte)) {
     if (traits_.digital) {
@@ -187,11 +153,11 @@ bool CardModel::ReadRelayRegister(uint32_t address, uint8_t* byte) {
     *byte = static_cast<uint8_t>(~CoilByte(static_cast<size_t>(j)));
     return true;
   }
-  if (address == kEpromPort) {
+  if (address == kCardEpromPort) {
     *byte = NextEpromByte();
     return true;
   }
-  if (address == kInterruptStatus && traits_.interrupt_bits != 0) {
+  if (address == kCardInterruptRegister && traits_.interrupt_bits != 0) {
     *byte = static_cast<uint8_t>(~pending_);
     return true;
   }
@@ -204,7 +170,7 @@ bool CardModel::WriteRelayRegister(uint32_t address, uint8_t byte) {
     driven_[static_cast<size_t>(j)] = byte;
     return true;
   }
-  if (address == kInterruptStatus && traits_.interrupt_bits != 0) {
+  if (address == kCardInterruptRegister && traits_.interrupt_bits != 0) {
     // A written 1 bit acknowledges that status bit.
     pending_ = static_cast<uint8_t>(pending_ & ~byte);
     return true;
@@ -237,11 +203,11 @@ bool CardModel::ReadDigitalRegister(uint32_t address, uint8_t* byte) {
       *byte = static_cast<uint8_t>((~direction_high_ & 0x0F) | (direction_high_ & 0xF0));
       return true;
     case kControlRead: {
-      const uint8_t pending = pending_ & kDigitalInterruptBit;
+      const uint8_t pending = pending_ & kDigitalInterruptBits;
       *byte = static_cast<uint8_t>((control_ & kControlBits) | (~kControlBits & ~pending));
       return true;
     }
-    case kAlternateEpromPort:
+    case kCardAltEpromPort:
       *byte = NextEpromByte();
       return true;
     default:
@@ -274,7 +240,7 @@ bool CardModel::WriteDigitalRegister(uint32_t address, uint8_t byte) {
 }
 
 bool CardModel::ReadFramRegister(uint32_t address, uint8_t* byte) {
-  if (fram_.empty() || address != kFramReadData) return false;
+  if (fram_.empty() || address != kCardFramReadData) return false;
   *byte = fram_[fram_position_];
   fram_position_ = (fram_position_ + 1) % fram_.size();
   return true;
@@ -283,19 +249,19 @@ bool CardModel::ReadFramRegister(uint32_t address, uint8_t* byte) {
 bool CardModel::WriteFramRegister(uint32_t address, uint8_t byte) {
   if (fram_.empty()) return false;
   switch (address) {
-    case kFramSequence:
-      if (byte == kFramOpenSequence) fram_writing_ = true;
+    case kCardFramSequence:
+      if (byte == kCardFramOpenWrite) fram_writing_ = true;
       if (byte == 0) fram_writing_ = false;
       return true;
-    case kFramAddressLow:
+    case kCardFramAddressLow:
       fram_address_ = static_cast<uint16_t>((fram_address_ & 0xFF00) | byte);
       fram_position_ = fram_address_ % fram_.size();
       return true;
-    case kFramAddressHigh:
+    case kCardFramAddressHigh:
       fram_address_ = static_cast<uint16_t>((fram_address_ & 0x00FF) | (byte << 8));
       fram_position_ = fram_address_ % fram_.size();
       return true;
-    case kFramWriteData:
+    case kCardFramWriteData:
       if (fram_writing_) {
         fram_[fram_position_] = byte;
         fram_position_ = (fram_position_ + 1) % fram_.size();

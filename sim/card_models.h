@@ -21,12 +21,10 @@
 #include <string>
 #include <vector>
 
+#include "hardware/card_registers.h"
 #include "sim/xbus_model.h"
 
 namespace sim {
-
-// The EPROM magic values; any of them marks a valid image or parameter block.
-inline constexpr uint32_t kEpromMagics[] = {0xABCDABCD, 0x12345678, 0xABCD1234, 0xABCDEF00};
 
 // What an EPROM parameter block describes. Empty tables are stored as offset 0 (channel
 // i numbered i, driving bit i).

@@ -1,4 +1,5 @@
 // The simulated hardware of a virtual chassis and the table of devices it serves.
+#include "hardware/card_registers.h"
 #include "sim/vchassis_devices.h"
 
 #include <sys/stat.h>
@@ -24,7 +25,6 @@
 namespace sim {
 namespace {
 
-constexpr uint32_t kFramSequence = 0x301;  // 0xDA opens a FRAM write sequence, 0 closes it
 
 // 0, or -1 with *error.
 int ReadFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
@@ -82,7 +82,7 @@ class FramKeepingCard final : public LocalBusTarget {
 
   int WriteByte(uint32_t address, uint8_t byte) override {
     const int result = card_->WriteByte(address, byte);
-    if (result == 0 && address == kFramSequence && byte == 0) Save();
+    if (result == 0 && address == kCardFramSequence && byte == 0) Save();
     return result;
   }
 

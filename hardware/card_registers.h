@@ -1,0 +1,51 @@
+// The plug-in cards' side of the local bus, shared by the firmware that reads and
+// drives the cards and by the simulated cards that answer it: the registers every card
+// decodes, the relay-counter FRAM registers, and the layout of a card's EPROM image
+// (multi-byte values big-endian).
+#pragma once
+
+#include <cstdint>
+
+// Registers every card decodes.
+inline constexpr uint32_t kCardIdRegister = 0x201;         // read: ID byte; write 0: rewind the EPROM
+inline constexpr uint32_t kCardEpromPort = 0x203;          // primary EPROM data port
+inline constexpr uint32_t kCardAltEpromPort = 0x301;       // alternate EPROM data port (digital cards)
+inline constexpr uint32_t kCardInterruptRegister = 0x207;  // pending interrupt status, active low
+
+// The interrupt status bits a card can raise: the digital I/O cards and the test card.
+inline constexpr uint8_t kDigitalInterruptBits = 0x40;
+inline constexpr uint8_t kTestCardInterruptBits = 0xC0;
+
+// The relay-counter FRAM on a relay card.
+inline constexpr uint32_t kCardFramSequence = 0x301;     // 0xDA opens a write sequence, 0 closes
+inline constexpr uint32_t kCardFramAddressHigh = 0x381;  // FRAM address, high byte
+inline constexpr uint32_t kCardFramAddressLow = 0x383;   // FRAM address, low byte
+inline constexpr uint32_t kCardFramWriteData = 0x389;    // next data byte, write
+inline constexpr uint32_t kCardFramReadData = 0x38B;     // next data byte, read
+inline constexpr uint8_t kCardFramOpenWrite = 0xDA;
+
+// EPROM image: any of these magics at offset 0 marks a valid image, and at the start of
+// a parameter block a valid block. The offset of parameter block k (the ID byte) is the
+// u32 at 4 + 4k.
+inline constexpr uint32_t kEpromMagics[] = {0xABCDABCD, 0x12345678, 0xABCD1234, 0xABCDEF00};
+inline constexpr uint32_t kEpromBlockTable = 4;
+inline constexpr int kEpromBlockRecords = 4;
+
+// A parameter block, by offset from its start.
+inline constexpr uint32_t kEpromBlockOwnData = 4;         // nonzero: code-specific data of its own
+inline constexpr uint32_t kEpromBlockModuleId = 8;        // module id text
+inline constexpr uint32_t kEpromModuleIdBytes = 80;
+inline constexpr uint32_t kEpromBlockTypeId = 88;         // u16
+inline constexpr uint32_t kEpromBlockChannelCount = 90;   // u16
+inline constexpr uint32_t kEpromBlockMaskLength = 92;     // u16
+inline constexpr uint32_t kEpromBlockChannelTable = 94;   // u32 offset; 0: channel i is i
+inline constexpr uint32_t kEpromBlockBitTable = 98;       // u32 offset; 0: channel i drives bit i
+inline constexpr uint32_t kEpromBlockSettleTime = 102;    // u32 microseconds
+inline constexpr uint32_t kEpromBlockMaskOffset = 122;    // u32 offset of the confidence mask
+inline constexpr uint32_t kEpromBlockDescriptors = 126;   // eight u16 function descriptors
+inline constexpr int kEpromDescriptorCount = 8;
+inline constexpr uint32_t kEpromDescriptorStride = 6;
+
+// The alternate layout of the digital cards: a second magic and the type id.
+inline constexpr uint32_t kEpromAltSecondMagic = 20;
+inline constexpr uint32_t kEpromAltTypeId = 104;
