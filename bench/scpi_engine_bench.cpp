@@ -3,13 +3,16 @@
 // queue read, a status write, a four-command status sequence and an unknown header.
 #include <benchmark/benchmark.h>
 
-#include "scpi/fake_channel.h"
+#include "controller/command_table.h"
+#include "scpi/command_tree.h"
+#include "scpi/fake_channel_test_support.h"
 #include "scpi/scpi_engine.h"
 #include "scpi/status.h"
 
 namespace {
 
 void RunMessage(benchmark::State& state, const char* message) {
+  ConnectCommandTree(&kCommandTree);
   ClearPowerOnFlag();
   FakeChannel channel;
   for (auto _ : state) {

@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "scpi/fake_channel.h"
+#include "controller/command_table.h"
+#include "scpi/command_tree.h"
+#include "scpi/fake_channel_test_support.h"
 #include "scpi/status.h"
 
 int main(int argc, char** argv) {
@@ -16,6 +18,7 @@ int main(int argc, char** argv) {
   // As the command channel hands it over: line feed and ETX after the text.
   std::string message = std::string(argv[1]) + "\n\x03";
   long count = std::strtol(argv[2], nullptr, 10);
+  ConnectCommandTree(&kCommandTree);
   ClearPowerOnFlag();
   static FakeChannel channel;
   for (long i = 0; i < count; ++i) {

@@ -18,13 +18,14 @@
 #include "cards/channel_attributes.h"
 #include "cards/special_cards.h"
 #include "core/diag_print.h"
+#include "core/seam.h"
 #include "hardware/event_log.h"
 #include "hardware/fpga_utils.h"
-#include "scpi/scpi_engine.h"
-
-int32_t (*PowerOnRestore)() = nullptr;
+#include "scpi/slot_notifications.h"
 
 namespace {
+
+Seam<int32_t()> g_power_on_restore;
 
 constexpr char kSource[] = "_cards/card_mgr";
 
@@ -56,14 +57,11 @@ struct SlotStorage {
   std::unique_ptr<uint8_t[]> confidence_mask;
 };
 
-CardRecord g_cards[kCardSlots];
-SlotStorage g_storage[kCardSlots];
-int32_t g_changed_slots[kCardSlots];
+CardRecord g_cards[kSlotCount];
+SlotStorage g_storage[kSlotCount];
 std::atomic<bool> g_emergency_shutdown{false};
 thread_local const CardHookEntry* g_current_hook_entry = nullptr;
 
-bool InSlotRange(int slot) { return slot >= 0 && slot < kCardSlots; }
-bool IsCardSlot(int slot) { return slot >= kFirstCardSlot && slot <= kLastCardSlot; }
 bool IsPresent(int slot) { return InSlotRange(slot) && g_cards[slot].present != 0; }
 
 uint16_t Be16(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]); }
@@ -235,12 +233,14 @@ int32_t ScanCardSlots() {
   }
   AcknowledgeAllInterrupts();
   UnmaskAllInterrupts();
-  if (PowerOnRestore != nullptr) {
-    const int32_t restored = PowerOnRestore();
+  if (PowerOnRestore restore = g_power_on_restore.function()) {
+    const int32_t restored = restore();
     if (restored < 0) record_error(restored);
   }
   return first_error;
 }
+
+void SetPowerOnRestore(PowerOnRestore restore) { g_power_on_restore.Connect(restore); }
 
 int32_t ReadCardTypeId(int slot, uint8_t id_byte, uint32_t* type_id) {
   if (!IsCardSlot(slot)) return kSlotOutOfRange;
@@ -636,21 +636,14 @@ int32_t DispatchCardInterrupt(int slot, uint8_t status) {
 }
 
 int32_t PostRelayStateChanged(int slot) {
-  int32_t flags[kCardSlots];
-  {
-    std::lock_guard<std::recursive_mutex> lock(CardStateLock());
-    std::memset(g_changed_slots, 0, sizeof g_changed_slots);
-    if (InSlotRange(slot)) g_changed_slots[slot] = 1;
-    std::memcpy(flags, g_changed_slots, sizeof flags);
-  }
-  if (BroadcastSlotNotifications != nullptr) BroadcastSlotNotifications(flags);
+  PostSlotNotification(slot);
   return 0;
 }
 
 void EmergencyShutdown() {
   g_emergency_shutdown = true;
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
-  for (int slot = 0; slot < kCardSlots; ++slot) {
+  for (int slot = 0; slot < kSlotCount; ++slot) {
     const CardRecord& record = g_cards[slot];
     if (record.present != 0 && record.operations.Shutdown != nullptr) {
       record.operations.Shutdown(slot);
@@ -667,11 +660,10 @@ void FailCardAllocationForTest(int successes) { g_allocations_before_failure = s
 void ResetCardsForTest() {
   g_allocations_before_failure = -1;
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
-  for (int slot = 0; slot < kCardSlots; ++slot) {
+  for (int slot = 0; slot < kSlotCount; ++slot) {
     g_cards[slot] = CardRecord{};
     g_storage[slot] = SlotStorage{};
   }
-  std::memset(g_changed_slots, 0, sizeof g_changed_slots);
   g_emergency_shutdown = false;
   ReleaseChannelAttributes();
 }

@@ -17,7 +17,7 @@
 #include <mutex>
 
 #include "cards/card_record.h"
-#include "hardware/card_registers.h"
+#include "devices/card_registers.h"
 
 // Result codes.
 inline constexpr int32_t kChannelNotValid = -22201;  // "channel is not valid for module"
@@ -39,12 +39,13 @@ std::recursive_mutex& CardStateLock();
 // 0, or -1 for a slot outside 0..12 (with the illegal-slot line).
 int32_t InstallCard(int slot, uint32_t type_id);
 // Identifies and installs the cards of slots 1..12, then acknowledges and unmasks
-// every interrupt, then runs PowerOnRestore. The first error met, or 0.
+// every interrupt, then runs the power-on restore. The first error met, or 0.
 int32_t ScanCardSlots();
 // The last step of the scan: the instrument reset in its power-on form (every card's
 // Reset) and the power-on recalls of the stored relay state and lists. Those live in
-// the layers above the cards, so the controller points this at them; none by default.
-extern int32_t (*PowerOnRestore)();
+// the layers above the cards, so the controller connects them; none by default.
+using PowerOnRestore = int32_t (*)();
+void SetPowerOnRestore(PowerOnRestore restore);
 int32_t ReadCardTypeId(int slot, uint8_t id_byte, uint32_t* type_id);
 int32_t DownloadCardParams(CardRecord* record, int slot);
 

@@ -15,11 +15,12 @@
 #include <vector>
 
 #include "cards/channel_attributes.h"
+#include "devices/fpga_registers.h"
 #include "hardware/event_log.h"
-#include "hardware/fpga_registers.h"
 #include "hardware/hardware_test_support.h"
 #include "platform/test_support.h"
 #include "scpi/scpi_engine.h"
+#include "scpi/slot_notifications.h"
 #include "sim/card_models.h"
 
 namespace {
@@ -93,8 +94,8 @@ class CardManagerTest : public SimulatedHardwareTest {
   void TearDown() override {
     ResetCardsForTest();
     SetEventClock(nullptr);
-    BroadcastSlotNotifications = nullptr;
-    PowerOnRestore = nullptr;
+    SetSlotNotificationBroadcast(nullptr);
+    SetPowerOnRestore(nullptr);
     SimulatedHardwareTest::TearDown();
   }
 
@@ -692,13 +693,13 @@ std::vector<std::vector<int32_t>> g_broadcasts;
 TEST_F(CardManagerTest, RelayStateChangedHandsFlagsWithOnlyItsSlotSet) {
   EXPECT_EQ(PostRelayStateChanged(3), 0);  // no hook: nothing to hand over
   g_broadcasts.clear();
-  BroadcastSlotNotifications = [](const int32_t* flags) {
-    g_broadcasts.emplace_back(flags, flags + kCardSlots);
-  };
+  SetSlotNotificationBroadcast([](const int32_t* flags) {
+    g_broadcasts.emplace_back(flags, flags + kSlotCount);
+  });
   EXPECT_EQ(PostRelayStateChanged(5), 0);
   EXPECT_EQ(PostRelayStateChanged(12), 0);
   ASSERT_EQ(g_broadcasts.size(), 2u);
-  std::vector<int32_t> expected(kCardSlots, 0);
+  std::vector<int32_t> expected(kSlotCount, 0);
   expected[5] = 1;
   EXPECT_EQ(g_broadcasts[0], expected);
   expected[5] = 0;
@@ -730,10 +731,10 @@ TEST_F(CardManagerTest, EmergencyShutdownSetsTheFlagAndShutsEveryCardDown) {
 TEST_F(CardManagerTest, PowerOnRestoreRunsAfterTheScanAndItsErrorCountsWhenFirst) {
   static int restores = 0;
   restores = 0;
-  PowerOnRestore = [] {
+  SetPowerOnRestore([] {
     ++restores;
     return -20054;
-  };
+  });
   EXPECT_EQ(Scan(), -20054);
   EXPECT_EQ(restores, 1);
 

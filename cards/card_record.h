@@ -14,14 +14,12 @@
 
 #include <cstdint>
 
-#include "hardware/card_registers.h"
+#include "devices/card_registers.h"
+#include "devices/slots.h"
 
 struct CommandContext;
 struct RelayCardDescriptor;  // cards/relay_driver.h
 
-inline constexpr int kCardSlots = 13;       // 0 the chassis, 1..12 the card slots
-inline constexpr int kFirstCardSlot = 1;
-inline constexpr int kLastCardSlot = 12;
 inline constexpr int kCardTextSize = 128;   // each GetIdentity text buffer
 inline constexpr int kModuleIdLength = kEpromModuleIdBytes;  // downloaded module id text, without its NUL
 

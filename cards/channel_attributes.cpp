@@ -24,9 +24,8 @@ struct SlotAttributes {
   std::vector<ChannelAttributes> records;  // ascending by channel
 };
 
-SlotAttributes g_slots[kCardSlots];
+SlotAttributes g_slots[kSlotCount];
 
-bool InSlotRange(int slot) { return slot >= 0 && slot < kCardSlots; }
 
 // The card's channels in its own order, one zero-filled record each. A card whose
 // answers stop ascending ends the walk there, so the records stay searchable.

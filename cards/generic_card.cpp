@@ -13,7 +13,7 @@
 namespace {
 
 // One descriptor per slot: each downloaded card brings its own tables.
-RelayCardDescriptor generic_descriptors[kCardSlots];
+RelayCardDescriptor generic_descriptors[kSlotCount];
 
 int32_t GenericInit(int slot) {
   CardRecord* record = CardSlotRecord(slot);

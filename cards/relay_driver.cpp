@@ -15,7 +15,6 @@
 
 namespace {
 
-bool IsCardSlot(int slot) { return slot >= kFirstCardSlot && slot <= kLastCardSlot; }
 
 // Channel indices the images can hold (a downloaded card may name more channels than
 // its images have bits).

@@ -38,9 +38,8 @@ constexpr RelayCardDescriptor kDescriptor{
     .settle_time = 1000,
 };
 
-AttenuatorPadTable g_pad_tables[kCardSlots];
+AttenuatorPadTable g_pad_tables[kSlotCount];
 
-bool IsCardSlot(int slot) { return slot >= kFirstCardSlot && slot <= kLastCardSlot; }
 
 // 0 when `slot` holds an attenuator, else the refusal.
 int32_t CheckAttenuator(int slot) {

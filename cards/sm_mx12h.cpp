@@ -132,7 +132,6 @@ constexpr RelayCardDescriptor kDescriptor{
     .settle_time = 4000,
 };
 
-bool IsCardSlot(int slot) { return slot >= kFirstCardSlot && slot <= kLastCardSlot; }
 
 // A virtual channel index: its multiplexer and relay (0-7, or kTreeRelay).
 struct VirtualRelay {

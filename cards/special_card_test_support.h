@@ -76,5 +76,5 @@ class SpecialCardTest : public SimulatedHardwareTest {
     return channels;
   }
 
-  std::shared_ptr<sim::CardModel> models_[kCardSlots];
+  std::shared_ptr<sim::CardModel> models_[kSlotCount];
 };

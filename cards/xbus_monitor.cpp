@@ -3,24 +3,24 @@
 
 #include <poll.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 
 #include "cards/card_manager.h"
 #include "core/diag_print.h"
 #include "core/run_state.h"
-#include "hardware/fpga_registers.h"
+#include "core/seam.h"
+#include "devices/fpga_registers.h"
+#include "devices/xbus_requests.h"
 #include "hardware/fpga_utils.h"
-#include "hardware/xbus_requests.h"
 #include "platform/device.h"
 
 namespace {
 
 constexpr const char* kSource = "_exec/instctl";
 
-std::atomic<void (*)()> external_trigger_step{nullptr};
-std::atomic<void (*)()> power_fail_handler{nullptr};
+Seam<void()> g_external_trigger_step;
+Seam<void()> g_power_fail_handler;
 
 // Every card slot whose card reports pending interrupt bits gets them; then every
 // source is acknowledged and unmasked again.
@@ -45,21 +45,21 @@ int32_t HandleExternalTrigger() {
   if (result == 0) result = step;
   step = UnmaskInterrupts(kFpgaChassisInterrupt);
   if (result == 0) result = step;
-  if (void (*scan_step)() = external_trigger_step.load()) scan_step();
+  if (ExternalTriggerStep scan_step = g_external_trigger_step.function()) scan_step();
   return result;
 }
 
 }  // namespace
 
-void SetExternalTriggerStep(void (*step)()) { external_trigger_step.store(step); }
-void SetPowerFailHandler(void (*handler)()) { power_fail_handler.store(handler); }
+void SetExternalTriggerStep(ExternalTriggerStep step) { g_external_trigger_step.Connect(step); }
+void SetPowerFailHandler(PowerFailHandler handler) { g_power_fail_handler.Connect(handler); }
 
 int32_t HandleXbusEvent(uint32_t code) {
   switch (code) {
     case kXbusEventCardInterrupt:
       return HandleCardInterrupt();
     case kXbusEventPowerFail:
-      if (void (*handler)() = power_fail_handler.load()) handler();
+      if (PowerFailHandler handler = g_power_fail_handler.function()) handler();
       return 0;
     case kXbusEventTrigger:
       return HandleExternalTrigger();

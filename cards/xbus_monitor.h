@@ -17,6 +17,8 @@ int32_t HandleXbusEvent(uint32_t code);
 
 // Called for an external trigger, after its acknowledge; it decides whether a scan
 // runs that waits for that input. Null: none.
-void SetExternalTriggerStep(void (*step)());
+using ExternalTriggerStep = void (*)();
+void SetExternalTriggerStep(ExternalTriggerStep step);
 // Called for a power-down or power-failure event. Null: none.
-void SetPowerFailHandler(void (*handler)());
+using PowerFailHandler = void (*)();
+void SetPowerFailHandler(PowerFailHandler handler);

@@ -15,7 +15,7 @@
 #include "cards/special_card_test_support.h"
 #include "cards/special_cards.h"
 #include "core/run_state.h"
-#include "hardware/fpga_registers.h"
+#include "devices/fpga_registers.h"
 #include "hardware/hardware_test_support.h"
 
 namespace {

@@ -6,13 +6,13 @@
 
 #include "core/diag_print.h"
 #include "core/run_state.h"
+#include "devices/slots.h"
 #include "platform/paths.h"
 
 namespace {
 
 constexpr const char* kReaderSource = "_util/fsm_slave_event_msg_rout";
 constexpr const char* kNoticeSource = "_ethernet/AsyncSockSvr";
-constexpr int kSlotCount = 13;
 
 // The slot named by data byte 0 of types 3 .. 5, or -1 when there is none.
 int EventSlot(const uint8_t* data, int count) {

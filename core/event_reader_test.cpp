@@ -6,7 +6,6 @@
 
 #include <thread>
 
-#include "core/event_channel.h"
 #include "core/messaging_test_support.h"
 
 namespace {
@@ -127,33 +126,6 @@ TEST(EventReaderTest, ReadsEveryEventFromTheControllerUntilItCloses) {
   EXPECT_EQ(kEventTypeInterlockBroken, seen[2].type);
   EXPECT_EQ(std::vector<uint8_t>{4}, seen[2].data);
   EXPECT_EQ(kEventTypeScanEnded, seen[3].type);
-}
-
-TEST(EventReaderTest, EventsFromTheBroadcasterReachTheReader) {
-  TempRoot root;
-  EventReader readers[3];
-  std::vector<Seen> seen[3];
-  const char* paths[3] = {"/tmp/event_eth", "/tmp/event_usb", "/tmp/event_gpib"};
-  EventChannel channel;
-  // The servers open their read ends in the broadcaster's order.
-  std::thread servers([&] {
-    for (int i = 0; i < 3; ++i) EventReaderSetup(&readers[i], paths[i], Record, &seen[i]);
-  });
-  ASSERT_EQ(0, EventChannelSetup(&channel));
-  servers.join();
-  EXPECT_EQ(0, event_mastermsgrout_do_NOTIFY_INTERLOCK_RESTORE_task(9, &channel));
-  EXPECT_EQ(0, event_mastermsgrout_do_NOTIFY_SCAN_END_task(&channel));
-  EventChannelClose(&channel);
-  testing::internal::CaptureStdout();
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(-1, event_slavemsgrout_do_IDLE_task(&readers[i]));
-    EventReaderClose(&readers[i]);
-    ASSERT_EQ(2u, seen[i].size()) << paths[i];
-    EXPECT_EQ(kEventTypeInterlockRestored, seen[i][0].type);
-    EXPECT_EQ(std::vector<uint8_t>{9}, seen[i][0].data);
-    EXPECT_EQ(kEventTypeScanEnded, seen[i][1].type);
-  }
-  testing::internal::GetCapturedStdout();
 }
 
 }  // namespace

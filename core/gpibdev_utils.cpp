@@ -15,7 +15,8 @@
 #include <string>
 
 #include "core/diag_print.h"
-#include "core/gpib_requests.h"
+#include "core/seam.h"
+#include "devices/gpib_requests.h"
 #include "platform/device.h"
 #include "platform/paths.h"
 
@@ -26,7 +27,7 @@ constexpr int kDefaultAddress = 1;
 
 std::mutex g_open_mutex;  // two threads opening at once must not both open
 std::atomic<int> g_control_fd{-1};
-std::atomic<GpibResourcePublisher> g_publisher{nullptr};
+Seam<void(const char*)> g_publisher;
 
 // Opens the control descriptor unless open; `function` names the caller in the
 // diagnostic. 0 or -1.
@@ -154,7 +155,7 @@ int SetGPIBPrimaryAddress(int address) {
   char text[16];
   std::snprintf(text, sizeof(text), "%d", address);
   const int stored = WriteSetting(kGpibAddressSetting, text);
-  if (GpibResourcePublisher publish = g_publisher.load()) {
+  if (GpibResourcePublisher publish = g_publisher.function()) {
     char resource[32];
     std::snprintf(resource, sizeof(resource), "GPIB::%d::INSTR", address);
     publish(resource);
@@ -210,4 +211,4 @@ int ClearGPIBDevice() {
   return 0;
 }
 
-void SetGpibResourcePublisher(GpibResourcePublisher publisher) { g_publisher.store(publisher); }
+void SetGpibResourcePublisher(GpibResourcePublisher publisher) { g_publisher.Connect(publisher); }

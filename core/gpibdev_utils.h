@@ -10,7 +10,8 @@
 
 #include <cstdint>
 
-inline constexpr const char* kGpibDevicePath = "/dev/gpib0";
+#include "devices/gpib_requests.h"
+
 inline constexpr const char* kGpibAddressSetting = "/mnt/nonv/config/comm/gpib/paddress";
 inline constexpr const char* kGpibEnableSetting = "/mnt/nonv/config/comm/gpib/enable";
 

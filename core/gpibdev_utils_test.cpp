@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "core/gpib_requests.h"
+#include "devices/gpib_requests.h"
 #include "platform/device.h"
 #include "platform/device_model.h"
 #include "platform/paths.h"

@@ -9,11 +9,12 @@
 #include <cstring>
 #include <string>
 
+#include "devices/ipc_names.h"
 #include "platform/paths.h"
 
 namespace {
 
-std::string ObjectName() { return platform::GlobalName("/shared_block"); }
+std::string ObjectName() { return platform::GlobalName(kSharedBlockName); }
 
 }  // namespace
 

@@ -11,10 +11,10 @@
 
 #include "core/gpibdev_utils.h"
 #include "core/messaging_test_support.h"
+#include "core/server_program_test_support.h"
 #include "platform/device.h"
 #include "sim/device_server.h"
 #include "sim/gpib_model.h"
-#include "sim/server_program_peer.h"
 
 namespace gpib {
 namespace {
@@ -29,7 +29,7 @@ TEST(BuslinkTest, ServesTheBusFromStartToStop) {
   ASSERT_EQ(0, devices.Add(kGpibDevicePath, model->instrument_side()));
   ASSERT_EQ(0, devices.Add(sim::kGpibBusPath, model->host_side()));
   ASSERT_EQ(0, devices.Start());
-  sim::ServerProgramPeer controller;
+  ServerProgramPeer controller;
   ASSERT_TRUE(controller.Start("buslink", kChannelTypeGpib, "/tmp/event_gpib"))
       << "buslink did not open its FIFOs";
   EXPECT_EQ(9, model->State().address) << "the stored address is set at start";
@@ -80,9 +80,9 @@ TEST(BuslinkStopTest, StopEndsItWhileItWaitsForTheController) {
   GTEST_SKIP() << "the thread sanitizer runs a signal's handler only once a blocked open returns";
 #endif
   TempRoot root;  // no GPIB device: the start goes on to the command channel anyway
-  sim::ServerProgramPeer controller;
+  ServerProgramPeer controller;
   ASSERT_TRUE(controller.Spawn("buslink", kChannelTypeGpib, "/tmp/event_gpib"));
-  const int first = sim::ServerProgramPeer::OpenWriter("/tmp/scpi_write_2_gpib");
+  const int first = ServerProgramPeer::OpenWriter("/tmp/scpi_write_2_gpib");
   ASSERT_GE(first, 0);
   EXPECT_EQ(255, controller.Stop()) << "buslink did not give up its start on SIGTERM";
   close(first);

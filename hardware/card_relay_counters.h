@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "hardware/card_registers.h"
+#include "devices/card_registers.h"
 
 // The counter of relay `channel` of the card in `slot`. Which relay numbers a card has
 // is its driver's to check; here a slot outside 1..12, a relay whose counter does not

@@ -14,8 +14,8 @@
 #include <memory>
 #include <mutex>
 
-#include "hardware/fpga_registers.h"
-#include "hardware/xbus_requests.h"
+#include "devices/fpga_registers.h"
+#include "devices/xbus_requests.h"
 #include "platform/device.h"
 
 namespace {

@@ -12,14 +12,11 @@
 
 #include <cstdint>
 
+#include "devices/fpga_registers.h"
+#include "devices/xbus_requests.h"
+
 inline constexpr int kFpgaIoError = -30014;
 
-// The chassis bus driver.
-inline constexpr const char* kXbusDevicePath = "/dev/xbus0";
-// The FPGA window: "/dev/mem" from this physical base, this many bytes.
-inline constexpr const char* kFpgaMemoryPath = "/dev/mem";
-inline constexpr uint64_t kFpgaWindowBase = 0x5C000000;
-inline constexpr uint32_t kFpgaWindowLength = 0x10000;
 
 // Opens the xbus driver write-only unless it is open. 0, or -1 after an error line on
 // standard error; a later call tries the open again.

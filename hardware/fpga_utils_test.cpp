@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "hardware/fpga_registers.h"
+#include "devices/fpga_registers.h"
 #include "hardware/hardware_test_support.h"
 #include "sim/device_server.h"
 

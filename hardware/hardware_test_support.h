@@ -7,8 +7,8 @@
 
 #include <memory>
 
+#include "devices/xbus_requests.h"
 #include "hardware/fpga_utils.h"
-#include "hardware/xbus_requests.h"
 #include "platform/device.h"
 #include "platform/test_support.h"
 #include "sim/fpga_model.h"

@@ -21,7 +21,6 @@ uint8_t ByteParameter(const CommandContext* context) {
 // Waits for a running scan to stop: polled every millisecond for at most half a
 // second. True when no scan is running at the end.
 bool WaitForScanToStop() {
-  if (IsScanRunning == nullptr) return true;
   for (int waited = 0; IsScanRunning(); ++waited) {
     if (waited >= 500) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -1,7 +1,7 @@
 // DIAGnostic commands served by the engine alone: DIAGnostic:DATA? reports the last
 // keyword the header walk could not place, which helps a user find a typing error.
+#include "scpi/command_tree.h"
 #include "scpi/handler_support.h"
-#include "scpi/scpi_command_table.h"
 #include "scpi/scpi_handlers.h"
 
 NO_PARAMETERS_VALIDATION(DIAG_DATAQuery)

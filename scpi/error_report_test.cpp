@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "scpi/fake_channel.h"
+#include "scpi/fake_channel_test_support.h"
 #include "scpi/status.h"
 
 namespace {

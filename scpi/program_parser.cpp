@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "scpi/scpi_command_table.h"
+#include "scpi/command_tree.h"
 
 namespace {
 
@@ -140,13 +140,15 @@ int32_t SplitHeaderAndParameters(const char* text, CommandContext* context, Aren
 
 int32_t ResolveHeader(const char* header, HeaderPrefix* prefix, CommandRecord* record) {
   std::size_t header_length = std::strlen(header);
-  const CommandNode* position = kRootNodes;
+  const CommandTree* tree = ConnectedCommandTree();
+  if (tree == nullptr) return -110;
+  const CommandNode* position = tree->root;
   bool common = header[0] == '*';
   // The working header: the header itself, or the prefix path continued by it.
   char working[kHeaderMax + 1];
   std::size_t length = 0;
   if (common) {
-    position = kCommonNodes;
+    position = tree->common;
   } else if (header[0] != ':' && prefix->length > 0) {
     if (prefix->length + header_length + 1 > kHeaderMax) return -110;
     std::memcpy(working, prefix->text, prefix->length);

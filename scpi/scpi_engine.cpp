@@ -12,14 +12,15 @@
 
 #include <cstring>
 
+#include "core/seam.h"
 #include "scpi/error_report.h"
 #include "scpi/program_parser.h"
+#include "scpi/slot_notifications.h"
 #include "scpi/status.h"
 
-void (*BroadcastSlotNotifications)(const int32_t* flags) = nullptr;
-void (*ReleaseChannelList)(void* list) = nullptr;
-
 namespace {
+
+Seam<void(void*)> g_release_channel_list;
 
 constexpr int32_t kOutOfMemory = -291;
 constexpr int32_t kSystemError = -301;
@@ -36,7 +37,6 @@ struct Engine {
   HeaderPrefix prefix;
   std::size_t response_length;
   char response[kResponseLimit + 1];
-  int32_t slot_flags[kSlotCount];
 };
 
 Engine g_engine;
@@ -83,12 +83,12 @@ int32_t RunCompletions(ExecutionContext* execution, int32_t parsed) {
 }
 
 void Release(ExecutionContext* execution, int32_t parsed) {
-  if (ReleaseChannelList != nullptr) {
+  if (ChannelListRelease release = g_release_channel_list.function()) {
     for (int32_t i = 0; i < parsed; ++i) {
       CommandContext* context = execution->commands[i].context;
       if (context == nullptr) continue;
       for (void*& list : context->channel_list) {
-        if (list != nullptr) ReleaseChannelList(list);
+        if (list != nullptr) release(list);
         list = nullptr;
       }
     }
@@ -193,26 +193,12 @@ void SendResponse(ChannelHandle* handle) {
 
 Arena& EngineArenaForTest() { return g_engine.arena; }
 
-void BroadcastFlaggedSlots() {
-  if (BroadcastSlotNotifications == nullptr) return;
-  // Only slots 0 to 11 decide whether the notice goes out (event sockets cannot
-  // register for slot 12's relay changes either); when it goes, all 13 flags travel.
-  for (int slot = 0; slot < kSlotCount - 1; ++slot) {
-    if (g_engine.slot_flags[slot] != 0) {
-      BroadcastSlotNotifications(g_engine.slot_flags);
-      return;
-    }
-  }
+void SetChannelListRelease(ChannelListRelease release) {
+  g_release_channel_list.Connect(release);
 }
-
-void FlagSlotNotification(int slot) {
-  if (slot >= 0 && slot < kSlotCount) g_engine.slot_flags[slot] = 1;
-}
-
-const int32_t* SlotNotifications() { return g_engine.slot_flags; }
 
 void ExecuteProgramMessage(ChannelHandle* handle) {
-  std::memset(g_engine.slot_flags, 0, sizeof g_engine.slot_flags);
+  ClearSlotNotifications();
   // The channel hands over a terminated text; the last byte makes sure of it.
   handle->command_text[kCommandTextSize - 1] = '\0';
   ExecutionContext* execution = &g_engine.execution;

@@ -27,7 +27,6 @@ inline constexpr std::size_t kKeywordMax = 31;         // characters of one keyw
 inline constexpr std::size_t kReplySize = 10244;       // reply buffer, NUL included
 inline constexpr std::size_t kResponseLimit = 10238;   // reply plus response stay below this
 inline constexpr std::size_t kErrorDetailSize = 257;   // detail text, NUL included
-inline constexpr int kSlotCount = 13;                  // slot 0 (chassis) .. 12
 
 struct ParsedCommand {
   char* text;                   // trimmed, upper case outside quotes
@@ -65,18 +64,11 @@ struct ExecutionContext {
 // Executes the NUL-terminated program message in handle->command_text.
 void ExecuteProgramMessage(ChannelHandle* handle);
 
-// Slot notification flags: cleared when a program message starts; handlers flag the
-// slots whose relay states they changed. When the message succeeds with a flag set,
-// the broadcast hook (set by the event channel; none by default) receives all flags.
-void FlagSlotNotification(int slot);
-const int32_t* SlotNotifications();
-extern void (*BroadcastSlotNotifications)(const int32_t* flags);
-// Hands all 13 flags to the broadcast hook when any of slots 0 .. 11 is flagged.
-void BroadcastFlaggedSlots();
-
 // The engine's scratch memory, for tests that simulate its exhaustion.
 Arena& EngineArenaForTest();
 
-// Releases a channel list a handler left in CommandContext::channel_list; set by the
-// channel-list code. Without it the engine leaves such pointers alone.
-extern void (*ReleaseChannelList)(void* list);
+// Releases a channel list a handler left in CommandContext::channel_list, after the
+// message; connected for the channel-list code. Unconnected, the engine leaves such
+// pointers alone.
+using ChannelListRelease = void (*)(void* list);
+void SetChannelListRelease(ChannelListRelease release);

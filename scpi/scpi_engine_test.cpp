@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "scpi/arena.h"
-#include "scpi/fake_channel.h"
+#include "scpi/fake_channel_test_support.h"
+#include "scpi/slot_notifications.h"
 #include "scpi/status.h"
 
 namespace {
@@ -328,21 +329,21 @@ TEST(Engine, QuestionableRegisterUsesItsOwnSummaryBit) {
 
 TEST(Engine, OpcQueryGivesUpOnAScanThatKeepsRunning) {
   StartFresh(false);
-  IsScanRunning = [] { return true; };
+  SetScanRunningQuery([] { return true; });
   FakeChannel channel;
   Outcome outcome = SendAll(channel, {"*OPC?"}, true);
-  IsScanRunning = nullptr;
+  SetScanRunningQuery(nullptr);
   EXPECT_EQ(outcome.responses, std::vector<std::string>{"0"});
 }
 
 TEST(Engine, FlaggedSlotsAreBroadcastWhenSlotsZeroToElevenChanged) {
   static std::vector<int> seen;
   seen.clear();
-  BroadcastSlotNotifications = [](const int32_t* flags) {
+  SetSlotNotificationBroadcast([](const int32_t* flags) {
     for (int slot = 0; slot < kSlotCount; ++slot) {
       if (flags[slot] != 0) seen.push_back(slot);
     }
-  };
+  });
   StartFresh(false);
   FakeChannel channel;
   // A new message starts with no flags; nothing is broadcast without one.
@@ -359,7 +360,7 @@ TEST(Engine, FlaggedSlotsAreBroadcastWhenSlotsZeroToElevenChanged) {
   FlagSlotNotification(11);
   BroadcastFlaggedSlots();
   EXPECT_EQ(seen, (std::vector<int>{11, 12}));
-  BroadcastSlotNotifications = nullptr;
+  SetSlotNotificationBroadcast(nullptr);
 }
 
 TEST(Engine, LongMessagesSpillBeyondTheFixedBlock) {

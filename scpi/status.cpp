@@ -5,9 +5,11 @@
 #include <mutex>
 #include <thread>
 
-bool (*IsScanRunning)() = nullptr;
+#include "core/seam.h"
 
 namespace {
+
+Seam<bool()> g_scan_running;
 
 struct EventRegister {
   uint16_t condition;
@@ -192,4 +194,11 @@ void ResetStatusState() {
   g_operation.condition = g_operation.event = g_operation.enable = 0;
   g_questionable.condition = g_questionable.event = g_questionable.enable = 0;
   g_power_on.store(true);
+}
+
+void SetScanRunningQuery(ScanRunningQuery query) { g_scan_running.Connect(query); }
+
+bool IsScanRunning() {
+  ScanRunningQuery query = g_scan_running.function();
+  return query != nullptr && query();
 }

@@ -70,5 +70,8 @@ void ClearPowerOnFlag();
 // Back to the power-on values: flag set, registers zero (start-up and tests).
 void ResetStatusState();
 
-// Filled by the scanning code; none means no scan can be running.
-extern bool (*IsScanRunning)();
+// Whether a scan is running, for *OPC and *OPC? to wait on; connected for the
+// scanning code. Unconnected, no scan can be running.
+using ScanRunningQuery = bool (*)();
+void SetScanRunningQuery(ScanRunningQuery query);
+bool IsScanRunning();

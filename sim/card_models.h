@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "hardware/card_registers.h"
+#include "devices/card_registers.h"
 #include "sim/xbus_model.h"
 
 namespace sim {

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <set>
 
-#include "hardware/xbus_requests.h"
+#include "devices/xbus_requests.h"
 
 namespace sim {
 namespace {

@@ -31,7 +31,7 @@ int SlotNumber(const std::string& word) {
     if (c < '0' || c > '9') return 0;
     slot = slot * 10 + (c - '0');
   }
-  return slot >= kFirstCageSlot && slot <= kLastCageSlot ? slot : 0;
+  return slot >= kFirstCageSlot && slot <= kLastCardSlot ? slot : 0;
 }
 
 int LineError(int line, const std::string& what, std::string* error) {
@@ -43,7 +43,7 @@ int LineError(int line, const std::string& what, std::string* error) {
 
 int ParseChassisDescription(std::string_view text, ChassisDescription* out, std::string* error) {
   ChassisDescription description;
-  std::array<int, kLastCageSlot + 1> named_on{};  // the line that named each slot
+  std::array<int, kLastCardSlot + 1> named_on{};  // the line that named each slot
   std::istringstream lines{std::string(text)};
   std::string line;
   for (int number = 1; std::getline(lines, line); ++number) {
@@ -96,7 +96,7 @@ int LoadChassisDescription(const std::string& path, ChassisDescription* out, std
 
 std::string CageSummary(const ChassisDescription& description) {
   std::string cards, empty;
-  for (int slot = kFirstCageSlot; slot <= kLastCageSlot; ++slot) {
+  for (int slot = kFirstCageSlot; slot <= kLastCardSlot; ++slot) {
     const std::string& model = description.models[static_cast<size_t>(slot)];
     std::string& list = model.empty() ? empty : cards;
     if (!list.empty()) list += ", ";

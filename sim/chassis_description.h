@@ -10,14 +10,15 @@
 #include <string>
 #include <string_view>
 
+#include "devices/slots.h"
+
 namespace sim {
 
 inline constexpr int kFirstCageSlot = 1;
-inline constexpr int kLastCageSlot = 12;
 
 struct ChassisDescription {
   // By slot number; index 0 (the chassis itself) stays empty. An empty name: no card.
-  std::array<std::string, kLastCageSlot + 1> models;
+  std::array<std::string, kLastCardSlot + 1> models;
 };
 
 // Parses a description. 0, or -1 with *error naming the line ("line 3: ...").

@@ -90,7 +90,7 @@ TEST(ChassisDescription, DefaultCageFillsEightSlotsWithDifferentModelsAndLeavesO
   ASSERT_EQ(LoadChassisDescription(CHASSIS_DEFAULT_DESCRIPTION, &description, &error), 0) << error;
   std::set<std::string> models;
   int empty = 0;
-  for (int slot = kFirstCageSlot; slot <= kLastCageSlot; ++slot) {
+  for (int slot = kFirstCageSlot; slot <= kLastCardSlot; ++slot) {
     const std::string& model = description.models[slot];
     if (model.empty()) {
       ++empty;

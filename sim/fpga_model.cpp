@@ -4,8 +4,7 @@
 #include <cerrno>
 #include <chrono>
 
-#include "hardware/fpga_registers.h"
-#include "hardware/fpga_utils.h"
+#include "devices/fpga_registers.h"
 
 namespace sim {
 

@@ -10,8 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "hardware/fpga_registers.h"
-#include "hardware/fpga_utils.h"
+#include "devices/fpga_registers.h"
 #include "platform/device.h"
 
 namespace sim {

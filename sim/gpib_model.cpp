@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "core/gpib_requests.h"
+#include "devices/gpib_requests.h"
 #include "platform/device.h"
 
 namespace sim {

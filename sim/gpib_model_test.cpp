@@ -11,7 +11,7 @@
 #include <future>
 #include <string>
 
-#include "core/gpib_requests.h"
+#include "devices/gpib_requests.h"
 #include "platform/device.h"
 #include "platform/test_support.h"
 #include "sim/device_server.h"

@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <cstdint>
 
-#include "core/usbtmc_requests.h"
+#include "devices/usbtmc_requests.h"
 
 namespace sim {
 

@@ -10,11 +10,11 @@
 
 #include <cstddef>
 
+#include "devices/usbtmc_requests.h"
 #include "sim/message_port.h"
 
 namespace sim {
 
-inline constexpr const char* kUsbtmcDevicePath = "/dev/usbtmc0";
 inline constexpr const char* kUsbtmcHostPath = "/dev/usbtmc0-host";
 
 class UsbtmcModel final : public MessagePort {

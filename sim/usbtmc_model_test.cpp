@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <string>
 
-#include "core/usbtmc_requests.h"
+#include "devices/usbtmc_requests.h"
 #include "platform/device.h"
 
 namespace sim {

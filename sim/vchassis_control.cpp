@@ -9,9 +9,8 @@
 #include <cstring>
 #include <sstream>
 
-#include "hardware/fpga_registers.h"
-#include "hardware/fpga_utils.h"
-#include "hardware/xbus_requests.h"
+#include "devices/fpga_registers.h"
+#include "devices/xbus_requests.h"
 #include "platform/device.h"
 #include "platform/paths.h"
 #include "sim/card_models.h"
@@ -70,7 +69,7 @@ bool ParseNumber(const std::string& word, uint32_t most, uint32_t* value) {
 // The slot a word names: 1..12, else 0 and the reason in *answer.
 int Slot(const std::string& word, std::string* answer) {
   uint32_t slot = 0;
-  if (!ParseNumber(word, kLastCageSlot, &slot) || slot < kFirstCageSlot) {
+  if (!ParseNumber(word, kLastCardSlot, &slot) || slot < kFirstCageSlot) {
     Refuse("\"" + word + "\" is not a slot from 1 to 12", answer);
     return 0;
   }
@@ -109,7 +108,7 @@ uint32_t SlotInterruptSource(int slot) { return slot > 5 ? 1u << (slot - 1) : 1u
 
 int Cards(const SimulatedHardware& hardware, const Words&, std::string* answer) {
   std::string list;
-  for (int slot = kFirstCageSlot; slot <= kLastCageSlot; ++slot) {
+  for (int slot = kFirstCageSlot; slot <= kLastCardSlot; ++slot) {
     const CardModel* card = hardware.cards[static_cast<size_t>(slot)].get();
     if (card == nullptr) continue;
     if (!list.empty()) list += "\n";

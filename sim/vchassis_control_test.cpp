@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "hardware/fpga_registers.h"
-#include "hardware/xbus_requests.h"
+#include "devices/fpga_registers.h"
+#include "devices/xbus_requests.h"
 #include "platform/device.h"
 #include "sim/card_models.h"
 #include "sim/fpga_model.h"

@@ -1,5 +1,4 @@
 // The simulated hardware of a virtual chassis and the table of devices it serves.
-#include "hardware/card_registers.h"
 #include "sim/vchassis_devices.h"
 
 #include <sys/stat.h>
@@ -11,10 +10,10 @@
 #include <utility>
 #include <vector>
 
-#include "core/gpibdev_utils.h"
-#include "hardware/fpga_registers.h"
-#include "hardware/fpga_utils.h"
-#include "hardware/xbus_requests.h"
+#include "devices/card_registers.h"
+#include "devices/fpga_registers.h"
+#include "devices/gpib_requests.h"
+#include "devices/xbus_requests.h"
 #include "sim/card_models.h"
 #include "sim/device_server.h"
 #include "sim/fpga_model.h"
@@ -145,7 +144,7 @@ int BuildHardware(const ChassisDescription& description, const std::string& fram
     *error = fram_folder + ": " + std::strerror(errno);
     return -1;
   }
-  for (int slot = kFirstCageSlot; slot <= kLastCageSlot; ++slot) {
+  for (int slot = kFirstCageSlot; slot <= kLastCardSlot; ++slot) {
     const std::string& model = description.models[static_cast<size_t>(slot)];
     if (model.empty()) continue;
     std::shared_ptr<CardModel> card = MakeCardModel(model);
@@ -169,7 +168,7 @@ int BuildHardware(const ChassisDescription& description, const std::string& fram
 int SaveFramImages(const SimulatedHardware& hardware, std::string* error) {
   if (hardware.fram_folder.empty()) return 0;
   int result = 0;
-  for (int slot = kFirstCageSlot; slot <= kLastCageSlot; ++slot) {
+  for (int slot = kFirstCageSlot; slot <= kLastCardSlot; ++slot) {
     const std::shared_ptr<CardModel>& card = hardware.cards[static_cast<size_t>(slot)];
     if (!card || !KeepsFram(*card)) continue;
     std::string why;

@@ -25,7 +25,7 @@ class FpgaModel;
 struct SimulatedHardware {
   std::shared_ptr<FpgaModel> fpga;
   std::shared_ptr<XbusModel> xbus;
-  std::array<std::shared_ptr<CardModel>, XbusModel::kSlotCount> cards;  // by slot; null: empty
+  std::array<std::shared_ptr<CardModel>, kSlotCount> cards;  // by slot; null: empty
   std::string fram_folder;  // where FRAM contents persist; empty: they do not
 };
 

@@ -2,6 +2,7 @@
 #include "sim/vchassis_run.h"
 
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,8 +15,9 @@
 #include <ctime>
 #include <string>
 
-#include "core/shared_block.h"
+#include "devices/ipc_names.h"
 #include "platform/command_runner.h"
+#include "platform/paths.h"
 #include "sim/chassis_description.h"
 #include "sim/device_server.h"
 #include "sim/vchassis_devices.h"
@@ -229,7 +231,10 @@ class Chassis {
     }
     if (root_.empty()) return;
     RemoveChassisFifos(root_);
-    if (SharedBlock::Unlink() != 0 && errno != ENOENT) std::perror("vchassis: shm_unlink");
+    const std::string shared_block = platform::GlobalName(kSharedBlockName);
+    if (shm_unlink(shared_block.c_str()) != 0 && errno != ENOENT) {
+      std::perror("vchassis: shm_unlink");
+    }
     if (fresh_root_) {
       int removed = RemoveTree(root_);
       if (removed != 0) {

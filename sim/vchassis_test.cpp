@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "hardware/xbus_requests.h"
+#include "devices/xbus_requests.h"
 #include "sim/card_models.h"
 #include "sim/vchassis_devices.h"
 #include "sim/vchassis_host.h"

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "hardware/xbus_requests.h"
+#include "devices/xbus_requests.h"
 
 namespace sim {
 

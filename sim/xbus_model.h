@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 
+#include "devices/slots.h"
 #include "platform/device_model.h"
 
 namespace sim {
@@ -30,7 +31,6 @@ class LocalBusTarget {
 
 class XbusModel final : public platform::DeviceModel {
  public:
-  static constexpr int kSlotCount = 13;
   static constexpr size_t kEventQueueDepth = 64;
 
   // Plugs `target` into `slot` (0..12), replacing what was there; null empties it.

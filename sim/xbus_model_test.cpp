@@ -14,7 +14,7 @@
 #include <memory>
 #include <mutex>
 
-#include "hardware/xbus_requests.h"
+#include "devices/xbus_requests.h"
 #include "platform/device.h"
 
 namespace sim {

@@ -53,12 +53,11 @@ struct CommandChannel {
   std::size_t outbox_length = 0;
 };
 
-// The engine entry a channel executes program messages with. ConnectEngine()
-// (core/engine_link.h) sets ExecuteProgramMessage; tests put their own in its place.
-// Kept as a pointer so that this file, which the servers' library also carries, does
-// not pull the engine into every program that links it.
+// The engine entry a channel executes program messages with: the wiring unit connects
+// ExecuteProgramMessage, tests connect their own. Unconnected, a message is dropped
+// with a diagnostic line.
 using ProgramMessageEngine = void (*)(ChannelHandle* handle);
-extern ProgramMessageEngine g_program_message_engine;
+void SetProgramMessageEngine(ProgramMessageEngine engine);
 
 // Sets up the channel of `type` (1 GPIB, 2 LAN, 3 USB) and its handle: creates the
 // missing FIFOs, opens controller-to-server write-only and then server-to-controller

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "core/messaging_test_support.h"
+#include "core/server_program_test_support.h"
 #include "platform/device.h"
 #include "sim/device_server.h"
-#include "sim/server_program_peer.h"
 #include "sim/usbtmc_model.h"
 
 namespace sim {

@@ -15,6 +15,9 @@
 
 #include <cstdint>
 
+// The chassis bus driver.
+inline constexpr const char* kXbusDevicePath = "/dev/xbus0";
+
 inline constexpr unsigned long kXbusReadByte = 0xC004A512;   // XbusByteRequest
 inline constexpr unsigned long kXbusWriteByte = 0xC004A513;  // XbusByteRequest
 inline constexpr unsigned long kXbusWaitEvent = 0xC004A50A;  // XbusEventRequest

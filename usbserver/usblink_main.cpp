@@ -18,9 +18,8 @@
 #include "core/master_router.h"
 #include "core/run_state.h"
 #include "core/server_threads.h"
+#include "devices/usbtmc_requests.h"
 #include "platform/device.h"
-#include "sim/message_port.h"
-#include "sim/usbtmc_model.h"
 
 namespace {
 
@@ -38,7 +37,10 @@ struct UsbServer {
 // host's message-available bit is cleared, as for a LAN client.
 int DeliverResponse(IEEE_Client* client, const char* text) {
   auto* server = static_cast<UsbServer*>(client->owner);
-  if (sim::WriteMessage(server->device_fd, text) != 0) {
+  const std::size_t length = std::strlen(text);
+  const ssize_t put = platform::DeviceWrite(server->device_fd, text, length);
+  if (put < 0 || static_cast<std::size_t>(put) != length) {
+    if (put >= 0) errno = EIO;
     const int error = errno;
     diag_error_line(kSource, "DeliverResponse", __LINE__, "write failed\n");
     errno = error;
@@ -46,7 +48,7 @@ int DeliverResponse(IEEE_Client* client, const char* text) {
     return 0;
   }
   client->stb &= static_cast<uint8_t>(~kStbMessageAvailable);
-  return static_cast<int>(std::strlen(text));
+  return static_cast<int>(length);
 }
 
 // The device reader: what the host sends, in chunks for the router, until a stop.
@@ -80,7 +82,7 @@ int main() {
     return -1;
   }
   auto server = std::make_unique<UsbServer>();
-  server->device_fd = platform::DeviceOpen(sim::kUsbtmcDevicePath, O_RDWR);
+  server->device_fd = platform::DeviceOpen(kUsbtmcDevicePath, O_RDWR);
   int result = 0;
   if (server->device_fd < 0) {
     result = -errno;

@@ -7,6 +7,8 @@
 //     MAV fill one byte.
 #pragma once
 
+inline constexpr const char* kGpibDevicePath = "/dev/gpib0";
+
 inline constexpr unsigned long kGpibSetPrimaryAddress = 0x40046101;  // address 0 .. 31
 inline constexpr unsigned long kGpibGetPrimaryAddress = 0x80046102;  // reads int32
 inline constexpr unsigned long kGpibGenerateSrq = 0x6103;            // asserts SRQ

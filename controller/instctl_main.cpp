@@ -17,10 +17,10 @@
 
 #include "cards/card_manager.h"
 #include "cards/xbus_monitor.h"
-#include "core/command_channel.h"
+#include "controller/command_channel.h"
+#include "controller/event_channel.h"
+#include "controller/wiring.h"
 #include "core/diag_print.h"
-#include "core/engine_link.h"
-#include "core/event_channel.h"
 #include "core/gpibdev_utils.h"
 #include "core/run_state.h"
 #include "hardware/event_log.h"
@@ -158,7 +158,7 @@ int main() {
 
   g_instctl_pid = getpid();
   init();
-  ConnectEngine();
+  ConnectController();
   std::fflush(stdout);  // the children must not inherit buffered output
 
   for (ServerEntry& server : g_servers) {

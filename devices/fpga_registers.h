@@ -5,6 +5,11 @@
 
 #include <cstdint>
 
+// The FPGA window: "/dev/mem" from this physical base, this many bytes.
+inline constexpr const char* kFpgaMemoryPath = "/dev/mem";
+inline constexpr uint64_t kFpgaWindowBase = 0x5C000000;
+inline constexpr uint32_t kFpgaWindowLength = 0x10000;
+
 inline constexpr uint32_t kFpgaClearBlock = 0x0000;      // 0x0000-0x003C, cleared by the defaults
 inline constexpr uint32_t kFpgaTimingBlock = 0x1000;     // 0x1000-0x1038
 inline constexpr uint32_t kFpgaDelayTimerLow = 0x1030;   // 10 us ticks, low word

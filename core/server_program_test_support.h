@@ -20,8 +20,6 @@
 
 extern char** environ;
 
-namespace sim {
-
 class ServerProgramPeer {
  public:
   ServerProgramPeer() = default;
@@ -129,4 +127,3 @@ class ServerProgramPeer {
   FrameReader reader_{PIPE_ETX};
 };
 
-}  // namespace sim

@@ -4,6 +4,8 @@
 // byte (DeviceIoctl), nonzero while a response is still on its way to the host.
 #pragma once
 
+inline constexpr const char* kUsbtmcDevicePath = "/dev/usbtmc0";
+
 inline constexpr unsigned long kUsbtmcEnable = 0x6B00;
 inline constexpr unsigned long kUsbtmcDisable = 0x6B01;
 inline constexpr unsigned long kUsbtmcWriteInProcess = 0x80046b03;

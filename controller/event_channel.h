@@ -15,8 +15,9 @@
 #include <string>
 
 #include "core/pipes_comm.h"
+#include "devices/slots.h"
 
-inline constexpr int kRelayChangeSlots = 13;
+inline constexpr int kRelayChangeSlots = kSlotCount;
 
 struct EventChannel {
   int state = 0;  // 0 idle, 1 .. 6 while sending E1 .. E6
@@ -56,8 +57,8 @@ int event_mastermsgrout_do_NOTIFY_SCAN_END_task(EventChannel* channel = &g_event
 int event_mastermsgrout_do_NOTIFY_RELAY_CHANGE_task(const int32_t flags[kRelayChangeSlots],
                                                     EventChannel* channel = &g_event_channel);
 
-// E3 on the controller's event channel, in the form of the engine's broadcast hook
-// (ConnectEngine() in core/engine_link.h installs it).
+// E3 on the controller's event channel, in the form of the slot notification
+// broadcast (the wiring unit connects it).
 void BroadcastRelayChangeNotice(const int32_t* flags);
 
 // E4, E5, E6 for a slot below 13 other than 10; other slots are refused with the

@@ -1,5 +1,5 @@
-// The in-process stand-in for a server's side of a command channel (see fake_channel.h).
-#include "scpi/fake_channel.h"
+// The in-process stand-in for a server's side of a command channel (see fake_channel_test_support.h).
+#include "scpi/fake_channel_test_support.h"
 
 #include <cstring>
 

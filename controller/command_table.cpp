@@ -1,12 +1,9 @@
 // The command tree of the controller as constant data: the sorted keyword list, the
-// command records of the engine's own commands, the node tables of every subsystem,
-// and the two lookups the header parser uses to walk them. Commands whose handlers
-// live in other subsystems already stand in the tree, without a record until those
-// handlers exist; such a header is reported as incomplete.
-#include "scpi/scpi_command_table.h"
+// command records of every subsystem's handlers and the node tables. Commands whose
+// handlers do not exist yet already stand in the tree, without a record; such a
+// header is reported as incomplete.
+#include "controller/command_table.h"
 
-#include <cctype>
-#include <cstring>
 #include <iterator>
 
 #include "cards/card_handlers.h"
@@ -898,62 +895,9 @@ static_assert(kRootNodes[kRouteFirst].token == TOK_CLOSE &&
 static_assert(kRootNodes[kRootSize - 1].token == 0 && kRootNodes[kRootSize - 2].token != 0,
               "kRootSize must count every root entry and the end mark");
 
-// ---------------------------------------------------------------------------------
-// Lookups
-
-namespace {
-
-// Long enough for a 31-character keyword; longer ones are cut (the parser already
-// refuses keywords of 32 characters or more).
-constexpr size_t kUnknownKeywordSize = 32;
-char last_unknown_keyword[kUnknownKeywordSize] = "";
-
-void RememberUnknownKeyword(const char* keyword) {
-  size_t length = 0;
-  while (length + 1 < kUnknownKeywordSize && keyword[length] != '\0') {
-    last_unknown_keyword[length] =
-        static_cast<char>(std::toupper(static_cast<unsigned char>(keyword[length])));
-    ++length;
-  }
-  last_unknown_keyword[length] = '\0';
-}
-
-}  // namespace
-
-int32_t LookupKeyword(const char* text) {
-  size_t low = 0;
-  size_t high = kKeywordCount;
-  while (low < high) {
-    const size_t middle = low + (high - low) / 2;
-    const int order = std::strcmp(text, kKeywordList[middle].text);
-    if (order == 0) return kKeywordList[middle].token;
-    if (order < 0) {
-      high = middle;
-    } else {
-      low = middle + 1;
-    }
-  }
-  return -1;
-}
-
-int32_t WalkKeyword(const char* keyword, const CommandNode** position) {
-  const CommandNode* current = *position;
-  if (current == nullptr) return -110;  // a ':' followed an entry without children
-  if (keyword[0] == ':' && keyword[1] == '\0') {
-    *position = current->child;
-    return 0;
-  }
-  const int32_t token = LookupKeyword(keyword);
-  if (token >= 0) {
-    for (const CommandNode* entry = current; entry->token != 0; ++entry) {
-      if (entry->token == token) {
-        *position = entry;
-        return 0;
-      }
-    }
-  }
-  RememberUnknownKeyword(keyword);
-  return -113;
-}
-
-const char* LastUnknownKeyword() { return last_unknown_keyword; }
+constexpr CommandTree kCommandTree = {
+    .keywords = kKeywordList,
+    .keyword_count = kKeywordCount,
+    .root = kRootNodes,
+    .common = kCommonNodes,
+};

@@ -1,5 +1,5 @@
 // The controller's event broadcaster and the relay change flags.
-#include "core/event_channel.h"
+#include "controller/event_channel.h"
 
 #include <cerrno>
 #include <cstdio>

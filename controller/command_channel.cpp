@@ -1,6 +1,6 @@
 // Controller side of the command channels: setup, the idle loop, execution under the
 // execution mutex, and the ten callbacks the engine talks back through.
-#include "core/command_channel.h"
+#include "controller/command_channel.h"
 
 #include <cstdio>
 #include <cstring>
@@ -10,10 +10,11 @@
 #include "core/diag_print.h"
 #include "core/master_router.h"
 #include "core/run_state.h"
-
-ProgramMessageEngine g_program_message_engine = nullptr;
+#include "core/seam.h"
 
 namespace {
+
+Seam<void(ChannelHandle*)> g_engine;
 
 constexpr const char* kSource = "_util/fsm_slave_msg_rout";
 
@@ -188,8 +189,8 @@ int ClearErrors(CommandChannel* channel) {
 void Execute(CommandChannel* channel, ChannelHandle* handle) {
   channel->state = kChannelExecuting;
   std::lock_guard<std::mutex> hold(g_execution_mutex);
-  if (g_program_message_engine != nullptr) {
-    g_program_message_engine(handle);
+  if (ProgramMessageEngine engine = g_engine.function()) {
+    engine(handle);
   } else {
     diag_error_line(kSource, "slave_msgrout_do_IDLE_task", __LINE__,
                     "no engine connected, program message dropped\n");
@@ -207,6 +208,8 @@ bool ReopenRead(CommandChannel* channel) {
 }
 
 }  // namespace
+
+void SetProgramMessageEngine(ProgramMessageEngine engine) { g_engine.Connect(engine); }
 
 int CommandChannelSetup(CommandChannel* channel, ChannelHandle* handle, int type) {
   if (!ResolveCommandFifos(type, &channel->read_path, &channel->write_path)) return -1;

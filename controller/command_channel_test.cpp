@@ -1,7 +1,7 @@
 // Tests of the controller's side of a command channel against a scripted server on real
 // FIFOs, with the engine entry replaced by the test's own, and one end-to-end exchange
 // between a controller channel and a server's master channel.
-#include "core/command_channel.h"
+#include "controller/command_channel.h"
 
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -90,11 +90,11 @@ class CommandChannelTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(0, InstallStopHandlers());
-    g_program_message_engine = ScriptedEngine;
+    SetProgramMessageEngine(ScriptedEngine);
   }
   void TearDown() override {
     g_engine_script = nullptr;
-    g_program_message_engine = nullptr;
+    SetProgramMessageEngine(nullptr);
     ClearWakeThreads();
   }
   TempRoot root_;

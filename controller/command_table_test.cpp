@@ -1,7 +1,7 @@
 // Checks of the keyword list and the command tree: every spelling resolves, the
 // optional ROUTe and TRIGger:SEQuence nodes lead where a user expects, unknown and
 // misplaced keywords are reported, and every engine handler is reachable by a header.
-#include "scpi/scpi_command_table.h"
+#include "controller/command_table.h"
 
 #include <gtest/gtest.h>
 
@@ -13,9 +13,19 @@
 #include "cards/card_handlers.h"
 #include "hardware/event_log.h"
 #include "hardware/hardware_handlers.h"
+#include "scpi/command_tree.h"
 #include "scpi/scpi_handlers.h"
 
 namespace {
+
+// The walk and the keyword lookup are the engine's; they walk the connected tree.
+class ControllerTree : public ::testing::Environment {
+ public:
+  void SetUp() override { ConnectCommandTree(&kCommandTree); }
+};
+
+[[maybe_unused]] ::testing::Environment* const kControllerTree =
+    ::testing::AddGlobalTestEnvironment(new ControllerTree);
 
 struct WalkResult {
   int32_t status;

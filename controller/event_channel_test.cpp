@@ -1,11 +1,12 @@
 // Tests of the controller's event broadcaster: exact frames on all three event FIFOs,
 // refused slots, and whole frames when several threads raise events at once.
-#include "core/event_channel.h"
+#include "controller/event_channel.h"
 
 #include <gtest/gtest.h>
 
 #include <thread>
 
+#include "core/event_reader.h"
 #include "core/messaging_test_support.h"
 
 namespace {
@@ -150,6 +151,43 @@ TEST_F(EventChannelTest, FramesFromSeveralThreadsStayWhole) {
     }
   }
   for (int count : counts) EXPECT_EQ(kPerThread, count);
+}
+
+struct Seen {
+  int type;
+  std::vector<uint8_t> data;
+};
+
+void Record(int type, const uint8_t* data, int count, void* context) {
+  auto* seen = static_cast<std::vector<Seen>*>(context);
+  seen->push_back({type, std::vector<uint8_t>(data, data + count)});
+}
+
+TEST(EventReaderTest, EventsFromTheBroadcasterReachTheReader) {
+  TempRoot root;
+  EventReader readers[3];
+  std::vector<Seen> seen[3];
+  const char* paths[3] = {"/tmp/event_eth", "/tmp/event_usb", "/tmp/event_gpib"};
+  EventChannel channel;
+  // The servers open their read ends in the broadcaster's order.
+  std::thread servers([&] {
+    for (int i = 0; i < 3; ++i) EventReaderSetup(&readers[i], paths[i], Record, &seen[i]);
+  });
+  ASSERT_EQ(0, EventChannelSetup(&channel));
+  servers.join();
+  EXPECT_EQ(0, event_mastermsgrout_do_NOTIFY_INTERLOCK_RESTORE_task(9, &channel));
+  EXPECT_EQ(0, event_mastermsgrout_do_NOTIFY_SCAN_END_task(&channel));
+  EventChannelClose(&channel);
+  testing::internal::CaptureStdout();
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(-1, event_slavemsgrout_do_IDLE_task(&readers[i]));
+    EventReaderClose(&readers[i]);
+    ASSERT_EQ(2u, seen[i].size()) << paths[i];
+    EXPECT_EQ(kEventTypeInterlockRestored, seen[i][0].type);
+    EXPECT_EQ(std::vector<uint8_t>{9}, seen[i][0].data);
+    EXPECT_EQ(kEventTypeScanEnded, seen[i][1].type);
+  }
+  testing::internal::GetCapturedStdout();
 }
 
 }  // namespace
