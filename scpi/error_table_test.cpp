@@ -41,7 +41,8 @@ TEST(ErrorTable, TextsAreExact) {
   EXPECT_EQ(TextOf(-440), "Query UNTERMINATED after indefinite response");
   EXPECT_EQ(TextOf(926), "Internal error #26");
   EXPECT_EQ(TextOf(-10201), "Syntax error ; missing left parenthesis");
-  EXPECT_EQ(TextOf(-10236), "Syntax error; size of data list does not equal to size of channel list");
+  EXPECT_EQ(TextOf(-10236),
+            "Syntax error; size of data list does not equal to size of channel list");
   EXPECT_EQ(TextOf(-10209), "Syntax error ; missing comma ");
   EXPECT_EQ(TextOf(-22211),
             "Data out of range ; SEQuence ALARMHI/ALARMLO  value is out of range");
@@ -54,6 +55,30 @@ TEST(ErrorTable, TextsAreExact) {
   EXPECT_EQ(TextOf(-30001), "Unknown relay module type");
   EXPECT_EQ(TextOf(-3000002),
             "Execution error ; the digitizer calibration data for channel 2 is not valid");
+}
+
+TEST(ErrorTable, NamedCodesFindTheirTexts) {
+  // One name from each group, plus a text split across literals in the list.
+  EXPECT_EQ(err::kIllegalParameterValue, -224);
+  EXPECT_EQ(TextOf(err::kIllegalParameterValue), "illegal parameter value");
+  EXPECT_EQ(err::kInternalError26, 926);
+  EXPECT_EQ(TextOf(err::kInternalError26), "Internal error #26");
+  EXPECT_EQ(err::kSlotOutOfRange, -22202);
+  EXPECT_EQ(TextOf(err::kSlotOutOfRange), "Data out of range ; module number is out of range");
+  EXPECT_EQ(err::kScanListStoreFailed, -20062);
+  EXPECT_EQ(TextOf(err::kScanListStoreFailed),
+            "Execution error ; attempt to store SCAN list failed");
+  EXPECT_EQ(err::kTriggerLevelOutsideWindow, -30097);
+  EXPECT_EQ(TextOf(err::kTriggerLevelOutsideWindow),
+            "Execution error ; the trigger level is outside the valid window "
+            "(Offset - Range) to (Offset + Range)");
+  EXPECT_EQ(err::kNotImplemented, -999);
+  EXPECT_EQ(TextOf(err::kNotImplemented), "Error: method not implemented yet");
+  EXPECT_EQ(&kErrorTable[kErrorTableSize - 1], FindErrorEntry(err::kNotImplemented));
+  // Entries sharing a text keep their own codes under their own names.
+  EXPECT_EQ(err::kExpressionCommandError, -170);
+  EXPECT_EQ(err::kExpressionError, -260);
+  EXPECT_EQ(TextOf(err::kExpressionCommandError), TextOf(err::kExpressionError));
 }
 
 TEST(ErrorTable, EveryTextIsPrintableWithoutLineBreaks) {
