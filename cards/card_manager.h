@@ -1,6 +1,8 @@
 // Card management: the thirteen slot records, the scan and installation of the cards
 // at start-up, their accessors, and the dispatchers through which every other part of
-// the firmware reaches a card's operations.
+// the firmware reaches a card's operations. Three units serve it: EPROM identification
+// (card_identification.cpp), the slot records and dispatchers (card_slots.cpp), and
+// interrupts and events (card_events.cpp).
 //
 // Slots are 0 (the chassis pseudo-card) to 12. Functions that accept the chassis take
 // 0..12; those that concern plug-in cards only take 1..12. A slot is installed once per
