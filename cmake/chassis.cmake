@@ -1,6 +1,6 @@
 # Building blocks of every folder's CMakeLists, and the record of which folders each
 # file may include. Dependencies point one way (see README): a folder's files include
-# only the folders its target declares, and tests also those their TEST_DEPS declare.
+# exactly the folders its target declares, and tests also those their TEST_DEPS declare.
 # Each call below writes its rule to include-rules/; the IncludeDirection test checks
 # every file of the tree against them.
 
@@ -23,15 +23,17 @@ function(_chassis_folders_of out)
   set(${out} ${folders} PARENT_SCOPE)
 endfunction()
 
-# Appends one rule: FILES (absolute paths) may include the folders ALLOWED.
+# Writes one rule: FILES (absolute paths) may include the folders ALLOWED, and each
+# folder of DECLARED (what their target names itself) must be included by one of them.
 function(_chassis_include_rule rule_name)
-  cmake_parse_arguments(ARG "" "" "FILES;ALLOWED" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "FILES;ALLOWED;DECLARED" ${ARGN})
   if(NOT ARG_FILES)
     return()
   endif()
   string(REPLACE "/" "_" rule_file "${rule_name}")
   file(WRITE ${CHASSIS_INCLUDE_RULES_DIR}/${rule_file}.cmake
-       "list(APPEND RULE_FILES ${ARG_FILES})\nset(RULE_ALLOWED ${ARG_ALLOWED})\n")
+       "list(APPEND RULE_FILES ${ARG_FILES})\nset(RULE_ALLOWED ${ARG_ALLOWED})\n"
+       "set(RULE_DECLARED ${ARG_DECLARED})\n")
 endfunction()
 
 # chassis_library(NAME [DEPS lib...] [TEST_DEPS lib...])
@@ -81,9 +83,10 @@ function(chassis_library name)
   file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
   _chassis_folders_of(deps ${ARG_DEPS})
   _chassis_folders_of(test_deps ${ARG_TEST_DEPS})
-  _chassis_include_rule(${folder} FILES ${srcs} ${library_headers} ALLOWED ${folder} ${deps})
+  _chassis_include_rule(${folder} FILES ${srcs} ${library_headers} ALLOWED ${folder} ${deps}
+                        DECLARED ${deps})
   _chassis_include_rule(${folder}_tests FILES ${tests} ${support} ${support_headers}
-                        ALLOWED ${folder} ${deps} ${test_deps})
+                        ALLOWED ${folder} ${deps} ${test_deps} DECLARED ${test_deps})
 endfunction()
 
 # chassis_program(NAME SOURCE [DEPS lib...]): a firmware or tool program in bin/.
@@ -94,7 +97,7 @@ function(chassis_program name source)
   file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
   _chassis_folders_of(deps ${ARG_DEPS})
   _chassis_include_rule(${folder}_${name} FILES ${CMAKE_CURRENT_SOURCE_DIR}/${source}
-                        ALLOWED ${folder} ${deps})
+                        ALLOWED ${folder} ${deps} DECLARED ${deps})
 endfunction()
 
 # chassis_include_rule(FILES file... DEPS lib...): the rule of files that no call above
@@ -105,5 +108,6 @@ function(chassis_include_rule)
   _chassis_folders_of(deps ${ARG_DEPS})
   list(GET ARG_FILES 0 first)
   get_filename_component(first ${first} NAME_WE)
-  _chassis_include_rule(${folder}_${first} FILES ${ARG_FILES} ALLOWED ${folder} ${deps})
+  _chassis_include_rule(${folder}_${first} FILES ${ARG_FILES} ALLOWED ${folder} ${deps}
+                        DECLARED ${deps})
 endfunction()

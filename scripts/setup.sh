@@ -3,7 +3,7 @@
 # those that are missing; on a machine that has them all it does nothing.
 set -euo pipefail
 packages=(cmake ninja-build g++ make pkg-config googletest libgtest-dev libgmock-dev
-          libbenchmark-dev uthash-dev valgrind procps)
+          libbenchmark-dev uthash-dev valgrind procps ccache)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
