@@ -1,10 +1,12 @@
 // The runner of outside commands (ifconfig, dhclient, lanstatind, insmod, ...).
 //
 // On the board a command text goes to system() as it is. With CHASSIS_ROOT set (the
-// virtual chassis) the stand-in tools in "$CHASSIS_ROOT/sim-bin" come first on the
-// child's PATH, so the same command text runs them instead of the host's tools. Fixed
-// paths inside a command text must already be resolved: build the text with
-// FormatCommand() (platform/paths.h).
+// virtual chassis) the child's PATH holds the stand-in folder "$CHASSIS_ROOT/sim-bin"
+// alone: the same command text runs the stand-ins (and the few harmless host tools the
+// virtual chassis links there) and never a host tool that could reconfigure the
+// developer's machine. A command naming any other tool fails with 127 and a diagnostic
+// line. Fixed paths inside a command text must already be resolved: build the text
+// with FormatCommand() (platform/paths.h).
 #pragma once
 
 #include <string>

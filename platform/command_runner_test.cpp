@@ -43,6 +43,29 @@ TEST(RunCommand, RunsTheStandInPlacedUnderTheRoot) {
   EXPECT_EQ(std::getenv("PATH"), path_before);  // only the child's PATH changes
 }
 
+TEST(RunCommand, AHostToolWithoutAStandInNeverRuns) {
+  TempFolder root;
+  ScopedEnv env("CHASSIS_ROOT", root.path().c_str());
+  ASSERT_EQ(mkdir(StandInFolder().c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((root.path() + "/tmp").c_str(), 0755), 0);
+  // touch is on every host, in /usr/bin or /bin, which a merged PATH would reach.
+  const std::string touched = ResolvePath("/tmp/touched");
+  testing::internal::CaptureStdout();
+  const int status = RunCommand("touch " + touched);
+  const std::string printed = testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 127);
+  struct stat info {};
+  EXPECT_NE(stat(touched.c_str(), &info), 0);
+  EXPECT_NE(printed.find("WARNING: [_platform/command_runner | RunCommand | "),
+            std::string::npos);
+  EXPECT_NE(printed.find("no stand-in runs this command: touch " + touched), std::string::npos);
+  // Shell builtins still work, as the command texts need them.
+  const int builtin = RunCommand("test -d " + StandInFolder());
+  ASSERT_TRUE(WIFEXITED(builtin));
+  EXPECT_EQ(WEXITSTATUS(builtin), 0);
+}
+
 TEST(RunCommand, ResolvedPathsAndQuotesReachTheShell) {
   TempFolder root;
   ScopedEnv env("CHASSIS_ROOT", root.path().c_str());

@@ -6,10 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 namespace sim {
 namespace {
@@ -91,19 +93,42 @@ int PrepareRoot(const std::string& root) {
   return result;
 }
 
+namespace {
+
+// Links `link` to the host's `tool` from the system folders (never from the caller's
+// PATH, which may hold anything). A tool the host lacks is left out.
+int LinkHostTool(const char* tool, const std::string& link) {
+  for (const char* folder : {"/usr/bin", "/bin"}) {
+    const std::string target = std::string(folder) + "/" + tool;
+    if (access(target.c_str(), X_OK) != 0) continue;
+    if (unlink(link.c_str()) != 0 && errno != ENOENT) return -errno;
+    return symlink(target.c_str(), link.c_str()) == 0 ? 0 : -errno;
+  }
+  return 0;
+}
+
+}  // namespace
+
 int InstallStandIns(const std::string& from_folder, const std::string& to_folder) {
   int result = MakeFolders(to_folder);
   if (result != 0) return result;
   DIR* folder = opendir(from_folder.c_str());
   if (folder == nullptr) return -errno;
+  std::vector<std::string> installed;
   while (dirent* entry = readdir(folder)) {
     std::string from = from_folder + "/" + entry->d_name;
     struct stat info {};
     if (stat(from.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
     result = CopyFile(from, to_folder + "/" + entry->d_name);
     if (result != 0) break;
+    installed.emplace_back(entry->d_name);
   }
   closedir(folder);
+  for (const char* tool : kHostTools) {
+    if (result != 0) break;
+    if (std::find(installed.begin(), installed.end(), tool) != installed.end()) continue;
+    result = LinkHostTool(tool, to_folder + "/" + tool);
+  }
   return result;
 }
 

@@ -17,8 +17,12 @@ int MakeFreshRoot(std::string* root);
 int PrepareRoot(const std::string& root);
 
 // Copies every regular file of `from_folder` into `to_folder` as an executable
-// (mode 0755), replacing older copies. 0, or a negated errno.
+// (mode 0755), replacing older copies, then links the harmless host tools the command
+// texts use (kHostTools) into `to_folder` unless a stand-in of that name came along.
+// The firmware's outside commands see `to_folder` as their whole PATH. 0, or a
+// negated errno (a host tool that cannot be found is left out).
 int InstallStandIns(const std::string& from_folder, const std::string& to_folder);
+inline constexpr const char* kHostTools[] = {"cat", "grep", "ps", "sleep", "wc"};
 
 // Removes the command and event FIFOs the programs create under `root`.
 void RemoveChassisFifos(const std::string& root);

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -71,6 +72,33 @@ TEST_F(RootFolder, StandInsAreInstalledExecutableAndReplaced) {
   std::string text((std::istreambuf_iterator<char>(copy)), std::istreambuf_iterator<char>());
   EXPECT_EQ(text, "#!/bin/sh\nexit 3\n");
   EXPECT_LT(InstallStandIns(root_ + "/missing", to), 0);
+}
+
+TEST_F(RootFolder, HarmlessHostToolsAreLinkedBesideTheStandIns) {
+  std::string from = root_ + "/from";
+  ASSERT_EQ(mkdir(from.c_str(), 0755), 0);
+  std::ofstream(from + "/cat") << "#!/bin/sh\nexit 7\n";  // a stand-in wins over the host
+  std::string to = root_ + "/sim-bin";
+  ASSERT_EQ(InstallStandIns(from, to), 0);
+  ASSERT_EQ(InstallStandIns(from, to), 0);  // linking again replaces the links
+  for (const char* tool : {"grep", "wc", "ps", "sleep"}) {
+    struct stat info {};
+    ASSERT_EQ(lstat((to + "/" + tool).c_str(), &info), 0) << tool;
+    EXPECT_TRUE(S_ISLNK(info.st_mode)) << tool;
+    EXPECT_EQ(access((to + "/" + tool).c_str(), X_OK), 0) << tool;
+  }
+  struct stat info {};
+  ASSERT_EQ(lstat((to + "/cat").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISREG(info.st_mode));
+  // With only this folder on the PATH a pipe of linked tools runs; other tools do not.
+  const std::string command = "PATH=" + to + "; echo ab | grep a | wc -l > " + root_ +
+                              "/count; touch " + root_ + "/touched";
+  EXPECT_NE(std::system(command.c_str()), 0);
+  std::ifstream count(root_ + "/count");
+  int lines = 0;
+  count >> lines;
+  EXPECT_EQ(lines, 1);
+  EXPECT_FALSE(Exists(root_ + "/touched"));
 }
 
 TEST_F(RootFolder, OnlyFifosAreRemovedFromTheRootsTmp) {
