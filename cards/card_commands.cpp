@@ -4,6 +4,7 @@
 
 #include "cards/card_handlers.h"
 #include "cards/card_manager.h"
+#include "scpi/error_codes.h"
 #include "scpi/handler_support.h"
 
 namespace {
@@ -22,7 +23,7 @@ int32_t Slot(const CommandContext* context) {
 int32_t ListNumbers(CommandContext* context, uint8_t numbering) {
   const int slot = Slot(context);
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
-  if (!IsCardPresent(slot)) return kNoModule;
+  if (!IsCardPresent(slot)) return err::kNoModule;
   const int32_t count = CardChannelCount(slot, numbering);
   int32_t number = CardFirstChannel(slot, numbering);
   if (count <= 0 || number < 0) return AppendConstantToReply("NONE", context);

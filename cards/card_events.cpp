@@ -9,6 +9,7 @@
 #include "cards/card_storage.h"
 #include "hardware/event_log.h"
 #include "hardware/fpga_utils.h"
+#include "scpi/error_codes.h"
 #include "scpi/slot_notifications.h"
 
 namespace {
@@ -34,7 +35,7 @@ uint8_t CardInterruptStatus(int slot) {
 }
 
 int32_t DispatchCardInterrupt(int slot, uint8_t status) {
-  if (!InSlotRange(slot)) return kSlotOutOfRange;
+  if (!InSlotRange(slot)) return err::kSlotOutOfRange;
   bool present = false;
   bool handled = false;
   {
@@ -53,7 +54,7 @@ int32_t DispatchCardInterrupt(int slot, uint8_t status) {
                   "Interrupt received from card in slot %d, but no card was found in the slot",
                   slot);
     LogEvent(text);
-    return kNoModule;
+    return err::kNoModule;
   }
   if (!handled) {
     std::snprintf(text, sizeof text,

@@ -13,6 +13,7 @@
 #include "core/diag_print.h"
 #include "core/seam.h"
 #include "hardware/fpga_utils.h"
+#include "scpi/error_codes.h"
 
 namespace {
 
@@ -62,7 +63,7 @@ int32_t ReadAlternateTypeId(int slot, uint32_t* type_id) {
   const int result = ReadBytesFromLocalBusPort(slot, kCardAltEpromPort, image, kIdentifyBytes);
   if (result != 0) return result;
   if (!IsEpromMagic(Be32(image)) || !IsEpromMagic(Be32(image + kEpromAltSecondMagic))) {
-    return kEpromCorrupt;
+    return err::kEpromCorrupt;
   }
   *type_id = Be16(image + kEpromAltTypeId);
   return 0;
@@ -121,9 +122,9 @@ int32_t ScanCardSlots() {
 void SetPowerOnRestore(PowerOnRestore restore) { g_power_on_restore.Connect(restore); }
 
 int32_t ReadCardTypeId(int slot, uint8_t id_byte, uint32_t* type_id) {
-  if (!IsCardSlot(slot)) return kSlotOutOfRange;
-  if (type_id == nullptr) return kCardSystemError;
-  if (id_byte > kLastIdByte) return kIllegalIdByte;
+  if (!IsCardSlot(slot)) return err::kSlotOutOfRange;
+  if (type_id == nullptr) return err::kSystemError;
+  if (id_byte > kLastIdByte) return err::kIllegalIdByte;
 
   WriteByteToLocalBus(slot, kCardIdRegister, 0);
   uint8_t image[kIdentifyBytes];
@@ -141,12 +142,12 @@ int32_t ReadCardTypeId(int slot, uint8_t id_byte, uint32_t* type_id) {
 }
 
 int32_t DownloadCardParams(CardRecord* record, int slot) {
-  if (record == nullptr) return kCardSystemError;
-  if (!IsCardSlot(slot)) return kSlotOutOfRange;
+  if (record == nullptr) return err::kSystemError;
+  if (!IsCardSlot(slot)) return err::kSlotOutOfRange;
   uint8_t id_byte = 0;
   int result = ReadByteFromLocalBus(slot, kCardIdRegister, &id_byte);
   if (result != 0) return result;
-  if (id_byte > kLastIdByte) return kIllegalIdByte;
+  if (id_byte > kLastIdByte) return err::kIllegalIdByte;
 
   WriteByteToLocalBus(slot, kCardIdRegister, 0);
   uint8_t image[kDownloadBytes];
@@ -157,7 +158,7 @@ int32_t DownloadCardParams(CardRecord* record, int slot) {
   // Offsets come from the card; one that points outside the image is a corrupt EPROM,
   // never a read beyond the buffer.
   const uint32_t block = Be32(image + kEpromBlockTable + 4 * id_byte);
-  if (!Fits(block, kBlockEnd, kDownloadBytes)) return kEpromCorrupt;
+  if (!Fits(block, kBlockEnd, kDownloadBytes)) return err::kEpromCorrupt;
   const uint8_t* params = image + block;
 
   bool has_descriptors = false;
@@ -178,7 +179,7 @@ int32_t DownloadCardParams(CardRecord* record, int slot) {
   tables.module_id_string = Allocate<char>(kModuleIdLength + 1);
   if (!tables.module_id_string) {
     diag_warning_line(kSource, "DownloadCardParams", __LINE__, "failed to malloc Module ID\n");
-    return kCardOutOfMemory;
+    return err::kOutOfNamedMemory;
   }
   std::memcpy(tables.module_id_string.get(), params + kEpromBlockModuleId, kModuleIdLength);
   tables.module_id_string[kModuleIdLength] = '\0';
@@ -187,27 +188,27 @@ int32_t DownloadCardParams(CardRecord* record, int slot) {
   if (!tables.channel_table) {
     diag_warning_line(kSource, "DownloadCardParams", __LINE__,
                       "failed to malloc logical relay channels\n");
-    return kCardOutOfMemory;
+    return err::kOutOfNamedMemory;
   }
   tables.bit_table = Allocate<uint16_t>(channel_count);
   if (!tables.bit_table) {
     diag_warning_line(kSource, "DownloadCardParams", __LINE__, "failed to malloc hw bit channels\n");
-    return kCardOutOfMemory;
+    return err::kOutOfNamedMemory;
   }
   if (!CopyChannelTable(image, Be32(params + kEpromBlockChannelTable), channel_count,
                         tables.channel_table.get()) ||
       !CopyChannelTable(image, Be32(params + kEpromBlockBitTable), channel_count,
                         tables.bit_table.get())) {
-    return kEpromCorrupt;
+    return err::kEpromCorrupt;
   }
   tables.confidence_mask = Allocate<uint8_t>(mask_length);
   if (!tables.confidence_mask) {
     diag_warning_line(kSource, "DownloadCardParams", __LINE__,
                       "failed to malloc confidence mask channels\n");
-    return kCardOutOfMemory;
+    return err::kOutOfNamedMemory;
   }
   const uint32_t mask_offset = Be32(params + kEpromBlockMaskOffset);
-  if (!Fits(mask_offset, mask_length, kDownloadBytes)) return kEpromCorrupt;
+  if (!Fits(mask_offset, mask_length, kDownloadBytes)) return err::kEpromCorrupt;
   std::memcpy(tables.confidence_mask.get(), image + mask_offset, mask_length);
 
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());

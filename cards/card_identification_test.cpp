@@ -10,6 +10,7 @@
 
 #include "cards/card_manager.h"
 #include "hardware/hardware_test_support.h"
+#include "scpi/error_codes.h"
 #include "sim/card_models.h"
 
 namespace {
@@ -93,7 +94,7 @@ TEST_P(CardIdentification, IdentityNamesTheModelAndItsChannelsCanBeWalked) {
     channel = next;
   }
   EXPECT_EQ(channel, CardLastChannel(kSlot, 0));
-  EXPECT_EQ(CardNextChannel(kSlot, channel, 0), kChannelNotValid);
+  EXPECT_EQ(CardNextChannel(kSlot, channel, 0), err::kChannelNotValid);
 }
 
 TEST_P(CardIdentification, RelaysComeUpReleasedExceptTheAttenuatorsPads) {

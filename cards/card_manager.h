@@ -20,19 +20,12 @@
 
 #include "cards/card_record.h"
 #include "devices/card_registers.h"
+#include "scpi/error_codes.h"
 
-// Result codes.
-inline constexpr int32_t kChannelNotValid = -22201;  // "channel is not valid for module"
-inline constexpr int32_t kSlotOutOfRange = -22202;   // "module number is out of range"
-inline constexpr int32_t kNoModule = -30002;         // "no module at specified module address"
-inline constexpr int32_t kNotSupportedByCard = -20036;
-inline constexpr int32_t kEpromCorrupt = -20093;
-inline constexpr int32_t kIllegalIdByte = -30010;
-inline constexpr int32_t kCardOutOfMemory = -291;
-inline constexpr int32_t kCardSystemError = -301;
-inline constexpr int32_t kModeNotSupported = -20016;
-// The confidence error of a slot: -20081 for slot 1 through -20092 for slot 12.
-constexpr int32_t ConfidenceError(int slot) { return -20080 - slot; }
+// The confidence error of a slot: the slots' codes run down one per slot from slot 1.
+constexpr int32_t ConfidenceError(int slot) { return err::kConfidenceErrorSlot1 - (slot - 1); }
+static_assert(ConfidenceError(1) == err::kConfidenceErrorSlot1 &&
+              ConfidenceError(12) == err::kConfidenceErrorSlot12);
 
 
 std::recursive_mutex& CardStateLock();

@@ -19,6 +19,7 @@
 #include "hardware/event_log.h"
 #include "hardware/hardware_test_support.h"
 #include "platform/test_support.h"
+#include "scpi/error_codes.h"
 #include "scpi/scpi_engine.h"
 #include "scpi/slot_notifications.h"
 #include "sim/card_models.h"
@@ -155,7 +156,7 @@ TEST_F(CardManagerTest, ScanAcknowledgesAndUnmasksEveryInterrupt) {
 TEST_F(CardManagerTest, FailingIdReadSkipsTheSlotAndIsTheResultOnlyWhenFirst) {
   xbus_->Plug(4, sim::MakeCardModel("SM-RD48"));
   xbus_->SetSlotFailing(2, true);
-  EXPECT_EQ(Scan(), kFpgaIoError);
+  EXPECT_EQ(Scan(), err::kFpgaIoError);
   EXPECT_EQ(IsCardPresent(2), 0);
   EXPECT_EQ(IsCardPresent(4), 1);  // the scan went on
 
@@ -163,7 +164,7 @@ TEST_F(CardManagerTest, FailingIdReadSkipsTheSlotAndIsTheResultOnlyWhenFirst) {
   xbus_->SetSlotFailing(2, false);
   xbus_->Plug(1, CardWithEprom(std::vector<uint8_t>(1024, 0)));  // corrupt, met first
   xbus_->SetSlotFailing(6, true);
-  EXPECT_EQ(Scan(), kEpromCorrupt);
+  EXPECT_EQ(Scan(), err::kEpromCorrupt);
   EXPECT_EQ(IsCardPresent(1), 0);
   EXPECT_EQ(IsCardPresent(4), 1);
 }
@@ -177,9 +178,9 @@ TEST_F(CardManagerTest, CorruptEpromIsRefusedAndTheCardNotInstalled) {
   xbus_->Plug(8, CardWithEprom(bad_block));
 
   uint32_t type_id = 0;
-  EXPECT_EQ(ReadCardTypeId(7, 0, &type_id), kEpromCorrupt);
-  EXPECT_EQ(ReadCardTypeId(8, 0, &type_id), kEpromCorrupt);
-  EXPECT_EQ(Scan(), kEpromCorrupt);
+  EXPECT_EQ(ReadCardTypeId(7, 0, &type_id), err::kEpromCorrupt);
+  EXPECT_EQ(ReadCardTypeId(8, 0, &type_id), err::kEpromCorrupt);
+  EXPECT_EQ(Scan(), err::kEpromCorrupt);
   EXPECT_EQ(scan_output_, "");
   EXPECT_EQ(IsCardPresent(7), 0);
   EXPECT_EQ(IsCardPresent(8), 0);
@@ -194,10 +195,10 @@ TEST_F(CardManagerTest, IdentificationFollowsTheIdBytesBlockOffset) {
   uint32_t type_id = 0;
   EXPECT_EQ(ReadCardTypeId(9, 0, &type_id), 0);
   EXPECT_EQ(type_id, 0x7B02u);
-  EXPECT_EQ(ReadCardTypeId(9, 2, &type_id), kEpromCorrupt);
-  EXPECT_EQ(ReadCardTypeId(9, 3, &type_id), kEpromCorrupt);
-  EXPECT_EQ(ReadCardTypeId(9, 4, &type_id), kIllegalIdByte);
-  EXPECT_EQ(ReadCardTypeId(13, 0, &type_id), kSlotOutOfRange);
+  EXPECT_EQ(ReadCardTypeId(9, 2, &type_id), err::kEpromCorrupt);
+  EXPECT_EQ(ReadCardTypeId(9, 3, &type_id), err::kEpromCorrupt);
+  EXPECT_EQ(ReadCardTypeId(9, 4, &type_id), err::kIllegalIdByte);
+  EXPECT_EQ(ReadCardTypeId(13, 0, &type_id), err::kSlotOutOfRange);
 }
 
 TEST_F(CardManagerTest, BlockOffsetZeroIsTwentyInIdentificationButNotInTheDownload) {
@@ -230,7 +231,7 @@ TEST_F(CardManagerTest, DigitalCardsAreIdentifiedFromTheAlternateLayout) {
   std::vector<uint8_t> image = sim::BuildAlternateEpromImage(0x7A22);
   image[20] ^= 0x01;  // the second magic
   xbus_->Plug(11, CardWithEprom(image, true));
-  EXPECT_EQ(ReadCardTypeId(11, 0, &type_id), kEpromCorrupt);
+  EXPECT_EQ(ReadCardTypeId(11, 0, &type_id), err::kEpromCorrupt);
 
   xbus_->Plug(12, CardWithEprom(sim::BuildAlternateEpromImage(0x7A23), true));
   EXPECT_EQ(ReadCardTypeId(12, 0, &type_id), 0);
@@ -341,16 +342,16 @@ TEST_F(CardManagerTest, DownloadRefusesIdBytesAndOffsetsOutsideTheImage) {
   traits.eprom = sim::BuildEpromImage(TestBlock(0x7B06));
   xbus_->Plug(1, std::make_shared<sim::CardModel>(traits));
   CardRecord record{};
-  EXPECT_EQ(DownloadCardParams(&record, 1), kIllegalIdByte);
+  EXPECT_EQ(DownloadCardParams(&record, 1), err::kIllegalIdByte);
 
   std::vector<uint8_t> image = sim::BuildEpromImage(TestBlock(0x7B06));
   image[sim::kEpromBlockOffset + 122 + 2] = 0x04;  // confidence mask at 0x4xx, past the end
   xbus_->Plug(2, CardWithEprom(image));
-  EXPECT_EQ(DownloadCardParams(&record, 2), kEpromCorrupt);
+  EXPECT_EQ(DownloadCardParams(&record, 2), err::kEpromCorrupt);
   EXPECT_EQ(record.confidence_mask, nullptr);
 
   xbus_->SetSlotFailing(3, true);
-  EXPECT_EQ(DownloadCardParams(&record, 3), kFpgaIoError);
+  EXPECT_EQ(DownloadCardParams(&record, 3), err::kFpgaIoError);
 }
 
 TEST_F(CardManagerTest, DownloadWarnsOfEachFailedAllocation) {
@@ -361,7 +362,7 @@ TEST_F(CardManagerTest, DownloadWarnsOfEachFailedAllocation) {
     FailCardAllocationForTest(successes);
     CardRecord record{};
     CaptureStdout();
-    EXPECT_EQ(DownloadCardParams(&record, 6), kCardOutOfMemory);
+    EXPECT_EQ(DownloadCardParams(&record, 6), err::kOutOfNamedMemory);
     EXPECT_THAT(GetCapturedStdout(),
                 MatchesRegex(std::string("WARNING: \\[_cards/card_mgr \\| DownloadCardParams \\| "
                                          "[0-9]+\\] failed to malloc ") +
@@ -374,7 +375,7 @@ TEST_F(CardManagerTest, DownloadWarnsOfEachFailedAllocation) {
   EXPECT_EQ(DownloadCardParams(&record, 6), 0);
 
   FailCardAllocationForTest(2);
-  EXPECT_EQ(AllocateCardImages(6, 4, 4), kCardOutOfMemory);
+  EXPECT_EQ(AllocateCardImages(6, 4, 4), err::kOutOfNamedMemory);
   EXPECT_EQ(CurrentImage(6), nullptr);
 }
 
@@ -384,21 +385,21 @@ TEST_F(CardManagerTest, AccessorsRefuseSlotsOutOfRangeAndAbsentCards) {
   uint32_t value = 7;
   EXPECT_EQ(IsCardPresent(13), 0);
   EXPECT_EQ(IsCardPresent(-1), 0);
-  EXPECT_EQ(GetCardTypeId(13, &value), kSlotOutOfRange);
-  EXPECT_EQ(GetSwitchingMode(13, &value), kSlotOutOfRange);
-  EXPECT_EQ(GetSwitchingMode(3, nullptr), kCardSystemError);
-  EXPECT_EQ(GetSwitchingMode(3, &value), kNoModule);
-  EXPECT_EQ(SetSwitchingMode(13, 0), kSlotOutOfRange);
-  EXPECT_EQ(SetSwitchingMode(3, 0), kNoModule);
+  EXPECT_EQ(GetCardTypeId(13, &value), err::kSlotOutOfRange);
+  EXPECT_EQ(GetSwitchingMode(13, &value), err::kSlotOutOfRange);
+  EXPECT_EQ(GetSwitchingMode(3, nullptr), err::kSystemError);
+  EXPECT_EQ(GetSwitchingMode(3, &value), err::kNoModule);
+  EXPECT_EQ(SetSwitchingMode(13, 0), err::kSlotOutOfRange);
+  EXPECT_EQ(SetSwitchingMode(3, 0), err::kNoModule);
   EXPECT_EQ(CurrentImage(3), nullptr);
-  EXPECT_EQ(AllocateCardImages(0, 4, 4), kSlotOutOfRange);
-  EXPECT_EQ(AllocateCardImages(13, 4, 4), kSlotOutOfRange);
+  EXPECT_EQ(AllocateCardImages(0, 4, 4), err::kSlotOutOfRange);
+  EXPECT_EQ(AllocateCardImages(13, 4, 4), err::kSlotOutOfRange);
   EXPECT_EQ(CardSlotRecord(0), nullptr);
   EXPECT_EQ(CardSlotRecord(13), nullptr);
   EXPECT_EQ(CardSupportsVerify(13), 0);
 
   uint8_t status = 0;
-  EXPECT_EQ(GetTestInterruptStatus(0, &status), kSlotOutOfRange);
+  EXPECT_EQ(GetTestInterruptStatus(0, &status), err::kSlotOutOfRange);
   SetTestInterruptStatus(4, 0x80);
   EXPECT_EQ(GetTestInterruptStatus(4, &status), 0);
   EXPECT_EQ(status, 0x80);
@@ -445,22 +446,22 @@ TEST_F(CardManagerTest, SwitchingModeRules) {
 
   // A card without relay mode refuses every value.
   CardSlotRecord(1)->switching_mode = 4;
-  for (uint32_t value : {0u, 1u, 2u, 4u}) EXPECT_EQ(SetSwitchingMode(1, value), kModeNotSupported);
+  for (uint32_t value : {0u, 1u, 2u, 4u}) EXPECT_EQ(SetSwitchingMode(1, value), err::kModeNotSupported);
 
   // A break-before-make-only card accepts only 0, and stays as it is.
   CardSlotRecord(1)->switching_mode = 3;
   EXPECT_EQ(SetSwitchingMode(1, 0), 0);
-  EXPECT_EQ(SetSwitchingMode(1, 1), kModeNotSupported);
-  EXPECT_EQ(SetSwitchingMode(1, 2), kModeNotSupported);
+  EXPECT_EQ(SetSwitchingMode(1, 1), err::kModeNotSupported);
+  EXPECT_EQ(SetSwitchingMode(1, 2), err::kModeNotSupported);
   EXPECT_EQ(GetSwitchingMode(1, &mode), 0);
   EXPECT_EQ(mode, 3u);
 
   // The mode-4 refusal comes before the absent-card one.
   CardSlotRecord(1)->present = 0;
   CardSlotRecord(1)->switching_mode = 4;
-  EXPECT_EQ(SetSwitchingMode(1, 0), kModeNotSupported);
+  EXPECT_EQ(SetSwitchingMode(1, 0), err::kModeNotSupported);
   CardSlotRecord(1)->switching_mode = 0;
-  EXPECT_EQ(SetSwitchingMode(1, 0), kNoModule);
+  EXPECT_EQ(SetSwitchingMode(1, 0), err::kNoModule);
 }
 
 int32_t FillIdentity(int, char* description, char* serial, char* rev1, char* rev2, char* rev3) {
@@ -477,7 +478,7 @@ TEST_F(CardManagerTest, IdentityEmptiesEveryOutputBeforeAsking) {
     type_id = 99;
     return GetCardIdentity(slot, &type_id, texts[0], texts[1], texts[2], texts[3], texts[4]);
   };
-  EXPECT_EQ(ask(13), kSlotOutOfRange);
+  EXPECT_EQ(ask(13), err::kSlotOutOfRange);
   EXPECT_EQ(ask(3), -1);  // absent
   for (auto& text : texts) EXPECT_STREQ(text, "");
   EXPECT_EQ(type_id, 0u);
@@ -630,11 +631,11 @@ TEST_F(CardManagerTest, HookWalksCallEachEntryAndStopAtTheFirstNonzeroResult) {
 
   // A card without the hook, and a slot without a card.
   g_hook_calls.clear();
-  EXPECT_EQ(CardSegmentHooks(1, entries, 4, false, nullptr), kNotSupportedByCard);
+  EXPECT_EQ(CardSegmentHooks(1, entries, 4, false, nullptr), err::kNotSupportedByCard);
   EXPECT_THAT(g_hook_calls, ElementsAre("1:2(0)"));
   const CardHookEntry absent[] = {{2, 0, 0}, {6, 0, 0}};
-  EXPECT_EQ(CardSegmentHooks(1, absent, 2, false, nullptr), kNoModule);
-  EXPECT_EQ(CardExecuteHooks(1, entries, 4, false, nullptr), kNotSupportedByCard);
+  EXPECT_EQ(CardSegmentHooks(1, absent, 2, false, nullptr), err::kNoModule);
+  EXPECT_EQ(CardExecuteHooks(1, entries, 4, false, nullptr), err::kNotSupportedByCard);
   EXPECT_EQ(CardExecuteHooks(1, entries, 0, false, nullptr), 0);
 }
 
@@ -670,8 +671,8 @@ int32_t RecordInterrupt(int slot, uint8_t status) {
 }
 
 TEST_F(CardManagerTest, InterruptDispatchLogsCardsThatCannotTakeIt) {
-  EXPECT_EQ(DispatchCardInterrupt(13, 0x40), kSlotOutOfRange);
-  EXPECT_EQ(DispatchCardInterrupt(7, 0x40), kNoModule);
+  EXPECT_EQ(DispatchCardInterrupt(13, 0x40), err::kSlotOutOfRange);
+  EXPECT_EQ(DispatchCardInterrupt(7, 0x40), err::kNoModule);
   TestRecord(8);
   EXPECT_EQ(DispatchCardInterrupt(8, 0x40), 0);
   EXPECT_EQ(LoggedEvents(),
@@ -739,7 +740,7 @@ TEST_F(CardManagerTest, PowerOnRestoreRunsAfterTheScanAndItsErrorCountsWhenFirst
   EXPECT_EQ(restores, 1);
 
   xbus_->SetSlotFailing(3, true);
-  EXPECT_EQ(Scan(), kFpgaIoError);
+  EXPECT_EQ(Scan(), err::kFpgaIoError);
   EXPECT_EQ(restores, 2);
 }
 

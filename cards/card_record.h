@@ -8,22 +8,24 @@
 // cards/card_manager.h, which check the slot, the card and the operation first.
 //
 // A null operation means the card does not offer it. Results follow the engine's
-// convention: negative is an error, 0 or positive is success (904 means the relay
-// images are missing; 0/1 answers are results, not errors).
+// convention: negative is an error, 0 or positive is success (kNoRelayImages means the
+// relay images are missing; 0/1 answers are results, not errors).
 #pragma once
 
 #include <cstdint>
 
 #include "devices/card_registers.h"
 #include "devices/slots.h"
+#include "scpi/error_codes.h"
 
 struct CommandContext;
 struct RelayCardDescriptor;  // cards/relay_driver.h
 
+// The answer of a relay operation on a card that has no relay images.
+inline constexpr int32_t kNoRelayImages = err::kInternalError4;
+
 inline constexpr int kCardTextSize = 128;   // each GetIdentity text buffer
 inline constexpr int kModuleIdLength = kEpromModuleIdBytes;  // downloaded module id text, without its NUL
-
-inline constexpr int32_t kNoRelayImages = 904;
 
 // Card type ids.
 inline constexpr uint32_t kChassisTypeId = 0x7A00;

@@ -13,6 +13,7 @@
 #include "cards/card_storage.h"
 #include "cards/channel_attributes.h"
 #include "core/diag_print.h"
+#include "scpi/error_codes.h"
 
 namespace {
 
@@ -33,11 +34,11 @@ struct Refusals {
   int32_t absent;
   int32_t no_operation;
 };
-constexpr Refusals kResetRefusals{kSlotOutOfRange, kNoModule, -1};
-constexpr Refusals kChannelRefusals{kSlotOutOfRange, kNoModule, kNotSupportedByCard};
+constexpr Refusals kResetRefusals{err::kSlotOutOfRange, err::kNoModule, -1};
+constexpr Refusals kChannelRefusals{err::kSlotOutOfRange, err::kNoModule, err::kNotSupportedByCard};
 constexpr Refusals kAnswerRefusals{0, 0, 0};
-constexpr Refusals kPendingRefusals{kSlotOutOfRange, kNoModule, -1};
-constexpr Refusals kCommitRefusals{kSlotOutOfRange, kNoModule, 0};
+constexpr Refusals kPendingRefusals{err::kSlotOutOfRange, err::kNoModule, -1};
+constexpr Refusals kCommitRefusals{err::kSlotOutOfRange, err::kNoModule, 0};
 
 template <auto kOperation, typename... Args>
 int32_t Dispatch(const Refusals& refusals, int slot, Args... args) {
@@ -60,9 +61,9 @@ int32_t WalkHooks(int32_t command_id, const CardHookEntry* entries, int count, b
   for (int i = 0; i < count && result == 0; ++i) {
     const CardHookEntry& entry = entries[i];
     if (module_naming && entry.marker != 0) break;
-    if (!IsPresent(entry.slot)) return kNoModule;
+    if (!IsPresent(entry.slot)) return err::kNoModule;
     const HookOperation hook = g_cards[entry.slot].operations.*kHook;
-    if (hook == nullptr) return kNotSupportedByCard;
+    if (hook == nullptr) return err::kNotSupportedByCard;
     g_current_hook_entry = &entry;
     result = hook(command_id, entry.slot, entry.channel, context);
     g_current_hook_entry = nullptr;
@@ -128,8 +129,8 @@ int IsCardPresent(int slot) {
 }
 
 int32_t GetCardTypeId(int slot, uint32_t* type_id) {
-  if (!InSlotRange(slot)) return kSlotOutOfRange;
-  if (type_id == nullptr) return kCardSystemError;
+  if (!InSlotRange(slot)) return err::kSlotOutOfRange;
+  if (type_id == nullptr) return err::kSystemError;
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
   *type_id = IsPresent(slot) ? g_cards[slot].type_id : 0;
   return 0;
@@ -139,11 +140,11 @@ int32_t GetCardIdentity(int slot, uint32_t* type_id, char* description, char* se
                         char* rev2, char* rev3) {
   if (type_id == nullptr || description == nullptr || serial == nullptr || rev1 == nullptr ||
       rev2 == nullptr || rev3 == nullptr) {
-    return kCardSystemError;
+    return err::kSystemError;
   }
   *type_id = 0;
   for (char* text : {description, serial, rev1, rev2, rev3}) text[0] = '\0';
-  if (!InSlotRange(slot)) return kSlotOutOfRange;
+  if (!InSlotRange(slot)) return err::kSlotOutOfRange;
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
   const CardRecord& record = g_cards[slot];
   if (record.present == 0 || record.operations.GetIdentity == nullptr) return -1;
@@ -152,21 +153,21 @@ int32_t GetCardIdentity(int slot, uint32_t* type_id, char* description, char* se
 }
 
 int32_t GetSwitchingMode(int slot, uint32_t* mode) {
-  if (!InSlotRange(slot)) return kSlotOutOfRange;
-  if (mode == nullptr) return kCardSystemError;
+  if (!InSlotRange(slot)) return err::kSlotOutOfRange;
+  if (mode == nullptr) return err::kSystemError;
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
-  if (!IsPresent(slot)) return kNoModule;
+  if (!IsPresent(slot)) return err::kNoModule;
   *mode = g_cards[slot].switching_mode;
   return 0;
 }
 
 int32_t SetSwitchingMode(int slot, uint32_t mode) {
-  if (!InSlotRange(slot)) return kSlotOutOfRange;
+  if (!InSlotRange(slot)) return err::kSlotOutOfRange;
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
   CardRecord& record = g_cards[slot];
-  if (record.switching_mode == 4) return kModeNotSupported;  // the card has no relay mode
-  if (record.present == 0) return kNoModule;
-  if (record.switching_mode == 3) return mode == 0 ? 0 : kModeNotSupported;  // BBM only
+  if (record.switching_mode == 4) return err::kModeNotSupported;  // the card has no relay mode
+  if (record.present == 0) return err::kNoModule;
+  if (record.switching_mode == 3) return mode == 0 ? 0 : err::kModeNotSupported;  // BBM only
   record.switching_mode = mode;
   return 0;
 }
@@ -187,12 +188,12 @@ uint8_t* DriveImage(int slot) {
 }
 
 int32_t AllocateCardImages(int slot, int image_bytes, int drive_bytes) {
-  if (!IsCardSlot(slot)) return kSlotOutOfRange;
-  if (image_bytes <= 0 || drive_bytes <= 0) return kCardSystemError;
+  if (!IsCardSlot(slot)) return err::kSlotOutOfRange;
+  if (image_bytes <= 0 || drive_bytes <= 0) return err::kSystemError;
   auto pending = Allocate<uint8_t>(static_cast<size_t>(image_bytes));
   auto current = Allocate<uint8_t>(static_cast<size_t>(image_bytes));
   auto drive = Allocate<uint8_t>(static_cast<size_t>(drive_bytes));
-  if (!pending || !current || !drive) return kCardOutOfMemory;
+  if (!pending || !current || !drive) return err::kOutOfNamedMemory;
 
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
   SlotStorage& storage = g_storage[slot];
@@ -236,8 +237,8 @@ void SetTestInterruptStatus(int slot, uint8_t value) {
 }
 
 int32_t GetTestInterruptStatus(int slot, uint8_t* value) {
-  if (!IsCardSlot(slot)) return kSlotOutOfRange;
-  if (value == nullptr) return kCardSystemError;
+  if (!IsCardSlot(slot)) return err::kSlotOutOfRange;
+  if (value == nullptr) return err::kSystemError;
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
   *value = g_cards[slot].test_interrupt_status;
   return 0;
@@ -308,7 +309,7 @@ int32_t CardSetRelayCount(int slot, int32_t relay, uint32_t count) {
 }
 
 int32_t CardVerifyChannel(int slot, int32_t channel) {
-  if (!InSlotRange(slot)) return kNoModule;
+  if (!InSlotRange(slot)) return err::kNoModule;
   return Dispatch<&CardOperations::VerifyChannel>(kChannelRefusals, slot, channel,
                                                   GetChannelVerifyMode(slot, channel));
 }

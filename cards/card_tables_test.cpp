@@ -14,6 +14,7 @@
 #include "cards/channel_attributes.h"
 #include "cards/relay_driver.h"
 #include "hardware/hardware_test_support.h"
+#include "scpi/error_codes.h"
 #include "sim/card_models.h"
 
 namespace {
@@ -201,7 +202,7 @@ TEST_P(StandardCardTest, EnumeratesItsChannelsBothWays) {
     forward.push_back(next);
   }
   EXPECT_EQ(forward, channels);
-  EXPECT_EQ(CardNextChannel(kSlot, channels.back(), 0), kChannelNotValid);
+  EXPECT_EQ(CardNextChannel(kSlot, channels.back(), 0), err::kChannelNotValid);
 
   std::vector<int32_t> backward = {CardLastChannel(kSlot, 0)};
   for (int32_t prev = CardPrevChannel(kSlot, backward.back(), 0); prev > 0;
@@ -228,12 +229,12 @@ TEST_P(StandardCardTest, RefusesChannelsOutsideItsTable) {
   }
   for (int32_t channel : refused) {
     if (known.count(channel) != 0) continue;
-    EXPECT_EQ(CardChannelToIndex(kSlot, channel, 0), kChannelNotValid) << channel;
+    EXPECT_EQ(CardChannelToIndex(kSlot, channel, 0), err::kChannelNotValid) << channel;
     EXPECT_EQ(CardIsValidChannel(kSlot, channel), 0) << channel;
-    EXPECT_EQ(CardNextChannel(kSlot, channel, 0), kChannelNotValid) << channel;
-    EXPECT_EQ(CardPrevChannel(kSlot, channel, 0), kChannelNotValid) << channel;
-    EXPECT_EQ(CardSetPending(kSlot, channel, 1), kChannelNotValid) << channel;
-    EXPECT_EQ(RelayGetRelayState(kSlot, channel), kChannelNotValid) << channel;
+    EXPECT_EQ(CardNextChannel(kSlot, channel, 0), err::kChannelNotValid) << channel;
+    EXPECT_EQ(CardPrevChannel(kSlot, channel, 0), err::kChannelNotValid) << channel;
+    EXPECT_EQ(CardSetPending(kSlot, channel, 1), err::kChannelNotValid) << channel;
+    EXPECT_EQ(RelayGetRelayState(kSlot, channel), err::kChannelNotValid) << channel;
   }
   EXPECT_EQ(GetPendingChange(kSlot), 0);
 }

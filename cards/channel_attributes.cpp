@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cards/card_manager.h"
+#include "scpi/error_codes.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ int32_t MakeSlotRecords(int slot, SlotAttributes* attributes) {
       channel = next;
     }
   } catch (const std::bad_alloc&) {
-    return kAttributeOutOfMemory;
+    return err::kOutOfMemory;
   }
   attributes->records = std::move(records);
   attributes->made = true;
@@ -60,16 +61,16 @@ ChannelAttributes* Search(SlotAttributes& attributes, int32_t channel) {
 }  // namespace
 
 int32_t MakeChannelAttributes(int slot, int32_t channel, ChannelAttributes** record) {
-  if (!InSlotRange(slot)) return kAttributeParameterError;
+  if (!InSlotRange(slot)) return err::kParameterError;
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
-  if (CardChannelToIndex(slot, channel, 0) < 0) return kChannelNotValid;
+  if (CardChannelToIndex(slot, channel, 0) < 0) return err::kChannelNotValid;
   SlotAttributes& attributes = g_slots[slot];
   if (!attributes.made) {
     const int32_t made = MakeSlotRecords(slot, &attributes);
     if (made != 0) return made;
   }
   ChannelAttributes* found = Search(attributes, channel);
-  if (found == nullptr) return kChannelNotValid;
+  if (found == nullptr) return err::kChannelNotValid;
   *record = found;
   return 0;
 }
@@ -81,7 +82,7 @@ ChannelAttributes* FindChannelAttributes(int slot, int32_t channel) {
 }
 
 int32_t SetChannelDelay(int slot, int32_t channel, int which, double value) {
-  if (which < 0 || which >= kChannelDelayValues) return kAttributeParameterError;
+  if (which < 0 || which >= kChannelDelayValues) return err::kParameterError;
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
   ChannelAttributes* record = nullptr;
   const int32_t result = MakeChannelAttributes(slot, channel, &record);

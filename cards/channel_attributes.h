@@ -9,8 +9,6 @@
 
 inline constexpr int kChannelDelayValues = 4;
 inline constexpr int32_t kDefaultVerifyMode = 1;
-inline constexpr int32_t kAttributeParameterError = -220;
-inline constexpr int32_t kAttributeOutOfMemory = -225;
 
 // One channel's record. A made record is zero-filled (verify mode 0 included); the
 // switching layer adds its own per-relay fields here.

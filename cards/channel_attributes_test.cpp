@@ -10,6 +10,7 @@
 #include <iterator>
 
 #include "cards/card_manager.h"
+#include "scpi/error_codes.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ int Index(int32_t channel) {
 
 int32_t ChannelToIndex(int, int32_t channel, uint8_t) {
   const int index = Index(channel);
-  return index < 0 ? kChannelNotValid : index;
+  return index < 0 ? err::kChannelNotValid : index;
 }
 int32_t FirstChannel(int, uint8_t) {
   ++g_first_calls;
@@ -35,7 +36,7 @@ int32_t FirstChannel(int, uint8_t) {
 int32_t NextChannel(int, int32_t channel, uint8_t) {
   ++g_next_calls;
   const int index = Index(channel);
-  return index < 0 || index + 1 >= kChannelCount ? kChannelNotValid : kChannels[index + 1];
+  return index < 0 || index + 1 >= kChannelCount ? err::kChannelNotValid : kChannels[index + 1];
 }
 
 // A card that answers its first channel again and again.
@@ -90,13 +91,13 @@ TEST_F(ChannelAttributesTest, ChannelsWithoutRecordsReadTheDefaults) {
 
 TEST_F(ChannelAttributesTest, SettersRefuseBadSlotsChannelsAndDelayNumbers) {
   InstallTestCard(2);
-  EXPECT_EQ(SetChannelVerifyMode(13, 3, 2), kAttributeParameterError);
-  EXPECT_EQ(SetChannelVerifyMode(-1, 3, 2), kAttributeParameterError);
-  EXPECT_EQ(SetChannelDelay(2, 3, 4, 1.0), kAttributeParameterError);
-  EXPECT_EQ(SetChannelDelay(2, 3, -1, 1.0), kAttributeParameterError);
-  EXPECT_EQ(SetChannelVerifyMode(2, 4, 2), kChannelNotValid);
-  EXPECT_EQ(SetChannelDelay(2, 1208, 0, 1.0), kChannelNotValid);
-  EXPECT_EQ(SetChannelVerifyMode(3, 3, 2), kChannelNotValid);  // no card in slot 3
+  EXPECT_EQ(SetChannelVerifyMode(13, 3, 2), err::kParameterError);
+  EXPECT_EQ(SetChannelVerifyMode(-1, 3, 2), err::kParameterError);
+  EXPECT_EQ(SetChannelDelay(2, 3, 4, 1.0), err::kParameterError);
+  EXPECT_EQ(SetChannelDelay(2, 3, -1, 1.0), err::kParameterError);
+  EXPECT_EQ(SetChannelVerifyMode(2, 4, 2), err::kChannelNotValid);
+  EXPECT_EQ(SetChannelDelay(2, 1208, 0, 1.0), err::kChannelNotValid);
+  EXPECT_EQ(SetChannelVerifyMode(3, 3, 2), err::kChannelNotValid);  // no card in slot 3
   EXPECT_EQ(g_first_calls, 0);
 }
 
@@ -130,7 +131,7 @@ TEST_F(ChannelAttributesTest, WalkThatStopsAscendingEndsThere) {
   EXPECT_EQ(SetChannelVerifyMode(9, 3, 2), 0);
   EXPECT_EQ(GetChannelVerifyMode(9, 3), 2);
   // A channel the card accepts but never listed has no record to write.
-  EXPECT_EQ(SetChannelVerifyMode(9, 5, 2), kChannelNotValid);
+  EXPECT_EQ(SetChannelVerifyMode(9, 5, 2), err::kChannelNotValid);
 }
 
 }  // namespace

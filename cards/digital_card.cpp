@@ -6,6 +6,7 @@
 
 #include "cards/card_manager.h"
 #include "cards/special_cards.h"
+#include "scpi/error_codes.h"
 
 namespace {
 
@@ -48,17 +49,17 @@ int32_t DigitalGetIdentity(int slot, char* description, char* serial, char* rev1
 }
 
 int32_t DigitalChannelToIndex(int slot, int32_t port, uint8_t /*channel_flag*/) {
-  return port >= 0 && port < PortCount(slot) ? port : kChannelNotValid;
+  return port >= 0 && port < PortCount(slot) ? port : err::kChannelNotValid;
 }
 
 int32_t DigitalFirstChannel(int slot, uint8_t /*channel_flag*/) {
-  return PortCount(slot) > 0 ? 0 : kChannelNotValid;
+  return PortCount(slot) > 0 ? 0 : err::kChannelNotValid;
 }
 
 int32_t DigitalNextChannel(int slot, int32_t port, uint8_t channel_flag) {
   const int32_t index = DigitalChannelToIndex(slot, port, channel_flag);
   if (index < 0) return index;
-  return index + 1 < PortCount(slot) ? index + 1 : kChannelNotValid;
+  return index + 1 < PortCount(slot) ? index + 1 : err::kChannelNotValid;
 }
 
 int32_t DigitalPrevChannel(int slot, int32_t port, uint8_t channel_flag) {
@@ -69,7 +70,7 @@ int32_t DigitalPrevChannel(int slot, int32_t port, uint8_t channel_flag) {
 
 int32_t DigitalLastChannel(int slot, uint8_t /*channel_flag*/) {
   const int32_t ports = PortCount(slot);
-  return ports > 0 ? ports - 1 : kChannelNotValid;
+  return ports > 0 ? ports - 1 : err::kChannelNotValid;
 }
 
 int32_t DigitalChannelCount(int slot, uint8_t /*channel_flag*/) { return PortCount(slot); }

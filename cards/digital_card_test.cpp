@@ -6,6 +6,7 @@
 
 #include "cards/special_card_test_support.h"
 #include "cards/special_cards.h"
+#include "scpi/error_codes.h"
 
 namespace {
 
@@ -38,12 +39,12 @@ TEST_F(DigitalCardTest, PortsAreTheChannels) {
   EXPECT_EQ(CardChannelCount(6, 0), 12);
   EXPECT_EQ(CardChannelCount(7, 0), 6);
   EXPECT_EQ(CardLastChannel(7, 0), 5);
-  EXPECT_EQ(CardNextChannel(6, 11, 0), kChannelNotValid);
-  EXPECT_EQ(CardNextChannel(7, 5, 0), kChannelNotValid);
+  EXPECT_EQ(CardNextChannel(6, 11, 0), err::kChannelNotValid);
+  EXPECT_EQ(CardNextChannel(7, 5, 0), err::kChannelNotValid);
   EXPECT_EQ(CardPrevChannel(7, 0, 0), 0);
   EXPECT_EQ(CardPrevChannel(7, 3, 0), 2);
-  EXPECT_EQ(CardChannelToIndex(7, 6, 0), kChannelNotValid);
-  EXPECT_EQ(CardChannelToIndex(6, -1, 0), kChannelNotValid);
+  EXPECT_EQ(CardChannelToIndex(7, 6, 0), err::kChannelNotValid);
+  EXPECT_EQ(CardChannelToIndex(6, -1, 0), err::kChannelNotValid);
   EXPECT_EQ(CardChannelToIndex(6, 11, 0), 11);
 }
 

@@ -9,6 +9,7 @@
 #include "cards/card_manager.h"
 #include "cards/relay_cards.h"
 #include "cards/relay_driver.h"
+#include "scpi/error_codes.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ RelayCardDescriptor generic_descriptors[kSlotCount];
 
 int32_t GenericInit(int slot) {
   CardRecord* record = CardSlotRecord(slot);
-  if (record == nullptr) return kSlotOutOfRange;
+  if (record == nullptr) return err::kSlotOutOfRange;
   RelayCardDescriptor& d = generic_descriptors[slot];
   d = RelayCardDescriptor{
       .type_id = record->type_id,

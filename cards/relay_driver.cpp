@@ -12,6 +12,7 @@
 #include "cards/channel_attributes.h"
 #include "hardware/delay.h"
 #include "hardware/fpga_utils.h"
+#include "scpi/error_codes.h"
 
 namespace {
 
@@ -34,9 +35,9 @@ void SetImageBit(uint8_t* image, int32_t index, bool on) {
 
 // The index of `channel` on the card in `slot`, checking the slot first.
 int32_t SlotIndex(int slot, int32_t channel, const RelayCardDescriptor** descriptor) {
-  if (!IsCardSlot(slot)) return kSlotOutOfRange;
+  if (!IsCardSlot(slot)) return err::kSlotOutOfRange;
   *descriptor = RelayDescriptor(slot);
-  if (*descriptor == nullptr) return kChannelNotValid;
+  if (*descriptor == nullptr) return err::kChannelNotValid;
   return RelayIndexOf(**descriptor, channel);
 }
 
@@ -59,13 +60,17 @@ int32_t RelayChannelAt(const RelayCardDescriptor& d, int32_t index) {
 
 int32_t RelayIndexOf(const RelayCardDescriptor& d, int32_t channel) {
   const int32_t n = d.channel_count;
-  if (n <= 0) return kChannelNotValid;
-  if (d.channel_table == nullptr) return channel >= 0 && channel < n ? channel : kChannelNotValid;
-  if (channel < d.channel_table[0] || channel > d.channel_table[n - 1]) return kChannelNotValid;
+  if (n <= 0) return err::kChannelNotValid;
+  if (d.channel_table == nullptr) {
+    return channel >= 0 && channel < n ? channel : err::kChannelNotValid;
+  }
+  if (channel < d.channel_table[0] || channel > d.channel_table[n - 1]) {
+    return err::kChannelNotValid;
+  }
   for (int32_t i = 0; i < n; ++i) {
     if (d.channel_table[i] == channel) return i;
   }
-  return kChannelNotValid;
+  return err::kChannelNotValid;
 }
 
 bool ImageBit(const RelayCardDescriptor& d, const uint8_t* image, int32_t index) {
@@ -87,7 +92,9 @@ int32_t BuildDriveImage(int slot) {
   const RelayCardDescriptor* d = RelayDescriptor(slot);
   uint8_t* current = CurrentImage(slot);
   uint8_t* drive = DriveImage(slot);
-  if (d == nullptr || current == nullptr || drive == nullptr) return kNoRelayImages;
+  if (d == nullptr || current == nullptr || drive == nullptr) {
+    return kNoRelayImages;
+  }
   std::memset(drive, 0, static_cast<size_t>(d->drive_bytes));
   const int32_t n = ImageChannels(*d);
   for (int32_t i = 0; i < n; ++i) {
@@ -154,12 +161,12 @@ int32_t RelayGetIdentity(int slot, char* description, char* serial, char* rev1, 
 
 int32_t RelayChannelToIndex(int slot, int32_t channel, uint8_t /*channel_flag*/) {
   const RelayCardDescriptor* d = RelayDescriptor(slot);
-  return d != nullptr ? RelayIndexOf(*d, channel) : kChannelNotValid;
+  return d != nullptr ? RelayIndexOf(*d, channel) : err::kChannelNotValid;
 }
 
 int32_t RelayFirstChannel(int slot, uint8_t /*channel_flag*/) {
   const RelayCardDescriptor* d = RelayDescriptor(slot);
-  if (d == nullptr || d->channel_count <= 0) return kChannelNotValid;
+  if (d == nullptr || d->channel_count <= 0) return err::kChannelNotValid;
   return RelayChannelAt(*d, 0);
 }
 
@@ -167,7 +174,7 @@ int32_t RelayNextChannel(int slot, int32_t channel, uint8_t channel_flag) {
   const int32_t index = RelayChannelToIndex(slot, channel, channel_flag);
   if (index < 0) return index;
   const RelayCardDescriptor* d = RelayDescriptor(slot);
-  if (index + 1 >= d->channel_count) return kChannelNotValid;
+  if (index + 1 >= d->channel_count) return err::kChannelNotValid;
   return RelayChannelAt(*d, index + 1);
 }
 
@@ -179,7 +186,7 @@ int32_t RelayPrevChannel(int slot, int32_t channel, uint8_t channel_flag) {
 
 int32_t RelayLastChannel(int slot, uint8_t /*channel_flag*/) {
   const RelayCardDescriptor* d = RelayDescriptor(slot);
-  if (d == nullptr || d->channel_count <= 0) return kChannelNotValid;
+  if (d == nullptr || d->channel_count <= 0) return err::kChannelNotValid;
   return RelayChannelAt(*d, d->channel_count - 1);
 }
 
@@ -223,10 +230,10 @@ int32_t RelayVerifyChannel(int slot, int32_t channel, int32_t verify_mode) {
 
 int32_t RelaySetPending(int slot, int32_t channel, int32_t close) {
   const RelayCardDescriptor* d = RelayDescriptor(slot);
-  if (d == nullptr) return kChannelNotValid;
+  if (d == nullptr) return err::kChannelNotValid;
   const int32_t index = RelayIndexOf(*d, channel);
   if (index < 0) return index;
-  if (index >= ImageChannels(*d)) return kChannelNotValid;
+  if (index >= ImageChannels(*d)) return err::kChannelNotValid;
   uint8_t* pending = PendingImage(slot);
   if (pending == nullptr) return kNoRelayImages;
   const uint8_t before = pending[index / 8];
@@ -239,7 +246,9 @@ int32_t RelayApplyPending(int slot, int32_t how) {
   const RelayCardDescriptor* d = RelayDescriptor(slot);
   uint8_t* pending = PendingImage(slot);
   uint8_t* current = CurrentImage(slot);
-  if (d == nullptr || pending == nullptr || current == nullptr) return kNoRelayImages;
+  if (d == nullptr || pending == nullptr || current == nullptr) {
+    return kNoRelayImages;
+  }
   int32_t changed = 0;
   for (int j = 0; j < d->image_bytes; ++j) {
     uint8_t merged = current[j];
@@ -259,7 +268,9 @@ int32_t RelayRevertPending(int slot) {
   const RelayCardDescriptor* d = RelayDescriptor(slot);
   uint8_t* pending = PendingImage(slot);
   const uint8_t* current = CurrentImage(slot);
-  if (d == nullptr || pending == nullptr || current == nullptr) return kNoRelayImages;
+  if (d == nullptr || pending == nullptr || current == nullptr) {
+    return kNoRelayImages;
+  }
   std::memcpy(pending, current, static_cast<size_t>(d->image_bytes));
   return 0;
 }

@@ -116,7 +116,7 @@ void FillCardIdentity(const char* text, char* description, char* serial, char* r
 const RelayCardDescriptor* RelayDescriptor(int slot);
 // The channel number at `index` of the descriptor's table (no range check).
 int32_t RelayChannelAt(const RelayCardDescriptor& descriptor, int32_t index);
-// The index of `channel` in the descriptor's table, or kChannelNotValid.
+// The index of `channel` in the descriptor's table, or err::kChannelNotValid.
 int32_t RelayIndexOf(const RelayCardDescriptor& descriptor, int32_t channel);
 // Whether `index`'s bit is set in an image of the descriptor's size.
 bool ImageBit(const RelayCardDescriptor& descriptor, const uint8_t* image, int32_t index);

@@ -13,6 +13,7 @@
 #include "cards/card_manager.h"
 #include "cards/channel_attributes.h"
 #include "hardware/hardware_test_support.h"
+#include "scpi/error_codes.h"
 #include "sim/card_models.h"
 
 namespace {
@@ -130,9 +131,9 @@ TEST_F(RelayDriverTest, LocalBusFailuresArePassedUp) {
   ASSERT_EQ(CardSetPending(kSlot, 100, 1), 0);
   ASSERT_EQ(CardApplyPending(kSlot, 3), 1);
   xbus_->SetSlotFailing(kSlot, true);
-  EXPECT_EQ(CardWriteHardware(kSlot), kFpgaIoError);
-  EXPECT_EQ(CardConfidenceCheck(kSlot), kFpgaIoError);
-  EXPECT_EQ(RelayVerifyChannel(kSlot, 100, 1), kFpgaIoError);
+  EXPECT_EQ(CardWriteHardware(kSlot), err::kFpgaIoError);
+  EXPECT_EQ(CardConfidenceCheck(kSlot), err::kFpgaIoError);
+  EXPECT_EQ(RelayVerifyChannel(kSlot, 100, 1), err::kFpgaIoError);
   EXPECT_EQ(RelayVerifyChannel(kSlot, 100, 2), 1);  // mode 2 reads nothing
 }
 
@@ -153,9 +154,9 @@ TEST_F(RelayDriverTest, VerifyComparesReadbackWithTheCurrentImageByMode) {
   EXPECT_EQ(RelayVerifyChannel(kSlot, 403, 2), 1);
   EXPECT_EQ(slow_->readback_reads, reads);
 
-  EXPECT_EQ(RelayVerifyChannel(0, 403, 1), kSlotOutOfRange);
-  EXPECT_EQ(RelayVerifyChannel(13, 403, 2), kSlotOutOfRange);
-  EXPECT_EQ(RelayVerifyChannel(kSlot, 408, 2), kChannelNotValid);
+  EXPECT_EQ(RelayVerifyChannel(0, 403, 1), err::kSlotOutOfRange);
+  EXPECT_EQ(RelayVerifyChannel(13, 403, 2), err::kSlotOutOfRange);
+  EXPECT_EQ(RelayVerifyChannel(kSlot, 408, 2), err::kChannelNotValid);
 }
 
 TEST_F(RelayDriverTest, ConfidenceMismatchThatClearsOnTheSecondReadPasses) {
@@ -173,18 +174,18 @@ TEST_F(RelayDriverTest, ConfidenceMismatchThatClearsOnTheSecondReadPasses) {
 
 TEST_F(RelayDriverTest, ChannelAndSlotRefusals) {
   for (int32_t channel : {99, 108, 1208, 1300, 0, -100}) {
-    EXPECT_EQ(RelayChannelToIndex(kSlot, channel, 0), kChannelNotValid) << channel;
+    EXPECT_EQ(RelayChannelToIndex(kSlot, channel, 0), err::kChannelNotValid) << channel;
   }
   EXPECT_EQ(RelayChannelToIndex(kSlot, 1207, 0), 95);
-  EXPECT_EQ(RelayGetRelayState(0, 100), kSlotOutOfRange);
-  EXPECT_EQ(RelayGetRelayState(13, 100), kSlotOutOfRange);
-  EXPECT_EQ(RelayGetRelayState(kSlot, 108), kChannelNotValid);
+  EXPECT_EQ(RelayGetRelayState(0, 100), err::kSlotOutOfRange);
+  EXPECT_EQ(RelayGetRelayState(13, 100), err::kSlotOutOfRange);
+  EXPECT_EQ(RelayGetRelayState(kSlot, 108), err::kChannelNotValid);
   EXPECT_EQ(RelayIsValidChannel(0, 100), 0);
   EXPECT_EQ(RelayIsValidChannel(kSlot, 100), 1);
   EXPECT_EQ(RelayPrevChannel(kSlot, 100, 0), 0);
   EXPECT_EQ(RelayPrevChannel(kSlot, 200, 0), 107);
   EXPECT_EQ(RelayNextChannel(kSlot, 107, 0), 200);
-  EXPECT_EQ(RelayNextChannel(kSlot, 1207, 0), kChannelNotValid);
+  EXPECT_EQ(RelayNextChannel(kSlot, 1207, 0), err::kChannelNotValid);
 }
 
 TEST_F(RelayDriverTest, ACardWithoutImagesAnswers904) {
@@ -287,7 +288,7 @@ TEST_F(GenericCardTest, WorksFromTheDownloadedTables) {
   EXPECT_EQ(CardNextChannel(kGenericSlot, 5, 0), 10);
   EXPECT_EQ(CardPrevChannel(kGenericSlot, 1, 0), 0);
   for (int32_t channel : {0, 3, 12, 41}) {
-    EXPECT_EQ(CardChannelToIndex(kGenericSlot, channel, 0), kChannelNotValid) << channel;
+    EXPECT_EQ(CardChannelToIndex(kGenericSlot, channel, 0), err::kChannelNotValid) << channel;
   }
   EXPECT_EQ(CardSettleTime(kGenericSlot), 3000);
   EXPECT_EQ(GetChannelDelay(kGenericSlot, 11, 2), 3000.0);
@@ -328,7 +329,7 @@ TEST_F(GenericCardTest, ChannelsPastItsImagesAreRefused) {
   Install(block, 1);
   EXPECT_EQ(CardChannelCount(kGenericSlot, 0), 10);
   EXPECT_EQ(CardSetPending(kGenericSlot, 7, 1), 0);
-  EXPECT_EQ(CardSetPending(kGenericSlot, 8, 1), kChannelNotValid);
+  EXPECT_EQ(CardSetPending(kGenericSlot, 8, 1), err::kChannelNotValid);
   EXPECT_EQ(CardGetRelayState(kGenericSlot, 9), 0);
   ASSERT_EQ(CardApplyPending(kGenericSlot, 3), 1);
   ASSERT_EQ(CardWriteHardware(kGenericSlot), 0);

@@ -8,6 +8,7 @@
 #include "cards/card_manager.h"
 #include "cards/relay_driver.h"
 #include "cards/special_cards.h"
+#include "scpi/error_codes.h"
 #include "scpi/scpi_engine.h"
 #include "scpi/scpi_params.h"
 
@@ -15,8 +16,6 @@ namespace {
 
 constexpr int kImageBytes = 2;
 constexpr int kDriveBytes = 2;
-// "command is not supported by channel of specified module"
-constexpr int32_t kNotAnAttenuator = -20071;
 constexpr double kHeadroom = 0.1;              // dB added to a request against rounding
 constexpr double kInitialAttenuation = 55.85;  // every pad inserted
 
@@ -43,10 +42,10 @@ AttenuatorPadTable g_pad_tables[kSlotCount];
 
 // 0 when `slot` holds an attenuator, else the refusal.
 int32_t CheckAttenuator(int slot) {
-  if (!IsCardSlot(slot)) return kSlotOutOfRange;
+  if (!IsCardSlot(slot)) return err::kSlotOutOfRange;
   uint32_t type_id = 0;
-  if (!IsCardPresent(slot) || GetCardTypeId(slot, &type_id) != 0) return kNoModule;
-  return type_id == kSmAt56TypeId ? 0 : kNotAnAttenuator;
+  if (!IsCardPresent(slot) || GetCardTypeId(slot, &type_id) != 0) return err::kNoModule;
+  return type_id == kSmAt56TypeId ? 0 : err::kNotSupportedByChannel;  // not an attenuator
 }
 
 void DeselectPads(int slot) {
@@ -94,9 +93,9 @@ int32_t At56Shutdown(int slot) {
 // query only the list.
 int32_t At56ValidateHook(int32_t command_id, int /*slot*/, int32_t /*channel*/,
                          CommandContext* context) {
-  if (context == nullptr) return kCardSystemError;
+  if (context == nullptr) return err::kSystemError;
   if (command_id == kChannelDelayQueryId) return CheckParameterCount(context, 1, 1);
-  if (command_id != kChannelDelayCommandId) return -100;
+  if (command_id != kChannelDelayCommandId) return err::kCommandError;
   const int32_t counted = CheckParameterCount(context, 2, 2);
   if (counted != 0) return counted;
   double delay = 0;
@@ -151,7 +150,7 @@ int32_t GetAttenuation(int slot, double* decibels) {
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
   const int32_t checked = CheckAttenuator(slot);
   if (checked != 0) return checked;
-  if (decibels == nullptr) return kCardSystemError;
+  if (decibels == nullptr) return err::kSystemError;
   double sum = 0;
   const AttenuatorPadTable& table = g_pad_tables[slot];
   for (int k = 0; k < static_cast<int>(table.pad_count); ++k) {

@@ -6,6 +6,7 @@
 
 #include "cards/special_card_test_support.h"
 #include "cards/special_cards.h"
+#include "scpi/error_codes.h"
 #include "scpi/scpi_engine.h"
 
 namespace {
@@ -70,9 +71,9 @@ TEST_F(SmAt56Test, ResetOpensThePadsAndTheTableAgrees) {
 
 TEST_F(SmAt56Test, AttenuationRefusesOtherSlotsAndCards) {
   double decibels = 0;
-  EXPECT_EQ(SetAttenuation(0, 10), kSlotOutOfRange);
-  EXPECT_EQ(GetAttenuation(13, &decibels), kSlotOutOfRange);
-  EXPECT_EQ(SetAttenuation(4, 10), kNoModule);
+  EXPECT_EQ(SetAttenuation(0, 10), err::kSlotOutOfRange);
+  EXPECT_EQ(GetAttenuation(13, &decibels), err::kSlotOutOfRange);
+  EXPECT_EQ(SetAttenuation(4, 10), err::kNoModule);
   ASSERT_EQ(Install(4, "SM-MX26Q", kSmMx26qTemplate), 0);
   EXPECT_EQ(SetAttenuation(4, 10), -20071);
   EXPECT_EQ(GetAttenuation(4, &decibels), -20071);

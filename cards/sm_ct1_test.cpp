@@ -6,6 +6,7 @@
 
 #include "cards/special_card_test_support.h"
 #include "cards/special_cards.h"
+#include "scpi/error_codes.h"
 
 namespace {
 
@@ -27,8 +28,8 @@ TEST_F(SmCt1Test, ChannelIndexDrivesTheCoilOfTheSameNumber) {
   for (int c = 300; c <= 307; ++c) expected.push_back(c);
   ASSERT_EQ(Enumerate(kSlot, 0), expected);
   EXPECT_EQ(EnumerateBackwards(kSlot, 0), expected);
-  EXPECT_EQ(CardChannelToIndex(kSlot, 111, 0), kChannelNotValid);
-  EXPECT_EQ(CardChannelToIndex(kSlot, 20, 0), kChannelNotValid);
+  EXPECT_EQ(CardChannelToIndex(kSlot, 111, 0), err::kChannelNotValid);
+  EXPECT_EQ(CardChannelToIndex(kSlot, 20, 0), err::kChannelNotValid);
   for (size_t index = 0; index < expected.size(); ++index) {
     ASSERT_EQ(CardSetPending(kSlot, expected[index], 1), 0);
     ASSERT_EQ(Commit(kSlot), 0);

@@ -38,6 +38,7 @@
 #include "cards/special_cards.h"
 #include "hardware/card_relay_counters.h"
 #include "hardware/fpga_utils.h"
+#include "scpi/error_codes.h"
 
 namespace {
 
@@ -146,8 +147,8 @@ VirtualRelay VirtualAt(int32_t index) {
 
 // The channel index on the card in `slot`, slot checked first.
 int32_t IndexOnCard(int slot, int32_t channel) {
-  if (!IsCardSlot(slot)) return kSlotOutOfRange;
-  if (RelayDescriptor(slot) == nullptr) return kChannelNotValid;
+  if (!IsCardSlot(slot)) return err::kSlotOutOfRange;
+  if (RelayDescriptor(slot) == nullptr) return err::kChannelNotValid;
   return RelayIndexOf(kDescriptor, channel);
 }
 
@@ -165,7 +166,7 @@ int32_t RelayNumberIndex(int32_t relay) {
   for (int i = 0; i < kRelayNumbers; ++i) {
     if (kRelayNumberTable[i] == relay) return i;
   }
-  return kRelayNotValid;
+  return err::kRelayNotValid;
 }
 
 int32_t Mx12hChannelToIndex(int slot, int32_t channel, uint8_t channel_flag) {
@@ -189,7 +190,7 @@ int32_t Mx12hNextChannel(int slot, int32_t channel, uint8_t channel_flag) {
   if (channel_flag == 0) return RelayNextChannel(slot, channel, 0);
   const int32_t index = RelayNumberIndex(channel);
   if (index < 0) return index;
-  return index + 1 < kRelayNumbers ? kRelayNumberTable[index + 1] : kChannelNotValid;
+  return index + 1 < kRelayNumbers ? kRelayNumberTable[index + 1] : err::kChannelNotValid;
 }
 
 int32_t Mx12hPrevChannel(int slot, int32_t channel, uint8_t channel_flag) {

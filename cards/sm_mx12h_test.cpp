@@ -9,6 +9,7 @@
 #include "cards/channel_attributes.h"
 #include "cards/special_card_test_support.h"
 #include "cards/special_cards.h"
+#include "scpi/error_codes.h"
 
 namespace {
 
@@ -63,9 +64,9 @@ TEST_F(SmMx12hTest, ChannelsRunThroughMultiplexersGroupsAndVirtualRelays) {
   EXPECT_EQ(EnumerateBackwards(kSlot, 0), expected);
   EXPECT_EQ(CardChannelCount(kSlot, 0), 315);
   EXPECT_EQ(CardPrevChannel(kSlot, 0, 0), 0);
-  EXPECT_EQ(CardNextChannel(kSlot, 11110, 0), kChannelNotValid);
+  EXPECT_EQ(CardNextChannel(kSlot, 11110, 0), err::kChannelNotValid);
   for (int32_t bad : {-1, 16, 99, 1116, 1200, 4999, 5011, 6004, 10008, 10009, 10011, 11111}) {
-    EXPECT_EQ(CardChannelToIndex(kSlot, bad, 0), kChannelNotValid) << bad;
+    EXPECT_EQ(CardChannelToIndex(kSlot, bad, 0), err::kChannelNotValid) << bad;
   }
   EXPECT_EQ(Description(kSlot), "SM-MX12H 12 16-CHANNEL ONE-WIRE MUXes");
   // Init gave every channel, virtual ones too, the card's delays and verify mode 2.
@@ -82,12 +83,12 @@ TEST_F(SmMx12hTest, ChannelFlagNumbersTheRelays) {
   EXPECT_EQ(CardChannelCount(kSlot, 1), 128);
   EXPECT_EQ(CardChannelToIndex(kSlot, 1, 1), 0);
   EXPECT_EQ(CardChannelToIndex(kSlot, 128, 1), 127);
-  EXPECT_EQ(CardChannelToIndex(kSlot, 0, 1), kRelayNotValid);
-  EXPECT_EQ(CardChannelToIndex(kSlot, 129, 1), kRelayNotValid);
-  EXPECT_EQ(CardChannelToIndex(kSlot, 5000, 1), kRelayNotValid);
+  EXPECT_EQ(CardChannelToIndex(kSlot, 0, 1), err::kRelayNotValid);
+  EXPECT_EQ(CardChannelToIndex(kSlot, 129, 1), err::kRelayNotValid);
+  EXPECT_EQ(CardChannelToIndex(kSlot, 5000, 1), err::kRelayNotValid);
   EXPECT_EQ(CardPrevChannel(kSlot, 1, 1), 0);
-  EXPECT_EQ(CardNextChannel(kSlot, 128, 1), kChannelNotValid);
-  EXPECT_EQ(CardNextChannel(kSlot, 200, 1), kRelayNotValid);
+  EXPECT_EQ(CardNextChannel(kSlot, 128, 1), err::kChannelNotValid);
+  EXPECT_EQ(CardNextChannel(kSlot, 200, 1), err::kRelayNotValid);
 }
 
 TEST_F(SmMx12hTest, EachRealChannelAloneEnergisesItsRelayAndForTheHighHalfTheTree) {
@@ -209,7 +210,7 @@ TEST_F(SmMx12hTest, VerifyComparesRelaysAndTreeWithTheirReadback) {
   Open(710);
   EXPECT_EQ(Verify(10702, 1), 0);
   EXPECT_EQ(Verify(10702, 2), 1);
-  EXPECT_EQ(Verify(99, 1), kChannelNotValid);
+  EXPECT_EQ(Verify(99, 1), err::kChannelNotValid);
 }
 
 TEST_F(SmMx12hTest, StuckRelayGivesTheSlotsConfidenceError) {
@@ -226,7 +227,7 @@ TEST_F(SmMx12hTest, RelayCountersCoverRelaysZeroTo128) {
   ASSERT_EQ(CardGetRelayCount(kSlot, 128, &count), 0);
   EXPECT_EQ(count, 0x01020304u);
   EXPECT_EQ(Model(kSlot).RelayCounter(128), 0x01020304u);
-  EXPECT_EQ(CardGetRelayCount(kSlot, 129, &count), kChannelNotValid);
+  EXPECT_EQ(CardGetRelayCount(kSlot, 129, &count), err::kChannelNotValid);
 }
 
 TEST_F(SmMx12hTest, BusFailureReachesTheCaller) {

@@ -6,6 +6,7 @@
 
 #include "cards/special_card_test_support.h"
 #include "cards/special_cards.h"
+#include "scpi/error_codes.h"
 
 namespace {
 
@@ -27,9 +28,9 @@ TEST_F(SmMx26qTest, ChannelsAreFourPerMultiplexerInGroupsOfTen) {
   EXPECT_EQ(Enumerate(kSlot, 0), expected);
   EXPECT_EQ(EnumerateBackwards(kSlot, 0), expected);
   EXPECT_EQ(CardChannelCount(kSlot, 0), 104);
-  EXPECT_EQ(CardNextChannel(kSlot, 253, 0), kChannelNotValid);
+  EXPECT_EQ(CardNextChannel(kSlot, 253, 0), err::kChannelNotValid);
   for (int32_t bad : {-1, 4, 9, 254, 260}) {
-    EXPECT_EQ(CardChannelToIndex(kSlot, bad, 0), kChannelNotValid) << bad;
+    EXPECT_EQ(CardChannelToIndex(kSlot, bad, 0), err::kChannelNotValid) << bad;
   }
   EXPECT_EQ(CardSettleTime(kSlot), 4000);
 }
@@ -70,7 +71,7 @@ TEST_F(SmMx26qTest, RelayCountersCoverRelaysZeroToFiftyTwo) {
   ASSERT_EQ(CardSetRelayCount(kSlot, 52, 0x01020304), 0);
   EXPECT_EQ(Model(kSlot).RelayCounter(52), 0x01020304u);
   uint32_t count = 0;
-  EXPECT_EQ(CardGetRelayCount(kSlot, 53, &count), kChannelNotValid);
+  EXPECT_EQ(CardGetRelayCount(kSlot, 53, &count), err::kChannelNotValid);
 }
 
 }  // namespace

@@ -29,10 +29,6 @@ extern const CardTemplate kSmDio12CmosTemplate;
 extern const CardTemplate kSmDio12OcTemplate;
 extern const CardTemplate kSmDio12HvocTemplate;
 
-// "Data out of range ; relay is not valid for module": a relay number (channel flag
-// set) that the SM-MX12H card does not have.
-inline constexpr int32_t kRelayNotValid = -22255;
-
 // ---- SM-AT56 step attenuator -------------------------------------------------------
 inline constexpr int kAttenuatorPads = 8;
 

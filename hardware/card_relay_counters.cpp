@@ -4,12 +4,11 @@
 
 #include "core/diag_print.h"
 #include "hardware/fpga_utils.h"
+#include "scpi/error_codes.h"
 
 namespace {
 
 constexpr const char* kSource = "_util/fram_utils";
-constexpr int32_t kCardSlotOutOfRange = -22202;  // "module number is out of range"
-constexpr int32_t kCardRelayNotValid = -22201;   // "channel is not valid for module"
 constexpr int kCounterBytes = 4;
 constexpr int32_t kLastCounter = (0xFFFF - (kCounterBytes - 1)) / kCounterBytes;
 
@@ -64,8 +63,8 @@ int WriteFRAMSlotRelayCounter(int slot, int32_t channel, uint32_t count) {
 namespace {
 
 int32_t CheckCardRelay(int slot, int32_t relay, int32_t last_relay) {
-  if (slot < 1 || slot > 12) return kCardSlotOutOfRange;
-  if (relay < 0 || relay > last_relay) return kCardRelayNotValid;
+  if (slot < 1 || slot > 12) return err::kSlotOutOfRange;
+  if (relay < 0 || relay > last_relay) return err::kChannelNotValid;
   return 0;
 }
 

@@ -9,12 +9,12 @@
 
 #include "hardware/fpga_utils.h"
 #include "hardware/hardware_handlers.h"
+#include "scpi/error_codes.h"
 #include "scpi/scpi_engine.h"
 #include "scpi/scpi_params.h"
 
 namespace {
 
-constexpr int32_t kDataOutOfRange = -222;
 constexpr std::size_t kMostParameters = 3;
 
 struct Range {
@@ -52,7 +52,7 @@ int32_t Parse(const CommandContext* context, const Shape& shape, Values* values)
     code = ParseInteger(context->parameters[i], range.minimum, range.maximum,
                         &(*values)[static_cast<std::size_t>(i)]);
   }
-  if (code == 0 && shape.fpga_address && (*values)[0] % 4 != 0) code = kDataOutOfRange;
+  if (code == 0 && shape.fpga_address && (*values)[0] % 4 != 0) code = err::kDataOutOfRange;
   return code;
 }
 

@@ -9,6 +9,7 @@
 
 #include "hardware/hardware_handlers.h"
 #include "hardware/hardware_test_support.h"
+#include "scpi/error_codes.h"
 #include "scpi/scpi_engine.h"
 
 namespace {
@@ -114,7 +115,7 @@ TEST_F(DiagFpgaCommandsTest, FpgaFailureIsTheDeviceError) {
       read.Run(DIAG_FPGA_READQuery_DoContextValidation, DIAG_FPGA_READQuery_DoExecutionConclusion);
   testing::internal::GetCapturedStderr();
   testing::internal::GetCapturedStdout();
-  EXPECT_EQ(result, kFpgaIoError);
+  EXPECT_EQ(result, err::kFpgaIoError);
   EXPECT_EQ(read.reply(), "");
 }
 
@@ -158,11 +159,11 @@ TEST_F(DiagFpgaCommandsTest, LocalBusFailureIsTheDeviceError) {
   Command read({"12", "5"});
   EXPECT_EQ(read.Run(DIAG_LBUS_READQuery_DoContextValidation,
                      DIAG_LBUS_READQuery_DoExecutionConclusion),
-            kFpgaIoError);
+            err::kFpgaIoError);
   EXPECT_EQ(read.reply(), "");
   Command write({"12", "5", "1"});
   EXPECT_EQ(write.Run(DIAG_LBUS_WRITE_DoContextValidation, DIAG_LBUS_WRITE_DoExecutionConclusion),
-            kFpgaIoError);
+            err::kFpgaIoError);
 }
 
 TEST_F(DiagFpgaCommandsTest, BothTraceSwitchesSetAndClearTheOneFlag) {

@@ -15,6 +15,7 @@
 
 #include "hardware/fpga_utils.h"
 #include "platform/paths.h"
+#include "scpi/error_codes.h"
 
 namespace {
 
@@ -74,7 +75,7 @@ int32_t EnsureEventDirectory() {
   std::string directory = platform::ResolvePath(kEventLogDirectory);
   std::error_code ignored;
   std::filesystem::create_directories(std::filesystem::path(directory).parent_path(), ignored);
-  if (mkdir(directory.c_str(), 0775) != 0 && errno != EEXIST) return kEventStoreFailed;
+  if (mkdir(directory.c_str(), 0775) != 0 && errno != EEXIST) return err::kEventListStoreFailed;
   return 0;
 }
 
@@ -83,16 +84,16 @@ int32_t EnsureEventDirectory() {
 // a part. write_body returns false on a failed write.
 template <typename Body>
 int32_t ReplaceFile(const char* fixed_path, Body write_body) {
-  if (EnsureEventDirectory() != 0) return kEventStoreFailed;
+  if (EnsureEventDirectory() != 0) return err::kEventListStoreFailed;
   std::string path = platform::ResolvePath(fixed_path);
   std::string temporary = path + ".tmp";
   std::FILE* file = std::fopen(temporary.c_str(), "w");
-  if (file == nullptr) return kEventStoreFailed;
+  if (file == nullptr) return err::kEventListStoreFailed;
   bool written = write_body(file) && std::fflush(file) == 0 && fsync(fileno(file)) == 0;
   if (std::fclose(file) != 0) written = false;
   if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
     std::remove(temporary.c_str());
-    return kEventStoreFailed;
+    return err::kEventListStoreFailed;
   }
   return 0;
 }
@@ -178,19 +179,19 @@ int32_t LoadEventLog() {
   std::lock_guard<std::mutex> guard(g_lock);
   g_count = 0;
   std::ifstream file(platform::ResolvePath(kEventLogFile));
-  if (!file) return kEventRecallFailed;
+  if (!file) return err::kEventListRecallFailed;
   std::string line;
   int declared = 0;
   if (!std::getline(file, line) ||
       std::sscanf(line.c_str(), "NUMBER OF EVENTS = %d", &declared) != 1 || declared < 0) {
-    return kEventRecallFailed;
+    return err::kEventListRecallFailed;
   }
   // A count beyond the log's size is damage; the entries that fit are still kept.
-  int32_t result = declared > kEventLogCapacity ? kEventRecallFailed : 0;
+  int32_t result = declared > kEventLogCapacity ? err::kEventListRecallFailed : 0;
   int32_t wanted = declared > kEventLogCapacity ? kEventLogCapacity : declared;
   while (g_count < wanted) {
     if (!std::getline(file, line) || !ParseEntry(line, &g_entries[g_count])) {
-      return kEventRecallFailed;
+      return err::kEventListRecallFailed;
     }
     ++g_count;
   }
@@ -206,7 +207,7 @@ int32_t FoldPowerDownEvent() {
   std::string line;
   EventLogEntry entry;
   if (!file || !std::getline(file, line) || !ParseEntry(line, &entry)) {
-    return kEventRecallFailed;
+    return err::kEventListRecallFailed;
   }
   AppendLocked(entry);
   int32_t saved = SaveLocked();

@@ -20,9 +20,6 @@ inline constexpr std::size_t kEventTextSize = 256;  // 255 characters and the NU
 // "%d,%s" of an entry, or the "is not valid" text, with the NUL.
 inline constexpr std::size_t kEventReplySize = kEventTextSize + 16;
 
-inline constexpr int32_t kEventStoreFailed = -20064;
-inline constexpr int32_t kEventRecallFailed = -20065;
-
 inline constexpr const char* kEventLogDirectory = "/mnt/nonv/events";
 inline constexpr const char* kEventLogFile = "/mnt/nonv/events/eventlist.evt";
 inline constexpr const char* kPowerDownFile = "/mnt/nonv/events/eventlist.pdn";
@@ -51,7 +48,7 @@ void SetEventClock(EventClockFunction clock);
 // the in-memory log stays updated even when the save fails.
 int32_t LogEvent(const char* text);
 // While the log has room: stamps the power-down entry and writes the power-down file.
-// 0, or kEventStoreFailed when the file could not be written.
+// 0, or err::kEventListStoreFailed when the file could not be written.
 int32_t LogPowerDownEvent(const char* text);
 
 // "%d,%s" with n and entry n's text for 1 <= n <= count, else "%d,Event %d is not
@@ -63,12 +60,12 @@ int32_t DeleteEvent(int32_t n);
 // Empties the log and saves. 0 or the save's code.
 int32_t ClearEventLog();
 
-// Start-up: reads the log file. kEventRecallFailed when it is missing or damaged; a
-// damaged file keeps the entries before its first bad line.
+// Start-up: reads the log file. err::kEventListRecallFailed when it is missing or
+// damaged; a damaged file keeps the entries before its first bad line.
 int32_t LoadEventLog();
 // Start-up, after the load: moves a waiting power-down entry into the log (as "Queue
 // overflow" when it takes the 50th place) and deletes its file. 0 without a file or
-// with a full log; kEventRecallFailed when the file cannot be read (it stays);
+// with a full log; err::kEventListRecallFailed when the file cannot be read (it stays);
 // the save's code when the log could not be saved (the file stays, so the entry is
 // not lost); -1 when the file could not be deleted.
 int32_t FoldPowerDownEvent();

@@ -15,6 +15,7 @@
 #include "hardware/hardware_test_support.h"
 #include "platform/paths.h"
 #include "platform/test_support.h"
+#include "scpi/error_codes.h"
 #include "scpi/scpi_engine.h"
 
 namespace {
@@ -168,13 +169,13 @@ TEST_F(EventLogTest, DamagedFileKeepsTheEntriesBeforeTheFirstBadLine) {
   };
   for (const Case& c : cases) {
     WriteFile(kEventLogFile, c.file);
-    EXPECT_EQ(LoadEventLog(), kEventRecallFailed) << c.file;
+    EXPECT_EQ(LoadEventLog(), err::kEventListRecallFailed) << c.file;
     EXPECT_EQ(GetEventCount(), c.count) << c.file;
     EXPECT_EQ(Event(c.count), c.last);
   }
 
   std::remove(platform::ResolvePath(kEventLogFile).c_str());
-  EXPECT_EQ(LoadEventLog(), kEventRecallFailed);
+  EXPECT_EQ(LoadEventLog(), err::kEventListRecallFailed);
   EXPECT_EQ(GetEventCount(), 0);
 }
 
@@ -211,7 +212,7 @@ TEST_F(EventLogTest, PowerDownFoldEdges) {
   // An unreadable file is reported and kept.
   ASSERT_EQ(ClearEventLog(), 0);
   WriteFile(kPowerDownFile, "bad\n");
-  EXPECT_EQ(FoldPowerDownEvent(), kEventRecallFailed);
+  EXPECT_EQ(FoldPowerDownEvent(), err::kEventListRecallFailed);
   EXPECT_EQ(GetEventCount(), 0);
   EXPECT_TRUE(Exists(kPowerDownFile));
 }
@@ -225,9 +226,9 @@ TEST_F(EventLogTest, FailedSaveKeepsTheLogInMemoryAndIsReported) {
   EXPECT_EQ(LogEvent("also kept"), 0);
   EXPECT_EQ(GetEventCount(), 2);
   EXPECT_EQ(Event(2), "2,also kept");
-  EXPECT_EQ(DeleteEvent(1), kEventStoreFailed);
-  EXPECT_EQ(ClearEventLog(), kEventStoreFailed);
-  EXPECT_EQ(LogPowerDownEvent("Power down/failure"), kEventStoreFailed);
+  EXPECT_EQ(DeleteEvent(1), err::kEventListStoreFailed);
+  EXPECT_EQ(ClearEventLog(), err::kEventListStoreFailed);
+  EXPECT_EQ(LogPowerDownEvent("Power down/failure"), err::kEventListStoreFailed);
   std::filesystem::remove(directory);
 }
 

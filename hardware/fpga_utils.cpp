@@ -17,6 +17,7 @@
 #include "devices/fpga_registers.h"
 #include "devices/xbus_requests.h"
 #include "platform/device.h"
+#include "scpi/error_codes.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ platform::RegisterWindow* Window(const char* caller, int* error) {
   std::lock_guard<std::mutex> lock(window_mutex);
   if (window_state > 0) return window.get();
   if (window_state < 0) {
-    *error = kFpgaIoError;
+    *error = err::kFpgaIoError;
     return nullptr;
   }
   platform::WindowFailure failure = platform::WindowFailure::kNone;
@@ -50,16 +51,16 @@ platform::RegisterWindow* Window(const char* caller, int* error) {
     return window.get();
   }
   std::perror(failure == platform::WindowFailure::kOpen ? "peekpoke map" : "mmap failed");
-  window_state = kFpgaIoError;
-  *error = kFpgaIoError;
-  std::printf("%s() -- map FAILED (%d)\n", caller, kFpgaIoError);
+  window_state = err::kFpgaIoError;
+  *error = err::kFpgaIoError;
+  std::printf("%s() -- map FAILED (%d)\n", caller, err::kFpgaIoError);
   return nullptr;
 }
 
 int LocalBusRequest(unsigned long request, uint32_t command, uint32_t bus_address,
                     uint8_t* byte, int* ioctl_result) {
   *ioctl_result = -1;
-  if (OpenXbusDriver() != 0) return kFpgaIoError;
+  if (OpenXbusDriver() != 0) return err::kFpgaIoError;
   XbusByteRequest block{};
   block.words[0] = command;
   block.words[1] = bus_address;
@@ -67,7 +68,7 @@ int LocalBusRequest(unsigned long request, uint32_t command, uint32_t bus_addres
   *ioctl_result = platform::DeviceIoctl(xbus_fd.load(), request, &block, sizeof block);
   // A refused read leaves the byte as the driver returned it.
   if (command == kXbusCommandRead) *byte = static_cast<uint8_t>(block.words[2]);
-  return *ioctl_result == 0 ? 0 : kFpgaIoError;
+  return *ioctl_result == 0 ? 0 : err::kFpgaIoError;
 }
 
 int ModifyMask(uint32_t set, uint32_t clear) {
@@ -127,8 +128,8 @@ int WriteFPGAregister(uint32_t offset, uint32_t value) {
   }
   if (registers->Write32(offset, value) != 0) {
     std::printf("WriteFPGAregister() -- write to address %08lX failed (%d)\n",
-                static_cast<unsigned long>(offset), kFpgaIoError);
-    return kFpgaIoError;
+                static_cast<unsigned long>(offset), err::kFpgaIoError);
+    return err::kFpgaIoError;
   }
   return 0;
 }
@@ -139,8 +140,8 @@ int ReadFPGAregister(uint32_t offset, uint32_t* value) {
   if (registers == nullptr) return error;
   if (registers->Read32(offset, value) != 0) {
     std::printf("ReadFPGAregister() -- read from address %08lX failed (%d)\n",
-                static_cast<unsigned long>(offset), kFpgaIoError);
-    return kFpgaIoError;
+                static_cast<unsigned long>(offset), err::kFpgaIoError);
+    return err::kFpgaIoError;
   }
   if (trace.load()) {
     std::printf(" - FPGA Read: Address = 0x%4x, Data = 0x%8x \n", offset, *value);
@@ -254,7 +255,7 @@ int SetDelayTimer(double seconds) {
   const double ticks = seconds / 0.00001;
   // The whole count is rounded once and then split, so a remainder that rounds up to
   // 2^32 carries into the high word instead of wrapping the low one.
-  if (!(ticks >= 0) || ticks >= 18446744073709549568.0) return -222;
+  if (!(ticks >= 0) || ticks >= 18446744073709549568.0) return err::kDataOutOfRange;
   const auto total = static_cast<uint64_t>(ticks + 0.5);
   int result = WriteFPGAregister(kFpgaDelayTimerLow, static_cast<uint32_t>(total));
   if (result == 0) result = WriteFPGAregister(kFpgaDelayTimerHigh, static_cast<uint32_t>(total >> 32));
@@ -262,7 +263,7 @@ int SetDelayTimer(double seconds) {
 }
 
 int SetPeriodRegister(double seconds) {
-  if (!(seconds >= 0) || seconds >= 4295.0) return -222;
+  if (!(seconds >= 0) || seconds >= 4295.0) return err::kDataOutOfRange;
   const auto whole = static_cast<uint32_t>(seconds);
   return WriteFPGAregister(kFpgaPeriod, whole * 1000000u);
 }
@@ -292,12 +293,12 @@ int GetFPGATime(int* hour, int* minute, int* second) {
 }
 
 int SetFPGADate(int year, int month, int day) {
-  if (!ValidDate(year, month, day)) return -222;
+  if (!ValidDate(year, month, day)) return err::kDataOutOfRange;
   return WriteClockRegisters(nullptr, EncodeClockDate(year, month, day));
 }
 
 int SetFPGATime(int hour, int minute, int second) {
-  if (!ValidTime(hour, minute, second)) return -222;
+  if (!ValidTime(hour, minute, second)) return err::kDataOutOfRange;
   uint32_t date = 0;
   const int result = ReadFPGAregister(kFpgaClockDate, &date);
   if (result != 0) return result;
@@ -309,13 +310,13 @@ void SetFpgaTrace(bool on) { trace.store(on); }
 bool FpgaTrace() { return trace.load(); }
 
 int WaitXbusEvent(uint32_t* code) {
-  if (OpenXbusDriver() != 0) return kFpgaIoError;
+  if (OpenXbusDriver() != 0) return err::kFpgaIoError;
   XbusEventRequest request{};
   if constexpr (sizeof(void*) == sizeof(uint32_t)) {
     request.request[7] = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(request.event));
   }
   if (platform::DeviceIoctl(xbus_fd.load(), kXbusWaitEvent, &request, sizeof request) != 0) {
-    return kFpgaIoError;
+    return err::kFpgaIoError;
   }
   *code = request.event[kXbusEventCodeWord];
   return 0;

@@ -2,7 +2,7 @@
 // hardware. FPGA registers are 32-bit words of a memory window mapped once on first
 // use; card registers are bytes reached through the chassis bus driver ("/dev/xbus0"),
 // addressed by slot. Every function returns 0 or a negative result code; a failed
-// driver or mapping step is kFpgaIoError (-30014). With the trace switch on, every
+// driver or mapping step is err::kFpgaIoError. With the trace switch on, every
 // register and local-bus access prints a trace line on standard output.
 //
 // The xbus descriptor and the window are shared by every thread of the controller
@@ -14,9 +14,6 @@
 
 #include "devices/fpga_registers.h"
 #include "devices/xbus_requests.h"
-
-inline constexpr int kFpgaIoError = -30014;
-
 
 // Opens the xbus driver write-only unless it is open. 0, or -1 after an error line on
 // standard error; a later call tries the open again.
@@ -71,7 +68,7 @@ void SetFpgaTrace(bool on);
 bool FpgaTrace();
 
 // Waits for the next FPGA event from the xbus driver and stores its code. 0, or
-// kFpgaIoError when the request fails (errno tells why; EINTR on a signal).
+// err::kFpgaIoError when the request fails (errno tells why; EINTR on a signal).
 int WaitXbusEvent(uint32_t* code);
 
 // Unmaps the window, closes the driver and clears the trace state, so that a test

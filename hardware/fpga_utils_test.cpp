@@ -17,6 +17,7 @@
 
 #include "devices/fpga_registers.h"
 #include "hardware/hardware_test_support.h"
+#include "scpi/error_codes.h"
 #include "sim/device_server.h"
 
 namespace {
@@ -90,8 +91,8 @@ TEST_F(FpgaUtilsTest, RegistersReadBackWhatWasWrittenAndTraceEachAccess) {
 TEST_F(FpgaUtilsTest, AccessOutsideTheWindowFailsWithItsLine) {
   uint32_t value = 0;
   CaptureStdout();
-  EXPECT_EQ(ReadFPGAregister(0x10000, &value), kFpgaIoError);
-  EXPECT_EQ(WriteFPGAregister(0x4002, 1), kFpgaIoError);
+  EXPECT_EQ(ReadFPGAregister(0x10000, &value), err::kFpgaIoError);
+  EXPECT_EQ(WriteFPGAregister(0x4002, 1), err::kFpgaIoError);
   EXPECT_EQ(GetCapturedStdout(),
             "ReadFPGAregister() -- read from address 00010000 failed (-30014)\n"
             "WriteFPGAregister() -- write to address 00004002 failed (-30014)\n");
@@ -101,7 +102,7 @@ TEST_F(FpgaUtilsTest, FailedMappingIsReportedOnceThenFailsQuietly) {
   MissingDevice missing(kFpgaMemoryPath);
   CaptureStdout();
   CaptureStderr();
-  EXPECT_EQ(WriteFPGAregister(0x10, 1), kFpgaIoError);
+  EXPECT_EQ(WriteFPGAregister(0x10, 1), err::kFpgaIoError);
   const std::string errors = GetCapturedStderr();
   EXPECT_EQ(GetCapturedStdout(), "WriteFPGAregister() -- map FAILED (-30014)\n");
   EXPECT_EQ(errors.rfind("peekpoke map: ", 0), 0u) << errors;
@@ -111,8 +112,8 @@ TEST_F(FpgaUtilsTest, FailedMappingIsReportedOnceThenFailsQuietly) {
   uint32_t value = 0;
   CaptureStdout();
   CaptureStderr();
-  EXPECT_EQ(ReadFPGAregister(0x10, &value), kFpgaIoError);
-  EXPECT_EQ(WriteFPGAregister(0x10, 1), kFpgaIoError);
+  EXPECT_EQ(ReadFPGAregister(0x10, &value), err::kFpgaIoError);
+  EXPECT_EQ(WriteFPGAregister(0x10, 1), err::kFpgaIoError);
   EXPECT_EQ(GetCapturedStdout(), "");
   EXPECT_EQ(GetCapturedStderr(), "");
 }
@@ -156,8 +157,8 @@ TEST_F(FpgaUtilsTest, RefusedRequestsFailWithTheFpgaCode) {
   SetFpgaTrace(true);
   uint8_t byte = 0x33;
   CaptureStdout();
-  EXPECT_EQ(WriteByteToLocalBus(4, 0x20, 1), kFpgaIoError);
-  EXPECT_EQ(ReadByteFromLocalBus(4, 0x20, &byte), kFpgaIoError);
+  EXPECT_EQ(WriteByteToLocalBus(4, 0x20, 1), err::kFpgaIoError);
+  EXPECT_EQ(ReadByteFromLocalBus(4, 0x20, &byte), err::kFpgaIoError);
   EXPECT_EQ(GetCapturedStdout(),
             "WriteByteToLocalBus: Slot = 4, Addr = 0x30000020, Data = 0x1, Error = -1\n"
             "ReadByteFromLocalBus: Slot = 4, Addr = 0x30000020, Data = 0x33, PromAddr = 0x0, "
@@ -168,7 +169,7 @@ TEST_F(FpgaUtilsTest, MissingDriverIsReportedAndRetriedLater) {
   MissingDevice missing(kXbusDevicePath);
   uint8_t byte = 0;
   CaptureStderr();
-  EXPECT_EQ(ReadByteFromLocalBus(4, 0x20, &byte), kFpgaIoError);
+  EXPECT_EQ(ReadByteFromLocalBus(4, 0x20, &byte), err::kFpgaIoError);
   EXPECT_EQ(GetCapturedStderr(), "fpga_utils.c:  OpenXbusDriver: Open failed: '/dev/xbus0'\n");
   EXPECT_EQ(XbusDescriptor(), -1);
 
@@ -198,11 +199,11 @@ TEST_F(FpgaUtilsTest, MultiByteFormsStepByTwoOrStayOnThePort) {
 TEST_F(FpgaUtilsTest, MultiByteFormsStopAtTheFirstError) {
   card_->fail_after = 2;
   uint8_t in[4] = {9, 9, 9, 9};
-  EXPECT_EQ(ReadBytesFromLocalBusPort(4, RecordingCard::kPort, in, 4), kFpgaIoError);
+  EXPECT_EQ(ReadBytesFromLocalBusPort(4, RecordingCard::kPort, in, 4), err::kFpgaIoError);
   EXPECT_EQ(card_->addresses.size(), 2u);
   EXPECT_EQ(in[3], 9);  // never reached
   const uint8_t out[3] = {1, 2, 3};
-  EXPECT_EQ(WriteBytesToLocalBus(4, 0x100, out, 3), kFpgaIoError);
+  EXPECT_EQ(WriteBytesToLocalBus(4, 0x100, out, 3), err::kFpgaIoError);
   EXPECT_EQ(card_->addresses.size(), 2u);
 }
 
@@ -254,7 +255,7 @@ TEST_F(FpgaUtilsTest, DefaultsReportTheMappingFailure) {
   MissingDevice missing(kFpgaMemoryPath);
   CaptureStdout();
   CaptureStderr();
-  EXPECT_EQ(SetFPGARegisterDefaults(), kFpgaIoError);
+  EXPECT_EQ(SetFPGARegisterDefaults(), err::kFpgaIoError);
   GetCapturedStderr();
   EXPECT_EQ(GetCapturedStdout(), "WriteFPGAregister() -- map FAILED (-30014)\n");
 }

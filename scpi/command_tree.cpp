@@ -7,6 +7,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "scpi/error_codes.h"
+
 namespace {
 
 std::atomic<const CommandTree*> g_tree{nullptr};
@@ -53,7 +55,8 @@ int32_t LookupKeyword(const char* text) {
 
 int32_t WalkKeyword(const char* keyword, const CommandNode** position) {
   const CommandNode* current = *position;
-  if (current == nullptr) return -110;  // a ':' followed an entry without children
+  // A ':' followed an entry without children.
+  if (current == nullptr) return err::kCommandHeaderError;
   if (keyword[0] == ':' && keyword[1] == '\0') {
     *position = current->child;
     return 0;
@@ -68,7 +71,7 @@ int32_t WalkKeyword(const char* keyword, const CommandNode** position) {
     }
   }
   RememberUnknownKeyword(keyword);
-  return -113;
+  return err::kUndefinedHeader;
 }
 
 const char* LastUnknownKeyword() { return last_unknown_keyword; }

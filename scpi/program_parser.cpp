@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "scpi/command_tree.h"
+#include "scpi/error_codes.h"
 
 namespace {
 
@@ -141,7 +142,7 @@ int32_t SplitHeaderAndParameters(const char* text, CommandContext* context, Aren
 int32_t ResolveHeader(const char* header, HeaderPrefix* prefix, CommandRecord* record) {
   std::size_t header_length = std::strlen(header);
   const CommandTree* tree = ConnectedCommandTree();
-  if (tree == nullptr) return -110;
+  if (tree == nullptr) return err::kCommandHeaderError;
   const CommandNode* position = tree->root;
   bool common = header[0] == '*';
   // The working header: the header itself, or the prefix path continued by it.
@@ -150,7 +151,7 @@ int32_t ResolveHeader(const char* header, HeaderPrefix* prefix, CommandRecord* r
   if (common) {
     position = tree->common;
   } else if (header[0] != ':' && prefix->length > 0) {
-    if (prefix->length + header_length + 1 > kHeaderMax) return -110;
+    if (prefix->length + header_length + 1 > kHeaderMax) return err::kCommandHeaderError;
     std::memcpy(working, prefix->text, prefix->length);
     length = prefix->length;
     working[length++] = ':';
@@ -167,8 +168,8 @@ int32_t ResolveHeader(const char* header, HeaderPrefix* prefix, CommandRecord* r
     if (*p == ':') {
       // A ':' must follow a placed keyword: the walker cannot tell a table from its
       // first entry, so "A::B" would otherwise wander into the first entry's children.
-      if (!on_entry) return -110;
-      if (WalkKeyword(":", &position) != 0) return -110;
+      if (!on_entry) return err::kCommandHeaderError;
+      if (WalkKeyword(":", &position) != 0) return err::kCommandHeaderError;
       on_entry = false;
       ++p;
       continue;
@@ -176,13 +177,15 @@ int32_t ResolveHeader(const char* header, HeaderPrefix* prefix, CommandRecord* r
     const char* start = p;
     while (*p != '\0' && *p != ':') ++p;
     auto keyword_length = static_cast<std::size_t>(p - start);
-    if (keyword_length > kKeywordMax) return -110;
+    if (keyword_length > kKeywordMax) return err::kCommandHeaderError;
     std::memcpy(keyword, start, keyword_length);
     keyword[keyword_length] = '\0';
-    if (WalkKeyword(keyword, &position) != 0) return -110;
+    if (WalkKeyword(keyword, &position) != 0) return err::kCommandHeaderError;
     on_entry = true;
   }
-  if (!on_entry || position == nullptr || position->record == nullptr) return -110;
+  if (!on_entry || position == nullptr || position->record == nullptr) {
+    return err::kCommandHeaderError;
+  }
   *record = *position->record;
 
   if (common) {
@@ -209,7 +212,7 @@ int32_t ParseCommand(ParsedCommand* command, HeaderPrefix* prefix, Arena* arena)
   if (SplitHeaderAndParameters(command->text, context, arena) != 0) return -1;
   if (ResolveHeader(context->header, prefix, &context->operations) != 0) {
     command->status = kCommandFailed;
-    command->execution->error_code = -110;
+    command->execution->error_code = err::kCommandHeaderError;
     command->execution->error_detail[0] = '\0';
   }
   return 0;

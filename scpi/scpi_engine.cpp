@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "core/seam.h"
+#include "scpi/error_codes.h"
 #include "scpi/error_report.h"
 #include "scpi/program_parser.h"
 #include "scpi/slot_notifications.h"
@@ -22,11 +23,6 @@ namespace {
 
 Seam<void(void*)> g_release_channel_list;
 
-constexpr int32_t kOutOfMemory = -291;
-constexpr int32_t kSystemError = -301;
-constexpr int32_t kQueryError = -400;
-constexpr int32_t kSegmentTableRefused = 926;
-constexpr int32_t kNoCompletion = 901;
 constexpr char kSegmentTableDetail[] =
     "Command has a DoGetSegmentTable funcxtion pointer but should not";
 constexpr char kDel = 127;
@@ -48,12 +44,12 @@ void Report(ExecutionContext* execution, int32_t code) {
 // Appends a command's reply to the response; -400 when an earlier response is unread
 // or the response would reach its limit.
 int32_t AppendReply(const ExecutionContext* execution, bool output_pending) {
-  if (output_pending) return kQueryError;
+  if (output_pending) return err::kQueryError;
   // The joining ';' is not counted, so a response can reach 10238 characters: the
   // command channel sends that as one piece with its line feed.
   std::size_t separator = g_engine.response_length > 0 ? 1 : 0;
   if (g_engine.response_length + execution->reply_length >= kResponseLimit) {
-    return kQueryError;
+    return err::kQueryError;
   }
   char* out = g_engine.response + g_engine.response_length;
   if (separator != 0) *out++ = ';';
@@ -69,7 +65,7 @@ int32_t RunCompletions(ExecutionContext* execution, int32_t parsed) {
   for (int32_t i = 0; i < parsed; ++i) {
     CommandContext* context = execution->commands[i].context;
     if (context == nullptr || context->scratch == nullptr) continue;
-    int32_t result = kNoCompletion;  // no completion operation: nothing to report
+    int32_t result = err::kInternalError1;  // no completion operation: nothing to report
     if (context->operations.DoCompletion != nullptr) {
       result = context->operations.DoCompletion(context);
     }
@@ -104,7 +100,7 @@ int32_t ParseAndValidate(ExecutionContext* execution, const CommandList& list, b
     ParsedCommand* command = &execution->commands[i];
     *command = ParsedCommand{list.commands[i], kCommandParsed, execution, nullptr};
     if (ParseCommand(command, &g_engine.prefix, &g_engine.arena) != 0) {
-      Report(execution, kOutOfMemory);
+      Report(execution, err::kOutOfNamedMemory);
       *failed = true;
       return command->context != nullptr ? i + 1 : i;
     }
@@ -131,11 +127,12 @@ bool CheckRunnable(ExecutionContext* execution) {
     const CommandContext* context = execution->commands[i].context;
     if (context == nullptr) {
       execution->error_detail[0] = '\0';
-      Report(execution, kSystemError);
+      Report(execution, err::kSystemError);
       return false;
     }
     if (context->operations.DoGetSegmentTable != nullptr) {
-      ReportError(execution->handle, kSegmentTableRefused, kSegmentTableDetail);
+      // Segment table refused.
+      ReportError(execution->handle, err::kInternalError26, kSegmentTableDetail);
       return false;
     }
   }
@@ -208,7 +205,7 @@ void ExecuteProgramMessage(ChannelHandle* handle) {
 
   CommandList list{};
   if (SplitProgramMessage(handle->command_text, &g_engine.arena, &list) < 0) {
-    Report(execution, kOutOfMemory);
+    Report(execution, err::kOutOfNamedMemory);
     g_engine.arena.Reset();
     return;
   }
@@ -238,7 +235,7 @@ void ExecuteProgramMessage(ChannelHandle* handle) {
   execution->commands =
       static_cast<ParsedCommand*>(g_engine.arena.Allocate(sizeof(ParsedCommand) * list.count));
   if (execution->commands == nullptr) {
-    Report(execution, kOutOfMemory);
+    Report(execution, err::kOutOfNamedMemory);
     Release(execution, 0);
     return;
   }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "scpi/error_codes.h"
 #include "scpi/scpi_engine.h"
 #include "scpi/text_format.h"
 
@@ -52,7 +53,7 @@ bool IsNameWithLength(const char* text, std::size_t maximum) {
 int32_t SetCommandResult(CommandContext* context, int32_t status, int32_t code,
                          const char* detail) {
   ExecutionContext* execution = ExecutionOf(context);
-  if (execution == nullptr) return -301;
+  if (execution == nullptr) return err::kSystemError;
   context->command->status = status;
   execution->error_code = code;
   std::size_t length = 0;
@@ -66,9 +67,11 @@ int32_t SetCommandResult(CommandContext* context, int32_t status, int32_t code,
 }
 
 int32_t ParseInteger(const char* text, int32_t minimum, int32_t maximum, int32_t* out) {
-  if (text == nullptr) return -109;
+  if (text == nullptr) return err::kMissingParameter;
   if (text[0] == 'M' || text[0] == 'D') {
-    return MatchLimitKeyword(text, minimum, minimum, maximum, true, out) ? 0 : -141;
+    return MatchLimitKeyword(text, minimum, minimum, maximum, true, out)
+               ? 0
+               : err::kInvalidCharacterData;
   }
   const char* p = text;
   int base = 10;
@@ -79,14 +82,14 @@ int32_t ParseInteger(const char* text, int32_t minimum, int32_t maximum, int32_t
       case 'H': base = 16; limit = 0x7FFFFFF; break;
       case 'Q': base = 8; limit = 0xFFFFFFF; break;
       case 'B': base = 2; limit = 0x3FFFFFFF; break;
-      default: return -121;
+      default: return err::kInvalidCharacterInNumber;
     }
     p += 2;
   } else if (*p == '-') {
     negative = true;
     ++p;
   }
-  if (*p == '\0') return -121;
+  if (*p == '\0') return err::kInvalidCharacterInNumber;
   // Accumulated in 64 bits: the last decimal digit may take the value past 2^31 - 1,
   // which the range check below then refuses.
   int64_t value = 0;
@@ -97,35 +100,37 @@ int32_t ParseInteger(const char* text, int32_t minimum, int32_t maximum, int32_t
     } else if (*p >= 'A' && *p <= 'F') {
       digit = *p - 'A' + 10;
     } else {
-      return -121;
+      return err::kInvalidCharacterInNumber;
     }
-    if (digit >= base) return -121;
-    if (value > limit) return -222;
+    if (digit >= base) return err::kInvalidCharacterInNumber;
+    if (value > limit) return err::kDataOutOfRange;
     value = value * base + digit;
   }
   if (negative) value = -value;
-  if (value < minimum || value > maximum) return -222;
+  if (value < minimum || value > maximum) return err::kDataOutOfRange;
   *out = static_cast<int32_t>(value);
   return 0;
 }
 
 int32_t ParseKeywordLimit(const char* text, int32_t minimum, int32_t default_value,
                           int32_t maximum, int32_t* out) {
-  if (text == nullptr) return -109;
-  return MatchLimitKeyword(text, minimum, default_value, maximum, true, out) ? 0 : -141;
+  if (text == nullptr) return err::kMissingParameter;
+  return MatchLimitKeyword(text, minimum, default_value, maximum, true, out)
+             ? 0
+             : err::kInvalidCharacterData;
 }
 
 namespace {
 
 int32_t ParseRealImpl(const char* text, double minimum, double default_value, double maximum,
                       bool allow_default, double* out) {
-  if (text == nullptr) return -109;
+  if (text == nullptr) return err::kMissingParameter;
   if (MatchLimitKeyword(text, minimum, default_value, maximum, allow_default, out)) return 0;
   char* end = nullptr;
   double value = std::strtod(text, &end);
   // "NAN" converts but compares with nothing; it is not a usable number.
-  if (end == text || std::isnan(value)) return -104;
-  if (value < minimum - 1e-20 || value > maximum + 1e-20) return -222;
+  if (end == text || std::isnan(value)) return err::kDataTypeError;
+  if (value < minimum - 1e-20 || value > maximum + 1e-20) return err::kDataOutOfRange;
   *out = value;
   return 0;
 }
@@ -142,35 +147,35 @@ int32_t ParseRealWithDefault(const char* text, double minimum, double default_va
 }
 
 int32_t ParseBoolean(const char* text, int32_t* out) {
-  if (text == nullptr) return -301;
+  if (text == nullptr) return err::kSystemError;
   if (Equals(text, "ON") || Equals(text, "1")) {
     *out = 1;
   } else if (Equals(text, "OFF") || Equals(text, "0")) {
     *out = 0;
   } else {
-    return -224;
+    return err::kIllegalParameterValue;
   }
   return 0;
 }
 
 int32_t CheckQuotedString(const char* text, std::size_t minimum_length,
                           std::size_t maximum_length) {
-  if (text == nullptr) return -109;
+  if (text == nullptr) return err::kMissingParameter;
   std::size_t length = std::strlen(text);
   std::size_t inner = length >= 2 ? length - 2 : 0;
-  if (inner < minimum_length || inner > maximum_length) return -150;
+  if (inner < minimum_length || inner > maximum_length) return err::kStringDataError;
   // A lone quote is no string, even though its last character equals its first.
-  if (length < 2 || (text[0] != '\'' && text[0] != '"')) return -151;
-  if (text[length - 1] != text[0]) return -151;
+  if (length < 2 || (text[0] != '\'' && text[0] != '"')) return err::kInvalidStringData;
+  if (text[length - 1] != text[0]) return err::kInvalidStringData;
   return 0;
 }
 
 int32_t LookupKeywordValue(const KeywordValue* table, const char* text) {
-  if (table == nullptr || text == nullptr) return -224;
+  if (table == nullptr || text == nullptr) return err::kIllegalParameterValue;
   for (; table->text != nullptr; ++table) {
     if (Equals(table->text, text)) return table->value;
   }
-  return -224;
+  return err::kIllegalParameterValue;
 }
 
 bool IsValidName(const char* text) { return IsNameWithLength(text, 40); }
@@ -221,8 +226,8 @@ int32_t JoinStrings(const char* const* strings, std::size_t count, char* out,
 }
 
 int32_t CheckParameterCount(const CommandContext* context, int32_t minimum, int32_t maximum) {
-  if (context->parameter_count < minimum) return -109;
-  if (context->parameter_count > maximum) return -108;
+  if (context->parameter_count < minimum) return err::kMissingParameter;
+  if (context->parameter_count > maximum) return err::kParameterNotAllowed;
   return 0;
 }
 
@@ -281,7 +286,7 @@ int32_t ValidateKeyword(CommandContext* context, const KeywordValue* table, int3
   int32_t code = CheckParameterCount(context, 1, 1);
   if (code == 0) {
     const char* text = context->parameters[0];
-    code = -224;
+    code = err::kIllegalParameterValue;
     for (const KeywordValue* entry = table; entry != nullptr && entry->text != nullptr; ++entry) {
       if (Equals(entry->text, text)) {
         if (out != nullptr) *out = entry->value;
@@ -296,10 +301,10 @@ int32_t ValidateKeyword(CommandContext* context, const KeywordValue* table, int3
 int32_t AppendToReply(const char* text, std::size_t length, char separator,
                       CommandContext* context) {
   ExecutionContext* execution = ExecutionOf(context);
-  if (execution == nullptr || text == nullptr) return -301;
+  if (execution == nullptr || text == nullptr) return err::kSystemError;
   std::size_t used = execution->reply_length;
   std::size_t needed = length + (used > 0 ? 1 : 0);
-  if (needed > kReplySize - 1 - used) return -223;
+  if (needed > kReplySize - 1 - used) return err::kTooMuchData;
   if (used > 0) execution->reply[used++] = separator;
   std::memcpy(execution->reply + used, text, length);
   used += length;
@@ -332,7 +337,7 @@ int32_t AppendIntegerNumberToReply(int32_t value, const KeywordValue* table,
 }
 
 int32_t AppendStringToReply(const char* text, CommandContext* context) {
-  if (text == nullptr) return -301;
+  if (text == nullptr) return err::kSystemError;
   return AppendToReply(text, std::strlen(text), ',', context);
 }
 
@@ -343,7 +348,7 @@ int32_t AppendEmptyReply(CommandContext* context) {
 
 int32_t SetStringReply(const char* text, CommandContext* context) {
   ExecutionContext* execution = ExecutionOf(context);
-  if (execution == nullptr) return -301;
+  if (execution == nullptr) return err::kSystemError;
   execution->reply_length = 0;
   return AppendStringToReply(text, context);
 }

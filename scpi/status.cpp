@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "core/seam.h"
+#include "scpi/error_codes.h"
 
 namespace {
 
@@ -54,13 +55,13 @@ StatusBytes* CopyOf(ChannelHandle* handle) {
 }  // namespace
 
 int32_t ReadStatusBytes(ChannelHandle* handle, StatusBytes* out) {
-  if (handle == nullptr || handle->read_status == nullptr) return -301;
+  if (handle == nullptr || handle->read_status == nullptr) return err::kSystemError;
   if (const StatusBytes* copy = CopyOf(handle)) {
     *out = *copy;
     return 0;
   }
   if (handle->read_status(handle->channel, &out->ese, &out->esr, &out->sre, &out->stb) < 0) {
-    return -301;
+    return err::kSystemError;
   }
   if (handle == ExecutingHere()) g_copy = {true, *out};
   return 0;

@@ -1,6 +1,7 @@
 // The SYSTem commands that need nothing beyond the engine: the error queue, the
 // version, the keyboard-lock flag, the nonvolatile-update state and the LOCK
 // records (which the pipeline refuses before they run).
+#include "scpi/error_codes.h"
 #include "scpi/handler_support.h"
 #include "scpi/scpi_handlers.h"
 
@@ -17,7 +18,7 @@ NO_PARAMETERS_VALIDATION(SYST_ERRORQuery)
 
 int32_t SYST_ERRORQuery_DoExecutionConclusion(CommandContext* context) {
   ChannelHandle* handle = HandleOf(context);
-  if (handle->read_error == nullptr) return -301;
+  if (handle->read_error == nullptr) return err::kSystemError;
   g_error_text[0] = '\0';
   handle->read_error(handle->channel, g_error_text);
   g_error_text[kCommandTextSize - 1] = '\0';
