@@ -11,21 +11,13 @@
 #include <vector>
 
 #include "cards/card_handlers.h"
+#include "controller/command_tree_test_support.h"
 #include "hardware/event_log.h"
 #include "hardware/hardware_handlers.h"
 #include "scpi/command_tree.h"
 #include "scpi/scpi_handlers.h"
 
 namespace {
-
-// The walk and the keyword lookup are the engine's; they walk the connected tree.
-class ControllerTree : public ::testing::Environment {
- public:
-  void SetUp() override { ConnectCommandTree(&kCommandTree); }
-};
-
-[[maybe_unused]] ::testing::Environment* const kControllerTree =
-    ::testing::AddGlobalTestEnvironment(new ControllerTree);
 
 struct WalkResult {
   int32_t status;

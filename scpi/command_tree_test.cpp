@@ -1,22 +1,15 @@
 // The engine walks the tree the controller connects. Its tests run with the
-// controller's own tree, connected once for the whole program; this file also checks
-// what an engine with no tree does.
+// controller's own tree (connected by the test support header); this file checks what
+// an engine with no tree does.
 #include "scpi/command_tree.h"
 
 #include <gtest/gtest.h>
 
 #include "controller/command_table.h"
+#include "controller/command_tree_test_support.h"
 #include "scpi/program_parser.h"
 
 namespace {
-
-class ControllerTree : public ::testing::Environment {
- public:
-  void SetUp() override { ConnectCommandTree(&kCommandTree); }
-};
-
-[[maybe_unused]] ::testing::Environment* const kControllerTree =
-    ::testing::AddGlobalTestEnvironment(new ControllerTree);
 
 TEST(CommandTree, AnEngineWithoutATreeKnowsNoHeader) {
   ConnectCommandTree(nullptr);
