@@ -77,7 +77,10 @@ function(chassis_library name)
       target_link_libraries(${name}_tests PRIVATE ${name}_test_support)
     endif()
     target_link_libraries(${name}_tests PRIVATE ${name} ${ARG_TEST_DEPS} GTest::gmock GTest::gtest_main)
-    gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+    # A cross build's tests run under the emulator, and so must the programs they start.
+    list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " emulator)
+    gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 60
+                         PROPERTIES TIMEOUT 120 ENVIRONMENT "CHASSIS_TEST_EMULATOR=${emulator}")
   endif()
 
   file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})

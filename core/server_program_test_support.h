@@ -11,8 +11,11 @@
 
 #include <chrono>
 #include <climits>
+#include <cstdlib>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "core/fifo_io.h"
 #include "core/master_router.h"
@@ -48,9 +51,23 @@ class ServerProgramPeer {
     for (const char* fifo : {to_controller_, to_server_path_, event_fifo}) {
       if (EnsureFifo(platform::ResolvePath(fifo)) != 0) return false;
     }
-    const std::string program = ProgramFolder() + "/" + name;
-    char* argv[] = {nullptr};  // no arguments at all
-    return posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, environ) == 0;
+    std::string program = ProgramFolder() + "/" + name;
+    // A cross build's tests run under an emulator (CHASSIS_TEST_EMULATOR, words split
+    // at blanks), which must also run the program: it cannot follow an exec itself.
+    std::vector<std::string> words;
+    if (const char* emulator = std::getenv("CHASSIS_TEST_EMULATOR")) {
+      std::istringstream split(emulator);
+      for (std::string word; split >> word;) words.push_back(word);
+    }
+    if (words.empty()) {
+      char* argv[] = {nullptr};  // no arguments at all
+      return posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, environ) == 0;
+    }
+    words.push_back(program);
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    return posix_spawnp(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) == 0;
   }
 
   // Opens the controller's ends in the controller's order: the command FIFO it

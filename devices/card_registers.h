@@ -49,3 +49,20 @@ inline constexpr uint32_t kEpromDescriptorStride = 6;
 // The alternate layout of the digital cards: a second magic and the type id.
 inline constexpr uint32_t kEpromAltSecondMagic = 20;
 inline constexpr uint32_t kEpromAltTypeId = 104;
+
+// The EPROM layout is a byte layout, read field by field in big-endian order, never
+// through a record in memory: what holds it together is that its fields follow each
+// other without overlap, the same on every target.
+static_assert(kEpromBlockModuleId + kEpromModuleIdBytes == kEpromBlockTypeId);
+static_assert(kEpromBlockTypeId + 2 == kEpromBlockChannelCount);
+static_assert(kEpromBlockChannelCount + 2 == kEpromBlockMaskLength);
+static_assert(kEpromBlockMaskLength + 2 == kEpromBlockChannelTable);
+static_assert(kEpromBlockChannelTable + 4 == kEpromBlockBitTable);
+static_assert(kEpromBlockBitTable + 4 == kEpromBlockSettleTime);
+static_assert(kEpromBlockSettleTime + 4 <= kEpromBlockMaskOffset);
+static_assert(kEpromBlockMaskOffset + 4 == kEpromBlockDescriptors);
+static_assert(kEpromBlockTable + 4 * kEpromBlockRecords <= kEpromAltSecondMagic);
+static_assert(kEpromAltSecondMagic + 4 <= kEpromAltTypeId);
+
+// A relay counter in a card's FRAM: a u32 at 4n, least significant byte first.
+inline constexpr int kCardFramCounterBytes = 4;

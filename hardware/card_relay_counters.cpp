@@ -3,17 +3,18 @@
 #include "hardware/card_relay_counters.h"
 
 #include "core/diag_print.h"
+#include "devices/slots.h"
 #include "hardware/fpga_utils.h"
 #include "scpi/error_codes.h"
 
 namespace {
 
 constexpr const char* kSource = "_util/fram_utils";
-constexpr int kCounterBytes = 4;
+constexpr int kCounterBytes = kCardFramCounterBytes;
 constexpr int32_t kLastCounter = (0xFFFF - (kCounterBytes - 1)) / kCounterBytes;
 
 bool ValidCounter(int slot, int32_t channel) {
-  return slot >= 1 && slot <= 12 && channel >= 0 && channel <= kLastCounter;
+  return IsCardSlot(slot) && channel >= 0 && channel <= kLastCounter;
 }
 
 // Points the card's FRAM at the counter of `channel`: low address byte first.

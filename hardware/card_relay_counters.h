@@ -1,7 +1,8 @@
 // Relay operation counters kept in the FRAM on a relay card, reached through the
 // card's own local-bus registers (not through the FPGA's I2C bridge).
 //
-// Counter n sits at card-FRAM address 4n as a u32, least significant byte first. A
+// Counter n sits at card-FRAM address 4n (kCardFramCounterBytes each) as a u32, least
+// significant byte first. A
 // write opens a write sequence (0xDA to 0x301), sets the address, writes the four
 // bytes through 0x389 and closes the sequence (0 to 0x301); a read sets the address
 // and reads four bytes through 0x38B. Both stop at the first failing bus access,

@@ -219,6 +219,11 @@ int ChassisLauncher::WaitExit(int timeout_ms) {
     if (std::chrono::steady_clock::now() >= deadline) return -1;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+  // Its last words may still be in the pipe when it is reaped: they are all collected
+  // once the output closes. A child that outlives it may hold the output open, so the
+  // wait also ends at the deadline.
+  std::unique_lock<std::mutex> hold(mutex_);
+  changed_.wait_until(hold, deadline, [this] { return output_closed_; });
   return status_;
 }
 

@@ -50,7 +50,8 @@ class ChassisLauncher {
   int Stop(int timeout_ms);
   // True once vchassis has ended (reaped by Stop or by WaitExit).
   bool Exited();
-  // Waits for vchassis to end by itself. Its wait status, or -1 on timeout.
+  // Waits for vchassis to end by itself, and for what it printed to be collected. Its
+  // wait status, or -1 on timeout.
   int WaitExit(int timeout_ms);
 
   pid_t pid() const { return pid_; }

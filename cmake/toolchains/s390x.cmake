@@ -1,0 +1,14 @@
+# Cross build for s390x, the big-endian stand-in for the board's byte order: Debian's
+# s390x-linux-gnu compilers, the s390x C library under /usr/s390x-linux-gnu, and the
+# unit tests run under qemu-user. GoogleTest is built from the googletest sources
+# (see the top CMakeLists).
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR s390x)
+set(CMAKE_C_COMPILER s390x-linux-gnu-gcc)
+set(CMAKE_CXX_COMPILER s390x-linux-gnu-g++)
+set(CMAKE_FIND_ROOT_PATH /usr/s390x-linux-gnu)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-s390x -L /usr/s390x-linux-gnu)
