@@ -153,25 +153,15 @@ TEST_F(EventChannelTest, FramesFromSeveralThreadsStayWhole) {
   for (int count : counts) EXPECT_EQ(kPerThread, count);
 }
 
-struct Seen {
-  int type;
-  std::vector<uint8_t> data;
-};
-
-void Record(int type, const uint8_t* data, int count, void* context) {
-  auto* seen = static_cast<std::vector<Seen>*>(context);
-  seen->push_back({type, std::vector<uint8_t>(data, data + count)});
-}
-
 TEST(EventReaderTest, EventsFromTheBroadcasterReachTheReader) {
   TempRoot root;
   EventReader readers[3];
-  std::vector<Seen> seen[3];
+  std::vector<SeenEvent> seen[3];
   const char* paths[3] = {"/tmp/event_eth", "/tmp/event_usb", "/tmp/event_gpib"};
   EventChannel channel;
   // The servers open their read ends in the broadcaster's order.
   std::thread servers([&] {
-    for (int i = 0; i < 3; ++i) EventReaderSetup(&readers[i], paths[i], Record, &seen[i]);
+    for (int i = 0; i < 3; ++i) EventReaderSetup(&readers[i], paths[i], RecordEvent, &seen[i]);
   });
   ASSERT_EQ(0, EventChannelSetup(&channel));
   servers.join();

@@ -74,27 +74,17 @@ TEST(EventMaskTest, UnknownTypeIsReportedAndNotRegistered) {
   EXPECT_NE(std::string::npos, printed.find("] default case\n"));
 }
 
-struct Seen {
-  int type;
-  std::vector<uint8_t> data;
-};
-
-void Record(int type, const uint8_t* data, int count, void* context) {
-  auto* seen = static_cast<std::vector<Seen>*>(context);
-  seen->push_back({type, std::vector<uint8_t>(data, data + count)});
-}
-
 TEST(EventReaderTest, ReadsEveryEventFromTheControllerUntilItCloses) {
   TempRoot root;
   EventReader reader;
-  std::vector<Seen> seen;
+  std::vector<SeenEvent> seen;
   int writer = -1;
   std::thread controller([&] {
     std::string path = platform::ResolvePath("/tmp/event_gpib");
     EnsureFifo(path);
     writer = open(path.c_str(), O_WRONLY);
   });
-  ASSERT_EQ(0, EventReaderSetup(&reader, "/tmp/event_gpib", Record, &seen));
+  ASSERT_EQ(0, EventReaderSetup(&reader, "/tmp/event_gpib", RecordEvent, &seen));
   controller.join();
   ASSERT_GE(writer, 0);
 

@@ -132,3 +132,15 @@ inline PipeMsgKind FrameKind(const std::string& frame) {
   if (parse_message_type(frame.c_str(), nullptr, &kind) != 0) return PipeMsgKind{};
   return kind;
 }
+
+// One event a server's event reader handed over: its type and its data bytes.
+struct SeenEvent {
+  int type;
+  std::vector<uint8_t> data;
+};
+
+// An event reader's notify hook that appends to the std::vector<SeenEvent> in `context`.
+inline void RecordEvent(int type, const uint8_t* data, int count, void* context) {
+  auto* seen = static_cast<std::vector<SeenEvent>*>(context);
+  seen->push_back({type, std::vector<uint8_t>(data, data + count)});
+}
