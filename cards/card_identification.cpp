@@ -4,7 +4,9 @@
 // Multi-byte EPROM values are big-endian and read byte by byte; every offset a card
 // supplies is checked against the bytes read, so a corrupt image is refused, never
 // read beyond.
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -85,6 +87,13 @@ bool CopyChannelTable(const uint8_t* image, uint32_t offset, uint16_t count, uin
     table[i] = offset == 0 ? i : Be16(image + offset + 2u * i);
   }
   return true;
+}
+
+// Channels are looked up by number in their table (relay_driver.h), which therefore
+// must ascend strictly.
+bool Ascends(const uint16_t* table, uint16_t count) {
+  return std::adjacent_find(table, table + count, std::greater_equal<uint16_t>()) ==
+         table + count;
 }
 
 }  // namespace
@@ -197,6 +206,7 @@ int32_t DownloadCardParams(CardRecord* record, int slot) {
   }
   if (!CopyChannelTable(image, Be32(params + kEpromBlockChannelTable), channel_count,
                         tables.channel_table.get()) ||
+      !Ascends(tables.channel_table.get(), channel_count) ||
       !CopyChannelTable(image, Be32(params + kEpromBlockBitTable), channel_count,
                         tables.bit_table.get())) {
     return err::kEpromCorrupt;
@@ -209,7 +219,10 @@ int32_t DownloadCardParams(CardRecord* record, int slot) {
   }
   const uint32_t mask_offset = Be32(params + kEpromBlockMaskOffset);
   if (!Fits(mask_offset, mask_length, kDownloadBytes)) return err::kEpromCorrupt;
-  std::memcpy(tables.confidence_mask.get(), image + mask_offset, mask_length);
+  // An empty mask's offset may point anywhere: not even its address is formed.
+  if (mask_length > 0) {
+    std::memcpy(tables.confidence_mask.get(), image + mask_offset, mask_length);
+  }
 
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
   SlotStorage& storage = SlotStorageOf(slot);

@@ -354,6 +354,37 @@ TEST_F(CardManagerTest, DownloadRefusesIdBytesAndOffsetsOutsideTheImage) {
   EXPECT_EQ(DownloadCardParams(&record, 3), err::kFpgaIoError);
 }
 
+// Nothing to read always fits: without a mask, its offset is never applied to the image,
+// wherever it points (the clang sanitizers refuse even forming that address).
+TEST_F(CardManagerTest, DownloadWithoutConfidenceMaskIgnoresItsOffset) {
+  sim::EpromBlock block = TestBlock(0x7B07);
+  block.confidence_mask.clear();
+  std::vector<uint8_t> image = sim::BuildEpromImage(block);
+  const uint8_t far_away[] = {0x45, 0x4C, 0x4F, 0x59};  // 0x454C4F59, far past the end
+  std::memcpy(image.data() + sim::kEpromBlockOffset + 122, far_away, sizeof far_away);
+  xbus_->Plug(4, CardWithEprom(image));
+  CardRecord record{};
+  record.type_id = 0x7B07;
+  ASSERT_EQ(DownloadCardParams(&record, 4), 0);
+  EXPECT_EQ(record.mask_length, 0);
+  EXPECT_EQ(record.channel_count, 3);
+}
+
+// Channels are looked up by their number in an ascending table; numbers that fall back
+// or repeat would make some channels unreachable and walks go round.
+TEST_F(CardManagerTest, DownloadRefusesChannelTablesThatDoNotAscend) {
+  for (const std::vector<uint16_t>& table :
+       {std::vector<uint16_t>{5, 9, 7}, std::vector<uint16_t>{5, 5, 9}}) {
+    sim::EpromBlock block = TestBlock(0x7B09);
+    block.channel_table = table;
+    xbus_->Plug(8, CardWithEprom(sim::BuildEpromImage(block)));
+    CardRecord record{};
+    record.type_id = 0x7B09;
+    EXPECT_EQ(DownloadCardParams(&record, 8), err::kEpromCorrupt) << table[1];
+    EXPECT_EQ(record.channel_table, nullptr);
+  }
+}
+
 TEST_F(CardManagerTest, DownloadWarnsOfEachFailedAllocation) {
   xbus_->Plug(6, DownloadedCard(TestBlock(0x7B08)));
   const char* what[] = {"Module ID", "logical relay channels", "hw bit channels",

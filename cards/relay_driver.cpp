@@ -3,6 +3,7 @@
 // drive image is rebuilt from the current image on every write and written whole.
 #include "cards/relay_driver.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -64,13 +65,13 @@ int32_t RelayIndexOf(const RelayCardDescriptor& d, int32_t channel) {
   if (d.channel_table == nullptr) {
     return channel >= 0 && channel < n ? channel : err::kChannelNotValid;
   }
-  if (channel < d.channel_table[0] || channel > d.channel_table[n - 1]) {
-    return err::kChannelNotValid;
-  }
-  for (int32_t i = 0; i < n; ++i) {
-    if (d.channel_table[i] == channel) return i;
-  }
-  return err::kChannelNotValid;
+  // Tables ascend (a downloaded one that does not is refused), so the lookup halves:
+  // a downloaded card may have 65535 channels, and a walk over them calls this per step.
+  const uint16_t* begin = d.channel_table;
+  const uint16_t* end = begin + n;
+  const uint16_t* found = std::lower_bound(begin, end, channel);
+  if (found == end || *found != channel) return err::kChannelNotValid;
+  return static_cast<int32_t>(found - begin);
 }
 
 bool ImageBit(const RelayCardDescriptor& d, const uint8_t* image, int32_t index) {

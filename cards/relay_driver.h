@@ -26,7 +26,8 @@ struct RelayCardDescriptor {
   // GetIdentity's description; its first word is the model name.
   const char* description = "";
   int32_t channel_count = 0;
-  // channel_count channel numbers, in index order. Null: channel i is numbered i.
+  // channel_count channel numbers, in index order, strictly ascending. Null: channel i
+  // is numbered i.
   const uint16_t* channel_table = nullptr;
   // map_width drive bits per channel index (kNoDriveBit: none), channel_count entries
   // of map_width each. Null: index i drives bit i.

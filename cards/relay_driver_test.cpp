@@ -336,6 +336,41 @@ TEST_F(GenericCardTest, ChannelsPastItsImagesAreRefused) {
   EXPECT_EQ(card_->EnergisedCoils(), std::vector<int>{7});
 }
 
+// The largest card an EPROM can describe: 65535 channels numbered in order. Every one is
+// found by its number, in its place, and the walk from the first reaches the last.
+TEST_F(GenericCardTest, EveryChannelOfTheLargestDownloadedCardIsFound) {
+  sim::EpromBlock block;
+  block.module_id = "XY-WIDE";
+  block.type_id = kTypeId;
+  block.channel_count = 65535;  // channel and bit tables empty: channel i, bit i
+  block.settle_time_us = 100;
+  block.confidence_mask = {0xFF};
+  sim::CardTraits traits;
+  traits.model = "XY-WIDE";
+  traits.type_id = kTypeId;
+  traits.eprom = sim::BuildEpromImage(block);
+  traits.drive_bytes = 1;
+  xbus_->Plug(kGenericSlot, std::make_shared<sim::CardModel>(traits));
+  ASSERT_EQ(InstallCard(kGenericSlot, kTypeId), 0);
+
+  ASSERT_EQ(CardChannelCount(kGenericSlot, 0), 65535);
+  EXPECT_EQ(CardLastChannel(kGenericSlot, 0), 65534);
+  int32_t channel = CardFirstChannel(kGenericSlot, 0);
+  int32_t walked = 1;
+  for (int32_t next; (next = CardNextChannel(kGenericSlot, channel, 0)) >= 0; channel = next) {
+    ASSERT_EQ(next, channel + 1);
+    ++walked;
+  }
+  EXPECT_EQ(walked, 65535);
+  EXPECT_EQ(channel, 65534);
+  EXPECT_EQ(CardChannelToIndex(kGenericSlot, 40000, 0), 40000);
+  EXPECT_EQ(CardPrevChannel(kGenericSlot, 65534, 0), 65533);
+  EXPECT_EQ(CardChannelToIndex(kGenericSlot, 65535, 0), err::kChannelNotValid);
+  EXPECT_EQ(CardChannelToIndex(kGenericSlot, -1, 0), err::kChannelNotValid);
+  // Delays are kept per channel, for the last as for the first.
+  EXPECT_EQ(GetChannelDelay(kGenericSlot, 65534, 2), 100.0);
+}
+
 TEST(ChassisCard, OffersStubsOnly) {
   const CardTemplate* chassis = FindCardTemplate(kChassisTypeId);
   ASSERT_NE(chassis, nullptr);

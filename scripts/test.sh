@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 stages=("$@")
-((${#stages[@]})) || stages=(debug asan tsan s390x armhf)
+((${#stages[@]})) || stages=(debug asan tsan s390x armhf fuzz)
 scripts/setup.sh
 
 # The compiler cache serves any checkout of the tree: paths are hashed relative to it.

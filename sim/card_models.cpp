@@ -42,7 +42,10 @@ void PutU32(std::vector<uint8_t>& image, size_t at, uint32_t value) {
 // The data register index j of address 1 + 2j, or -1 when the address is none of
 // the first `count`.
 int DataRegister(uint32_t address, int count) {
-  if ((address & 1) == 0 || address > static_cast<uint32_t>(2 * count - 1)) return -1;
+  // Without registers there is no last address: 2 * 0 - 1 would wrap to every address.
+  if (count <= 0 || (address & 1) == 0 || address > static_cast<uint32_t>(2 * count - 1)) {
+    return -1;
+  }
   return static_cast<int>((address - 1) / 2);
 }
 

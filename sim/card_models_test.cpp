@@ -197,6 +197,21 @@ TEST_F(BusCardTest, DriveReadbackIsActiveLowAndAStuckCoilKeepsItsState) {
   EXPECT_EQ(BusRead(1, 0x207), 0xFFu);
 }
 
+// A relay card without drive bytes (the traits' default) decodes no drive register, so
+// its odd addresses, the EPROM port among them, keep their own meaning.
+TEST(RelayCard, WithoutDriveBytesStreamsItsEpromAndDecodesNoDriveRegister) {
+  CardTraits traits;
+  traits.model = "NO-DRIVE";
+  traits.eprom = {0xAB, 0xCD};
+  CardModel card(traits);
+  EXPECT_EQ(Read(card, 0x203), 0xABu);
+  EXPECT_EQ(Read(card, 0x203), 0xCDu);
+  Write(card, 1, 0x81);
+  EXPECT_EQ(Read(card, 1), 0xFFu);
+  EXPECT_EQ(Read(card, 0x1FF), 0xFFu);
+  EXPECT_TRUE(card.EnergisedCoils().empty());
+}
+
 TEST(RelayCounterFram, WriteSequenceStoresLeastSignificantByteFirstAndReadsBack) {
   auto card = Make("SM-MX12H");
   auto write_counter = [&](int relay, uint32_t value) {
