@@ -198,11 +198,15 @@ void Execute(CommandChannel* channel, ChannelHandle* handle) {
   NotifyDone(channel);  // S1 goes out while the mutex is still held
 }
 
-// The server closed its end: wait, blocked in open, until it opens it again.
+// The server closed its end: wait, blocked in open, until it opens it again. The old
+// end is closed only once the new one is open: were the FIFO left without a reader in
+// between, a server quick to return would find it open (its open succeeds on the old
+// end) and its first message would meet no reader and be lost.
 bool ReopenRead(CommandChannel* channel) {
+  const int reopened = OpenFifo(channel->read_path, O_RDONLY);
   CloseFifo(&channel->read_fd);
   channel->reader.Reset();
-  channel->read_fd = OpenFifo(channel->read_path, O_RDONLY);
+  channel->read_fd = reopened;
   if (channel->read_fd < 0 && IsRunning()) std::perror("slave_msgrout_do_IDLE_task: open");
   return channel->read_fd >= 0;
 }
