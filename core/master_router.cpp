@@ -20,6 +20,14 @@ constexpr const char* kCutterSource = "_util/GetMsgQueueCommands";
 constexpr const char* kRouterSource = "_util/fsm_master_msg_rout";
 constexpr const char* kNoError = "0,\"No error\"";
 constexpr int kLineRetryLimit = 100;
+constexpr const char* kOverflowWarning = "Message overflow detected\n";
+constexpr const char* kOverflowWrapWarning =
+    "Message overflow detected, wrapping message around\n";
+
+// The status bits a refused line sets, named as the engine's status rules name them.
+constexpr uint8_t kEsrCommandError = 0x20;
+constexpr uint8_t kStbEventSummary = 0x20;
+constexpr uint8_t kStbRequestService = 0x40;
 
 // Master states, recorded for diagnosis.
 enum MasterState : int {
@@ -51,28 +59,63 @@ int TerminatorIndex(const char* text, std::size_t length) {
   return std::min(cr, lf);
 }
 
+// Bytes no program message may carry: NUL (the frames are NUL-terminated texts) and
+// the three that delimit the frames between the programs.
+bool IsReservedByte(char byte) {
+  return byte == '\0' || byte == PIPE_SOH || byte == PIPE_STX || byte == PIPE_ETX;
+}
+
+// Counts a character past the line's limit; the first of a line is reported at once.
+void CountOverflow(IEEE_Client* client, uint64_t characters, const char* warning) {
+  if (client->line_overflow == 0) {
+    diag_warning_line(kCutterSource, "process_msg_queue_commands", __LINE__, "%s", warning);
+  }
+  client->line_overflow += characters;
+}
+
 // Appends `count` characters to the client's line. Once the line is full, each further
-// character overwrites its last cell (with a warning), so a line is cut at
-// kLineAssemblySize characters and ends with what came last.
+// character overwrites its last cell, so a line is cut at kLineAssemblySize characters
+// and ends with what came last.
 void AppendToLine(IEEE_Client* client, const char* text, std::size_t count,
                   const char* overflow_warning) {
   for (std::size_t i = 0; i < count; ++i) {
+    if (IsReservedByte(text[i])) client->line_refused = true;
     if (client->line_position > static_cast<int32_t>(kLineAssemblySize) - 1) {
-      diag_warning_line(kCutterSource, "process_msg_queue_commands", __LINE__, "%s",
-                        overflow_warning);
+      CountOverflow(client, 1, overflow_warning);
       client->line_position = static_cast<int32_t>(kLineAssemblySize) - 1;
     }
     client->line[client->line_position++] = text[i];
   }
 }
 
-// Sends the client's assembled line as one program message and starts a new line.
+// At the end of a cut line: the characters past its limit after the first, as one
+// count, so that a long line cannot flood the diagnostics.
+void ReportOverflow(IEEE_Client* client) {
+  if (client->line_overflow > 1) {
+    diag_warning_line(kCutterSource, "process_msg_queue_commands", __LINE__,
+                      "Message overflow detected %llu more times in this line\n",
+                      static_cast<unsigned long long>(client->line_overflow - 1));
+  }
+  client->line_overflow = 0;
+}
+
+void RefuseLine(MasterChannel* channel, IEEE_Client* client);
+
+// Sends the client's assembled line as one program message and starts a new line; a
+// line holding a reserved byte is refused instead.
 void SendLine(MasterChannel* channel, IEEE_Client* client) {
+  ReportOverflow(client);
+  channel->current_client = client;
+  if (client->line_refused) {
+    client->line_refused = false;
+    client->line_position = 0;
+    RefuseLine(channel, client);
+    return;
+  }
   char message[kLineAssemblySize + 1];
   std::memcpy(message, client->line, static_cast<std::size_t>(client->line_position));
   message[client->line_position] = '\0';
   client->line_position = 0;
-  channel->current_client = client;
   mastermsgrout_do_READ_MSG_QUEUE_task(channel, message);
 }
 
@@ -91,20 +134,30 @@ constexpr StoreRule kStoreRules[] = {
     {PipeMsgKind::S5, kStoringSre, decode_S5_msg, &MasterHooks::store_sre, &IEEE_Client::sre},
 };
 
-void StoreStatusByte(MasterChannel* channel, PipeMsgKind kind) {
-  for (const StoreRule& rule : kStoreRules) {
-    if (rule.kind != kind) continue;
-    channel->state = rule.state;
-    IEEE_Client* client = channel->current_client;
-    if (rule.decode(&channel->binary_receive) != 0 || client == nullptr) return;
-    uint8_t value = channel->binary_receive.data[0];
-    if (channel->hooks.*rule.hook != nullptr) {
-      (channel->hooks.*rule.hook)(client, value);
-    } else {
-      client->*rule.field = value;
-    }
-    return;
+// Stores one status byte of `client` as the request `kind` does, through its hook.
+void StoreByte(MasterChannel* channel, const StoreRule& rule, IEEE_Client* client,
+               uint8_t value) {
+  if (channel->hooks.*rule.hook != nullptr) {
+    (channel->hooks.*rule.hook)(client, value);
+  } else {
+    client->*rule.field = value;
   }
+}
+
+const StoreRule& RuleOf(PipeMsgKind kind) {
+  for (const StoreRule& rule : kStoreRules) {
+    if (rule.kind == kind) return rule;
+  }
+  return kStoreRules[0];
+}
+
+void StoreStatusByte(MasterChannel* channel, PipeMsgKind kind) {
+  const StoreRule& rule = RuleOf(kind);
+  if (rule.kind != kind) return;
+  channel->state = rule.state;
+  IEEE_Client* client = channel->current_client;
+  if (rule.decode(&channel->binary_receive) != 0 || client == nullptr) return;
+  StoreByte(channel, rule, client, channel->binary_receive.data[0]);
 }
 
 int WriteWithNul(MasterChannel* channel) {
@@ -172,16 +225,98 @@ void Deliver(MasterChannel* channel) {
   }
 }
 
+// Appends an entry to the client's error queue, through the server's hook.
+void PushErrorEntry(MasterChannel* channel, IEEE_Client* client, const char* text) {
+  if (channel->hooks.push_error != nullptr) {
+    channel->hooks.push_error(client, text);
+  } else {
+    client->error_queue.PushCopy(text);
+  }
+}
+
 void PushError(MasterChannel* channel) {
   channel->state = kPushingError;
   IEEE_Client* client = channel->current_client;
   if (client == nullptr) return;
-  if (channel->hooks.push_error != nullptr) {
-    channel->hooks.push_error(client, channel->string_receive.text);
-  } else {
-    client->error_queue.PushCopy(channel->string_receive.text);
-  }
+  PushErrorEntry(channel, client, channel->string_receive.text);
 }
+
+// A line holding a byte that no program message may carry would reach the controller
+// as another message, or cut its frame: it is refused as the engine refuses an invalid
+// character, which the client finds in its error queue and its ESR (the command error
+// bit, with the summary and service request bits following it by the engine's rules).
+void RefuseLine(MasterChannel* channel, IEEE_Client* client) {
+  PushErrorEntry(channel, client, kInvalidCharacterEntry);
+  if ((client->esr & kEsrCommandError) != 0) return;
+  StoreByte(channel, RuleOf(PipeMsgKind::S4), client,
+            static_cast<uint8_t>(client->esr | kEsrCommandError));
+  if ((client->ese & kEsrCommandError) == 0 || (client->stb & kStbEventSummary) != 0) return;
+  auto stb = static_cast<uint8_t>(client->stb | kStbEventSummary);
+  if ((client->sre & kStbEventSummary) != 0) stb |= kStbRequestService;
+  StoreByte(channel, RuleOf(PipeMsgKind::S3), client, stb);
+}
+
+// Gathers the bytes a receiving thread passes on into inbound chunks and queues them.
+class ChunkBuilder {
+ public:
+  ChunkBuilder(StringQueue* queue, IEEE_Client* client) : queue_(queue), client_(client) {}
+
+  void Add(char byte) {
+    if (!chunk_ && !Start()) return;
+    chunk_->text[fill_++] = byte;
+    if (fill_ == kInboundChunkBytes) Flush();
+  }
+  // The next byte opens a chunk of its own, which records that `skipped` bytes of its
+  // line were dropped before it.
+  void SkipBefore(uint64_t skipped) {
+    Flush();
+    skipped_ = skipped;
+  }
+  void Flush() {
+    if (!chunk_) return;
+    chunk_->text[fill_] = '\0';
+    chunk_->user_length = static_cast<uint32_t>(fill_);
+    // Counted before the router can take it, so that its count never runs below zero.
+    if (client_ != nullptr) client_->pending_chunks.fetch_add(1);
+    queue_->PushEntry(std::move(chunk_));
+    fill_ = 0;
+    ++pushed_;
+  }
+  // An empty chunk: with no client, the marker a server queues behind a client's last.
+  void AddMarker() {
+    if (Start()) Flush();
+  }
+  int pushed() const { return pushed_; }
+  bool failed() const { return failed_; }
+  InboundLine& spare_line() { return spare_line_; }
+
+ private:
+  bool Start() {
+    if (failed_) return false;
+    chunk_.reset(new (std::nothrow) InboundChunk);
+    if (!chunk_) {
+      failed_ = true;
+      std::perror("QueueInboundBytes: allocation");
+      return false;
+    }
+    chunk_->next = nullptr;
+    chunk_->prev = nullptr;
+    chunk_->user = client_;
+    chunk_->user_skipped = skipped_;
+    skipped_ = 0;
+    fill_ = 0;
+    return true;
+  }
+
+  StringQueue* queue_;
+  IEEE_Client* client_;
+  std::unique_ptr<InboundChunk> chunk_;
+  std::size_t fill_ = 0;
+  uint64_t skipped_ = 0;
+  int pushed_ = 0;
+  bool failed_ = false;
+  InboundLine spare_line_;
+};
 
 // Acts on one controller frame. Returns true when the exchange is over (S1).
 bool ActOnFrame(MasterChannel* channel) {
@@ -310,19 +445,57 @@ bool RouterWakeup::Wait() {
   return false;
 }
 
+int QueueInboundBytes(StringQueue* queue, RouterWakeup* wakeup, IEEE_Client* client,
+                      const char* bytes, std::size_t count, bool* failed) {
+  ChunkBuilder out(queue, client);
+  if (client == nullptr) {
+    out.AddMarker();
+    count = 0;
+  }
+  InboundLine& line = client != nullptr ? client->inbound : out.spare_line();
+  std::size_t at = 0;
+  while (at < count) {
+    const char byte = bytes[at];
+    const bool terminator = byte == '\r' || byte == '\n';
+    if (!terminator && line.passed > kLineAssemblySize) {
+      // Past the limit: the run up to the next line end is dropped here.
+      std::size_t end = at;
+      for (; end < count && bytes[end] != '\r' && bytes[end] != '\n'; ++end) {
+        if (IsReservedByte(bytes[end])) line.dropped_reserved = true;
+      }
+      line.dropped += end - at;
+      line.last_dropped = bytes[end - 1];
+      at = end;
+      continue;
+    }
+    if (terminator) {
+      if (line.dropped > 0) {
+        // The cutter keeps a cut line's most recent character: it goes on, the count
+        // of the others with it. A reserved byte among them takes its place, so that
+        // the line is refused as it would have been whole.
+        out.SkipBefore(line.dropped - 1);
+        out.Add(line.dropped_reserved ? '\0' : line.last_dropped);
+        line.dropped = 0;
+        line.dropped_reserved = false;
+      }
+      line.passed = 0;
+    } else {
+      ++line.passed;
+    }
+    out.Add(byte);
+    ++at;
+  }
+  out.Flush();
+  if (failed != nullptr) *failed = out.failed();
+  if (out.pushed() > 0 && wakeup != nullptr) wakeup->Notify();
+  return out.pushed();
+}
+
 int PushInboundChunk(StringQueue* queue, RouterWakeup* wakeup, IEEE_Client* client,
                      const char* bytes, std::size_t count) {
-  std::unique_ptr<InboundChunk> chunk(new (std::nothrow) InboundChunk);
-  if (!chunk) return -1;
-  count = std::min(count, kInboundChunkBytes);
-  std::memcpy(chunk->text, bytes, count);
-  chunk->text[count] = '\0';
-  chunk->next = nullptr;
-  chunk->prev = nullptr;
-  chunk->user = client;
-  queue->PushEntry(std::move(chunk));
-  if (wakeup != nullptr) wakeup->Notify();
-  return 0;
+  bool failed = false;
+  QueueInboundBytes(queue, wakeup, client, bytes, count, &failed);
+  return failed ? -1 : 0;
 }
 
 bool ResolveCommandFifos(int type, std::string* server_to_controller,
@@ -375,8 +548,14 @@ void poll_msg_queues(StringQueue* const* queues, int count, MasterChannel* chann
         served = true;
         IEEE_Client* client = InboundChunkClient(*chunk);
         channel->current_client = client;
-        bool incomplete =
-            client != nullptr && process_msg_queue_commands(channel, chunk->text, client) == 1;
+        const std::size_t length = std::min<std::size_t>(chunk->user_length, kInboundChunkBytes);
+        bool incomplete = client != nullptr &&
+                          process_msg_queue_bytes(channel, chunk->text, length,
+                                                  chunk->user_skipped, client) == 1;
+        if (client != nullptr) {
+          const int32_t pending = client->pending_chunks.fetch_sub(1) - 1;
+          if (channel->hooks.chunk_done != nullptr) channel->hooks.chunk_done(client, pending);
+        }
         resume = incomplete ? current : -1;
         if (incomplete && ++retries <= kLineRetryLimit) {
           --visited;  // stay on this queue
@@ -393,23 +572,30 @@ void poll_msg_queues(StringQueue* const* queues, int count, MasterChannel* chann
 }
 
 int process_msg_queue_commands(MasterChannel* channel, const char* chunk, IEEE_Client* client) {
+  return process_msg_queue_bytes(channel, chunk, std::strlen(chunk), 0, client);
+}
+
+int process_msg_queue_bytes(MasterChannel* channel, const char* bytes, std::size_t count,
+                            uint64_t skipped, IEEE_Client* client) {
+  // Dropped where they arrived, past the limit: the line is full already.
+  if (skipped > 0) CountOverflow(client, skipped, kOverflowWarning);
   for (;;) {
-    std::size_t length = std::strlen(chunk);
-    if (length == 0) return 0;
-    int terminator = TerminatorIndex(chunk, length);
+    if (count == 0) return 0;
+    int terminator = TerminatorIndex(bytes, count);
     if (terminator < 0) {
-      AppendToLine(client, chunk, length, "Message overflow detected\n");
+      AppendToLine(client, bytes, count, kOverflowWarning);
       return 1;
     }
     std::size_t end = static_cast<std::size_t>(terminator);
-    if (end == length - 1) {  // the line ends the chunk: it keeps its terminator
-      AppendToLine(client, chunk, length, "Message overflow detected\n");
+    if (end == count - 1) {  // the line ends the chunk: it keeps its terminator
+      AppendToLine(client, bytes, count, kOverflowWarning);
       SendLine(channel, client);
       return 0;
     }
-    AppendToLine(client, chunk, end, "Message overflow detected, wrapping message around\n");
+    AppendToLine(client, bytes, end, kOverflowWrapWarning);
     SendLine(channel, client);
-    chunk += end + 1;
+    bytes += end + 1;
+    count -= end + 1;
   }
 }
 

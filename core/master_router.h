@@ -47,7 +47,16 @@ struct MasterHooks {
   bool (*output_pending)(IEEE_Client* client) = nullptr;
   // S10, after the error queue and response buffer are cleared; default: nothing.
   void (*clear)(IEEE_Client* client) = nullptr;
+  // Called once the router is done with one of the client's chunks (its complete lines
+  // sent and answered, or refused), with the count of its chunks still pending; default:
+  // nothing. A server that paces its reading by what the router has done waits here.
+  void (*chunk_done)(IEEE_Client* client, int32_t pending) = nullptr;
 };
+
+// The error queue entry of a line refused for holding a byte that no program message
+// may carry. It must read exactly as the engine's entry for -101 in its error table
+// (scpi/), which the servers do not include.
+inline constexpr const char* kInvalidCharacterEntry = "-101,\"Invalid character\"";
 
 struct MasterChannel {
   IEEE_Client* current_client = nullptr;
@@ -84,8 +93,18 @@ class RouterWakeup {
   int fd_;
 };
 
-// Queues `count` received bytes (at most kInboundChunkBytes are kept) from `client`
-// and wakes the router. Returns 0, or -1 when no entry could be allocated.
+// Queues `count` received bytes from `client` for the router, in chunks of up to
+// kInboundChunkBytes, and wakes it. The characters of a line past the first
+// kLineAssemblySize + 1 are dropped here, as they arrive, so that a client sending
+// without line end cannot fill the memory: what reaches the router is cut exactly as
+// the line cutter would cut the whole line (its most recent character goes on with the
+// line end, and the count of the others with it). A null client queues one empty
+// chunk, a marker. Returns how many chunks were queued; *failed (may be null) tells
+// whether an entry could not be allocated (reported, and the rest of the bytes lost).
+int QueueInboundBytes(StringQueue* queue, RouterWakeup* wakeup, IEEE_Client* client,
+                      const char* bytes, std::size_t count, bool* failed = nullptr);
+
+// The same, returning 0, or -1 when an entry could not be allocated.
 int PushInboundChunk(StringQueue* queue, RouterWakeup* wakeup, IEEE_Client* client,
                      const char* bytes, std::size_t count);
 
@@ -106,6 +125,15 @@ void poll_msg_queues(StringQueue* const* queues, int count, MasterChannel* chann
 // each completed line as a program message. Returns 1 when the chunk ended inside a
 // line, else 0.
 int process_msg_queue_commands(MasterChannel* channel, const char* chunk, IEEE_Client* client);
+
+// The same for `count` bytes, which may hold NULs, after `skipped` bytes of the line
+// that were dropped where they arrived. A line holding a NUL or a byte the pipe
+// protocol reserves (SOH, STX, ETX) is not sent: it is refused as the engine refuses
+// an invalid character (kInvalidCharacterEntry in the client's error queue, the
+// command error bit in its ESR). A line cut at its limit is reported twice at most:
+// at the first character past it, and with the count of the others when it ends.
+int process_msg_queue_bytes(MasterChannel* channel, const char* bytes, std::size_t count,
+                            uint64_t skipped, IEEE_Client* client);
 
 // Sends one program message as M1 and serves the controller's requests until S1.
 int mastermsgrout_do_READ_MSG_QUEUE_task(MasterChannel* channel, const char* text);

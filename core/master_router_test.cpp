@@ -101,6 +101,21 @@ TEST_F(MasterRouterTest, LineCutterSendsEachLineAsOneProgramMessage) {
   EXPECT_EQ(expected, controller.texts());
 }
 
+// Counts the places where `text` occurs in `printed`.
+int CountOf(const std::string& printed, const std::string& text) {
+  int count = 0;
+  for (std::size_t at = printed.find(text); at != std::string::npos;
+       at = printed.find(text, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+// Waits (a bounded time) until the controller has received `count` program messages.
+void WaitForTexts(ScriptedController& controller, std::size_t count) {
+  for (int i = 0; i < 2500 && controller.texts().size() < count; ++i) usleep(2000);
+}
+
 TEST_F(MasterRouterTest, OverlongLineIsCutKeepingTheMostRecentCharacter) {
   ScriptedController controller;
   Connect();
@@ -112,22 +127,22 @@ TEST_F(MasterRouterTest, OverlongLineIsCutKeepingTheMostRecentCharacter) {
     EXPECT_EQ(1, process_msg_queue_commands(&channel_, chunk.c_str(), &client_));
   }
   std::string printed = testing::internal::GetCapturedStdout();
-  int warnings = 0;
-  for (std::size_t at = printed.find("] Message overflow detected\n"); at != std::string::npos;
-       at = printed.find("] Message overflow detected\n", at + 1)) {
-    ++warnings;
-  }
-  EXPECT_EQ(60, warnings);
+  // The first character past the limit is reported at once; the rest only when the
+  // line ends, as one count, so that a long line cannot flood the diagnostics.
+  EXPECT_EQ(1, CountOf(printed, "] Message overflow detected\n"));
   EXPECT_NE(std::string::npos,
             printed.find("WARNING: [_util/GetMsgQueueCommands | process_msg_queue_commands | "));
   ASSERT_EQ(static_cast<int32_t>(kLineAssemblySize), client_.line_position);
   EXPECT_EQ(stream.back(), client_.line[kLineAssemblySize - 1]);
   EXPECT_EQ(0, std::memcmp(client_.line, stream.data(), kLineAssemblySize - 1));
 
-  // The terminator still ends the line, which goes out whole with its LF.
+  // The terminator still ends the line, which goes out whole with its LF; the line
+  // feed took the last cell too, so 61 characters went past the limit in all.
   testing::internal::CaptureStdout();
   EXPECT_EQ(0, process_msg_queue_commands(&channel_, "\n", &client_));
-  testing::internal::GetCapturedStdout();
+  printed = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(0, CountOf(printed, "] Message overflow detected\n"));
+  EXPECT_EQ(1, CountOf(printed, "] Message overflow detected 60 more times in this line\n"));
   Disconnect();
   controller.Join();
   ASSERT_EQ(1u, controller.texts().size());
@@ -136,15 +151,96 @@ TEST_F(MasterRouterTest, OverlongLineIsCutKeepingTheMostRecentCharacter) {
   EXPECT_EQ(stream.substr(0, kLineAssemblySize - 1) + "\n", sent);
 }
 
-TEST_F(MasterRouterTest, FrameBytesAreLeftOutOfProgramMessages) {
+// A flood without a line end is cut where it arrives: what waits for the router stays
+// within one line's worth, and the line that finally ends is the one the cutter makes
+// of the whole flood (its first characters and its most recent one).
+TEST_F(MasterRouterTest, FloodWithoutLineEndQueuesNoMoreThanALine) {
   ScriptedController controller;
   Connect();
-  EXPECT_EQ(0, process_msg_queue_commands(&channel_, "*ID\x03N\x01?\n", &client_));
-  EXPECT_EQ(0, process_msg_queue_commands(&channel_, "*RST\n", &client_));
+  StringQueue queue;
+  RouterWakeup wakeup;
+  std::string piece(kInboundChunkBytes, 'f');
+  constexpr int kPieces = 4000;  // about 1 MB
+  for (int i = 0; i < kPieces; ++i) {
+    piece.back() = static_cast<char>('a' + i % 26);
+    PushInboundChunk(&queue, &wakeup, &client_, piece.data(), piece.size());
+  }
+  EXPECT_LE(queue.Count(), static_cast<int32_t>(kLineAssemblySize / kInboundChunkBytes + 2));
+  PushInboundChunk(&queue, &wakeup, &client_, "\n*OPC?\n", 7);
+  StringQueue* queues[] = {&queue};
+  testing::internal::CaptureStdout();
+  std::thread router([&] { poll_msg_queues(queues, 1, &channel_, &wakeup); });
+  WaitForTexts(controller, 2);
+  RequestStop();
+  router.join();
+  std::string printed = testing::internal::GetCapturedStdout();
   Disconnect();
   controller.Join();
-  std::vector<std::string> expected = {"*IDN?\n", "*RST\n"};
-  EXPECT_EQ(expected, controller.texts());
+  ASSERT_EQ(2u, controller.texts().size());
+  const std::string line = controller.texts()[0];
+  ASSERT_EQ(kLineAssemblySize, line.size());
+  EXPECT_EQ(std::string(kInboundChunkBytes - 1, 'f'), line.substr(0, kInboundChunkBytes - 1));
+  EXPECT_EQ(piece.back(), line.back());
+  EXPECT_EQ("*OPC?\n", controller.texts()[1]);
+  const uint64_t beyond = uint64_t{kPieces} * kInboundChunkBytes - kLineAssemblySize;
+  EXPECT_EQ(1, CountOf(printed, "] Message overflow detected\n"));
+  EXPECT_EQ(1, CountOf(printed, "] Message overflow detected " + std::to_string(beyond - 1) +
+                                    " more times in this line\n"))
+      << printed.substr(0, 2000);
+}
+
+// The entry the engine makes for an invalid character.
+constexpr const char* kInvalidCharacter = "-101,\"Invalid character\"";
+
+std::vector<std::string> Drain(StringQueue& queue) {
+  std::vector<std::string> entries;
+  char text[STRING_QUEUE_TEXT_SIZE];
+  while (queue.PopCopy(text) == 0) entries.push_back(text);
+  return entries;
+}
+
+// A byte the pipe protocol reserves cannot travel in a program message (it would cut
+// or split its frame): the line holding it is refused as the engine refuses an invalid
+// character, in the client's error queue and standard event status, instead of being
+// run as another message. The lines around it run.
+TEST_F(MasterRouterTest, LineHoldingAFrameByteIsRefusedAsAnInvalidCharacter) {
+  ScriptedController controller;
+  Connect();
+  client_.ese = 0x20;  // the command error bit feeds the summary bit of the status byte
+  EXPECT_EQ(0, process_msg_queue_commands(&channel_, "*ESE 1\x01" "2;*ESE?\n", &client_));
+  EXPECT_EQ(0, process_msg_queue_commands(&channel_, "*ID\x03N?\n*RST\n", &client_));
+  EXPECT_EQ(1, process_msg_queue_commands(&channel_, "*CL\x02", &client_));
+  EXPECT_EQ(0, process_msg_queue_commands(&channel_, "S\n*OPC\n", &client_));
+  Disconnect();
+  controller.Join();
+  EXPECT_EQ((std::vector<std::string>{"*RST\n", "*OPC\n"}), controller.texts());
+  EXPECT_EQ(std::vector<std::string>(3, kInvalidCharacter), Drain(client_.error_queue));
+  EXPECT_EQ(0x20, client_.esr);
+  EXPECT_EQ(0x20, client_.stb);
+}
+
+// A NUL is a byte like any other: it ends neither the chunk nor the line. The line
+// holding it is refused; the lines before and after it in the same chunk run.
+TEST_F(MasterRouterTest, LineHoldingANulIsRefusedAndTheLinesAroundItRun) {
+  ScriptedController controller;
+  Connect();
+  StringQueue queue;
+  RouterWakeup wakeup;
+  const char first[] = "*ESE 5\n\0*ESE 6\n*ESE?\n";
+  PushInboundChunk(&queue, &wakeup, &client_, first, sizeof(first) - 1);
+  const char second[] = "\0*IDN?\n";
+  PushInboundChunk(&queue, &wakeup, &client_, second, sizeof(second) - 1);
+  PushInboundChunk(&queue, &wakeup, &client_, "*OPC?\n", 6);
+  StringQueue* queues[] = {&queue};
+  std::thread router([&] { poll_msg_queues(queues, 1, &channel_, &wakeup); });
+  WaitForTexts(controller, 3);
+  RequestStop();
+  router.join();
+  Disconnect();
+  controller.Join();
+  EXPECT_EQ((std::vector<std::string>{"*ESE 5", "*ESE?\n", "*OPC?\n"}), controller.texts());
+  EXPECT_EQ(std::vector<std::string>(2, kInvalidCharacter), Drain(client_.error_queue));
+  EXPECT_EQ(0x20, client_.esr);
 }
 
 // Hooks that record what the exchange hands them.

@@ -19,6 +19,11 @@ struct StringQueueEntry {
   StringQueueEntry* next;
   StringQueueEntry* prev;
   void* user;  // free for the queue's user (the servers keep the owning client here)
+  // Also the user's. A server's inbound chunk keeps here how many bytes of `text` were
+  // received (a NUL among them is a received byte, not the end of the text) and how
+  // many bytes of their line were dropped before them.
+  uint32_t user_length = 0;
+  uint64_t user_skipped = 0;
 };
 
 class StringQueue {

@@ -1,14 +1,16 @@
-// Event socket server: accept, handshake, registry and notices.
+// Event socket server: accept, handshakes, registry, notices.
 #include "lanserver/async_sock_svr.h"
+
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "core/event_reader.h"
+#include "core/run_state.h"
 #include "lanserver/socket_io.h"
 
 namespace lan {
@@ -16,28 +18,29 @@ namespace lan {
 namespace {
 
 constexpr std::size_t kHandshakeTextSize = 256;  // up to 255 bytes and a NUL
-
-// A client that opened the socket but does not answer the handshake must not hold the
-// accept thread: each step waits at most this long.
-constexpr int kHandshakeWaitMs = 10000;
-constexpr StallBound kHandshakeSend = {100, 100};
+constexpr uint64_t kListenId = 0;
+constexpr uint64_t kStopId = 1;
+constexpr int kEventsPerWait = 64;
+// Reads of what a registered client sends (nothing is expected) before the next one.
+constexpr int kWatchReads = 16;
 // A notice that went out in part is finished within this bound; one that cannot start
 // at once is dropped, so a stuck client never holds the event reader.
 constexpr StallBound kNoticeRest = {10, 20};
 
-bool Acknowledge(int fd, int stop_fd) {
-  return SendAll(fd, kAcknowledge, sizeof(kAcknowledge), stop_fd, kHandshakeSend) ==
+// The sockets are non-blocking and a handshake step has nothing before it unsent, so
+// the two bytes go at once or the client is gone.
+bool Acknowledge(int fd) {
+  return send(fd, kAcknowledge, sizeof(kAcknowledge), MSG_NOSIGNAL | MSG_DONTWAIT) ==
          static_cast<ssize_t>(sizeof(kAcknowledge));
 }
 
-// Receives one handshake step: up to 255 bytes, NUL-terminated. The count received, or
-// 0 when nothing came (closed, failed, timed out or stopped).
-ssize_t ReceiveStep(int fd, int stop_fd, char text[kHandshakeTextSize]) {
-  if (WaitReady(fd, POLLIN, stop_fd, kHandshakeWaitMs) != 1) return 0;
-  ssize_t received = recv(fd, text, kHandshakeTextSize - 1, MSG_DONTWAIT);
-  if (received < 1) return 0;
-  text[received] = '\0';
-  return received;
+bool WatchSocket(int epoll_fd, int fd, uint64_t id) {
+  epoll_event event{};
+  event.events = EPOLLIN | EPOLLRDHUP;
+  event.data.u64 = id;
+  if (epoll_ctl(epoll_fd, EPOLL_CTL_ADD, fd, &event) == 0) return true;
+  std::perror("AcceptAsyncConn: epoll_ctl");
+  return false;
 }
 
 enum class NoticeResult { kSent, kDropped, kPeerGone };
@@ -63,55 +66,163 @@ EventSocket::~EventSocket() {
 
 AsyncSockSvr::~AsyncSockSvr() { Destroy(); }
 
-int AsyncSockSvr::Start(uint16_t port, ServerThreads& threads) {
+int AsyncSockSvr::Start(uint16_t port, ServerThreads& threads, CommandCheck is_command) {
   stop_fd_ = threads.stop_fd();
+  is_command_ = std::move(is_command);
   int fd = OpenListener(port, kListenBacklog, false);
   if (fd < 0) return -fd;
   listen_fd_ = fd;
+  epoll_fd_ = epoll_create1(EPOLL_CLOEXEC);
+  if (epoll_fd_ < 0) {
+    int error = errno;
+    std::perror("epoll_create");
+    return error;
+  }
+  if (!WatchSocket(epoll_fd_, listen_fd_, kListenId) ||
+      (stop_fd_ >= 0 && !WatchSocket(epoll_fd_, stop_fd_, kStopId))) {
+    return errno != 0 ? errno : EINVAL;
+  }
   return threads.Start([this] { AcceptAsyncConn(); });
 }
 
 void AsyncSockSvr::AcceptAsyncConn() {
+  epoll_event events[kEventsPerWait];
   for (;;) {
-    auto record = std::make_unique<EventSocket>();
-    sockaddr_in address{};
-    socklen_t length = 0;
-    record->socket = AcceptConnection(listen_fd_, stop_fd_, &address, &length);
-    if (record->socket == kStopped) return;
-    if (record->socket < 0) {
-      // Reported, and accepting goes on: a passing shortage (descriptors, buffers)
-      // must not end the event service for good.
-      std::perror("AcceptAsyncConn: accept()");
+    int ready = epoll_wait(epoll_fd_, events, kEventsPerWait, NextTimeout());
+    if (!IsRunning()) return;
+    if (ready < 0 && errno != EINTR) {
+      std::perror("AcceptAsyncConn: epoll_wait");
       if (!PauseUnlessStopped(stop_fd_, kAcceptRetryMs)) return;
-      continue;
     }
-    // A failed handshake closes the socket with the record.
-    if (Handshake(record.get())) Insert(std::move(record));
+    for (int i = 0; i < ready; ++i) {
+      const uint64_t id = events[i].data.u64;
+      if (id == kStopId) return;
+      if (id == kListenId) {
+        AcceptPending();
+        continue;
+      }
+      auto handshake = handshakes_.find(id);
+      if (handshake != handshakes_.end()) {
+        Step(handshake->second);
+      } else {
+        Watch(id);
+      }
+    }
+    ExpireHandshakes();
   }
 }
 
-bool AsyncSockSvr::Handshake(EventSocket* record) {
+void AsyncSockSvr::AcceptPending() {
+  for (;;) {
+    sockaddr_in address{};
+    socklen_t length = sizeof(address);
+    int fd = accept4(listen_fd_, reinterpret_cast<sockaddr*>(&address), &length,
+                     SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      // Reported, and accepting goes on: a passing shortage (descriptors, buffers)
+      // must not end the event service for good, nor make this thread spin.
+      std::perror("AcceptAsyncConn: accept()");
+      PauseUnlessStopped(stop_fd_, kAcceptRetryMs);
+      return;
+    }
+    auto record = std::make_unique<EventSocket>();
+    record->socket = fd;
+    record->id = next_id_++;
+    if (!Acknowledge(fd) || !WatchSocket(epoll_fd_, fd, record->id)) continue;  // closed
+    const uint64_t id = record->id;
+    handshakes_[id] = {std::move(record), 1,
+                       Clock::now() + std::chrono::milliseconds(kHandshakeWaitMs)};
+  }
+}
+
+void AsyncSockSvr::Step(Handshake& handshake) {
+  EventSocket& record = *handshake.record;
+  const uint64_t id = record.id;
   char text[kHandshakeTextSize];
-  if (!Acknowledge(record->socket, stop_fd_)) return false;
-  ssize_t received = ReceiveStep(record->socket, stop_fd_, text);
-  if (received == 0) return false;
-  if (text[received - 1] != '\n') {
-    std::puts("fd received with out line feed");
-    return false;
+  ssize_t received = recv(record.socket, text, kHandshakeTextSize - 1, MSG_DONTWAIT);
+  if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+  if (received < 1) {  // closed or failed: the handshake fails, its socket is closed
+    handshakes_.erase(id);
+    return;
   }
-  text[received - 1] = '\0';
-  record->linked = std::atoi(text);
-  if (!Acknowledge(record->socket, stop_fd_)) return false;
-  if (ReceiveStep(record->socket, stop_fd_, text) == 0) return false;
-  record->mask = static_cast<uint32_t>(std::strtol(text, nullptr, 16));
-  return Acknowledge(record->socket, stop_fd_);
+  text[received] = '\0';
+  if (handshake.step == 1) {
+    if (text[received - 1] != '\n') {
+      std::puts("fd received with out line feed");
+      handshakes_.erase(id);
+      return;
+    }
+    text[received - 1] = '\0';
+    record.linked = std::atoi(text);
+    // A registration for a descriptor that is no command connection would never end.
+    if (!IsCommand(record.linked)) {
+      std::printf("event registration refused: %d is no command connection\n", record.linked);
+      handshakes_.erase(id);
+      return;
+    }
+    if (!Acknowledge(record.socket)) {
+      handshakes_.erase(id);
+      return;
+    }
+    handshake.step = 2;
+    handshake.deadline = Clock::now() + std::chrono::milliseconds(kHandshakeWaitMs);
+    return;
+  }
+  record.mask = static_cast<uint32_t>(std::strtol(text, nullptr, 16));
+  std::unique_ptr<EventSocket> done = std::move(handshake.record);
+  handshakes_.erase(id);
+  if (Acknowledge(done->socket)) Register(std::move(done));
 }
 
-void AsyncSockSvr::Insert(std::unique_ptr<EventSocket> record) {
+bool AsyncSockSvr::Register(std::unique_ptr<EventSocket> record) {
   std::lock_guard<std::mutex> hold(mutex_);
+  // Checked under the lock that the removal takes: a command socket that closed
+  // during the handshake has had its registrations removed already.
+  if (!IsCommand(record->linked)) return false;
   int linked = record->linked;
   registry_.emplace(linked, std::move(record));
   ++count_;
+  return true;
+}
+
+void AsyncSockSvr::Watch(uint64_t id) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  for (auto entry = registry_.begin(); entry != registry_.end(); ++entry) {
+    if (entry->second->id != id) continue;
+    char scratch[256];
+    for (int reads = 0; reads < kWatchReads; ++reads) {
+      ssize_t received = recv(entry->second->socket, scratch, sizeof(scratch), MSG_DONTWAIT);
+      if (received > 0) continue;  // nothing is expected from the client: dropped
+      if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+      // Its client closed it (or it failed): closed and forgotten now.
+      registry_.erase(entry);
+      --count_;
+      return;
+    }
+    return;
+  }
+  // Not registered (any more): an event from before its socket was closed.
+}
+
+int AsyncSockSvr::NextTimeout() const {
+  if (handshakes_.empty()) return -1;
+  Clock::time_point first = Clock::time_point::max();
+  for (const auto& [id, handshake] : handshakes_) first = std::min(first, handshake.deadline);
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(first - Clock::now()).count();
+  return static_cast<int>(std::max<decltype(left)>(left, 0));
+}
+
+void AsyncSockSvr::ExpireHandshakes() {
+  const Clock::time_point now = Clock::now();
+  for (auto entry = handshakes_.begin(); entry != handshakes_.end();) {
+    entry = entry->second.deadline <= now ? handshakes_.erase(entry) : std::next(entry);
+  }
+}
+
+bool AsyncSockSvr::IsCommand(int descriptor) const {
+  return !is_command_ || is_command_(descriptor);
 }
 
 void AsyncSockSvr::RemoveRegistrations(int linked) {
@@ -158,9 +269,12 @@ int32_t AsyncSockSvr::Count() const {
 void AsyncSockSvr::Destroy() {
   std::lock_guard<std::mutex> hold(mutex_);
   registry_.clear();
+  handshakes_.clear();
   count_ = 0;
   if (listen_fd_ >= 0) close(listen_fd_);
   listen_fd_ = -1;
+  if (epoll_fd_ >= 0) close(epoll_fd_);
+  epoll_fd_ = -1;
 }
 
 }  // namespace lan

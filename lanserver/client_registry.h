@@ -1,14 +1,18 @@
 // The clients of one program-message port (4444 or 4446): one ClientInfo per accepted
-// connection, holding the peer address, the socket and the IEEE 488.2 block that the
-// controller's requests act on, and the registry that maps socket descriptors to
+// connection, holding the peer address, the socket, the IEEE 488.2 block that the
+// controller's requests act on, the responses the client has not taken yet and what
+// its port's poller keeps of it, and the registry that maps socket descriptors to
 // them, with the port's epoll set and its event array.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <netinet/in.h>
+#include <string>
 #include <sys/epoll.h>
 #include <vector>
 
@@ -26,13 +30,36 @@ struct ClientInfo {
   socklen_t address_length = 0;
   int socket = -1;
   IEEE_Client block;  // owner links back here; type kClientTypeSocket
+
+  // Set by the port's poller when it waits for the router to be done with this
+  // client's chunks down to this many (-1: it does not wait); the router then signals
+  // wake_fd, the poller's eventfd.
+  std::atomic<int32_t> resume_at{-1};
+  int wake_fd = -1;
+
+  // Response bytes the client has not taken yet, sent on as its socket drains. The
+  // router appends, the poller sends on; both under output_lock. Once the client is
+  // gone (or took nothing while too much piled up) further responses are dropped.
+  std::mutex output_lock;
+  std::string output;
+  bool output_closed = false;
+
+  // The poller's alone: bytes received but held back until the client may go on (a
+  // transfer command waiting for its turn), and the raw port's block transfer.
+  std::string unexamined;
+  enum class Transfer { kNone, kWrite, kRead };
+  Transfer transfer = Transfer::kNone;
+  std::size_t transfer_wanted = 0;  // bytes announced (a write) or to send (a read)
+  std::size_t transfer_stored = 0;  // of them, those the block holds
+  std::size_t transfer_done = 0;    // moved so far
 };
 
 // The ClientInfo that holds `block`, or null.
 ClientInfo* ClientOf(IEEE_Client* block);
 
-// The epoll events a client socket is watched for: EPOLLIN | EPOLLET (0x80000001).
-inline constexpr uint32_t kClientEpollEvents = EPOLLIN | EPOLLET;
+// The epoll events a client socket is watched for: EPOLLIN | EPOLLOUT | EPOLLET
+// (0x80000005). Writable matters when responses wait for the client to take them.
+inline constexpr uint32_t kClientEpollEvents = EPOLLIN | EPOLLOUT | EPOLLET;
 
 class ClientRegistry {
  public:

@@ -24,7 +24,11 @@ int LanServer::Open() {
                        &events_) != 0) {
     return -1;
   }
-  if (int result = events_.Start(platform::EventPort(), threads_); result != 0) return result;
+  // An event registration must name a live command connection.
+  auto is_command = [this](int descriptor) { return command_.IsClient(descriptor); };
+  if (int result = events_.Start(platform::EventPort(), threads_, is_command); result != 0) {
+    return result;
+  }
   if (int result = command_.Start(platform::CommandPort(), threads_, &wakeup_, &events_);
       result != 0) {
     return result;

@@ -153,6 +153,39 @@ TEST_F(LanServerTest, LongResponseReachesASlowReaderWhole) {
   EXPECT_EQ("0,\"No error\"\n", Ask(client, "ERR?\n"));
 }
 
+// A client that sends queries and never reads their responses holds nobody up: its
+// responses wait for it (and nothing more is read from it meanwhile) while the router
+// goes on serving the others.
+TEST_F(LanServerTest, ClientThatNeverReadsHoldsUpNoOther) {
+  TcpClient stuck(environment_.base(), 2048);
+  int fd = Connect(stuck);
+  ASSERT_GE(fd, 0);
+  int small = 2048;
+  ASSERT_EQ(0, setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &small, sizeof(small)));
+  std::string queries;
+  for (int i = 0; i < 50; ++i) queries += "BIG 10239\n";
+  ASSERT_TRUE(stuck.Send(queries));
+  ASSERT_TRUE(controller_.WaitForTexts(3));
+  TcpClient other(environment_.base());
+  ASSERT_GE(Connect(other), 0);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ("0,\"No error\"\n", Ask(other, "ERR?\n"));
+}
+
+// A block read does not overtake the response to what its client sent before it: the
+// client receives them in the order it asked for them.
+TEST_F(LanServerTest, BlockReadFollowsTheResponsesToEarlierMessages) {
+  SharedBlock block;
+  ASSERT_EQ(0, block.Attach());
+  const std::string contents = "0123456789abcdef";
+  ASSERT_EQ(0, block.WriteIn(contents.data(), static_cast<long>(contents.size())));
+  TcpClient raw(environment_.base() + 2);
+  ASSERT_TRUE(raw.Send("HOLD\n"));
+  ASSERT_TRUE(controller_.WaitForTexts(1));
+  ASSERT_TRUE(raw.Send("**READ 16\n"));
+  EXPECT_EQ("late\n" + contents, raw.Read(5 + contents.size()));
+  EXPECT_EQ("0,\"No error\"\n", Ask(raw, "ERR?\n"));
+}
+
 TEST_F(LanServerTest, ClientThatLeavesDuringExecutionIsFreedAfterItsResponse) {
   {
     TcpClient leaving(environment_.base());
@@ -165,6 +198,33 @@ TEST_F(LanServerTest, ClientThatLeavesDuringExecutionIsFreedAfterItsResponse) {
   ASSERT_GE(Connect(next), 0);
   EXPECT_EQ("0,\"No error\"\n", Ask(next, "ERR?\n"));
   EXPECT_TRUE(Eventually([&] { return server_.command().RetiredCount() == 0; }));
+}
+
+// Clients that send a message and leave at once are freed only once the router is done
+// with their messages. While the router is busy, the records a port keeps must stay
+// bounded, else a client that keeps connecting and leaving makes the server's memory
+// grow for ever. Nothing they sent is lost: every message runs once the router goes on.
+TEST(LanServerLeavers, ClientRecordsStayBoundedWhileTheRouterIsBusy) {
+  LanEnvironment environment;
+  std::atomic<bool> gate{false};
+  FakeController controller([&](FakeController&, const std::string&) {
+    while (!gate) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  LanServer server;
+  ASSERT_EQ(0, server.Open());
+  ASSERT_EQ(0, server.StartThreads());
+  constexpr int kLeavers = static_cast<int>(kClientsMost) + 100;
+  for (int i = 0; i < kLeavers; ++i) {
+    TcpClient leaver(environment.base() + 2);
+    ASSERT_TRUE(leaver.Send("LEAVING\n"));
+  }
+  EXPECT_TRUE(Eventually([&] { return server.raw().RetiredCount() >= kClientsMost; }));
+  // The router still holds the first message: whatever was to be taken has been.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_LE(server.raw().RetiredCount() + server.raw().registry().Count(), kClientsMost);
+  gate = true;
+  EXPECT_TRUE(controller.WaitForTexts(kLeavers));
+  EXPECT_TRUE(Eventually([&] { return server.raw().RetiredCount() == 0; }));
 }
 
 TEST_F(LanServerTest, EventSocketRegistersAndReceivesTheNoticesItsMaskAsksFor) {
@@ -246,10 +306,70 @@ TEST_F(LanServerTest, EventSocketWhoseHandshakeFailsIsClosed) {
     TcpClient silent(environment_.base() + 1);
     ASSERT_EQ("\x06\x0A", silent.Read(2));
   }  // gone before naming its command socket
-  // The accept thread still serves: a proper handshake after the failed ones works.
+  // The event port still serves: a proper handshake after the failed ones works.
+  TcpClient command(environment_.base());
+  int linked = Connect(command);
+  ASSERT_GE(linked, 0);
   TcpClient good(environment_.base() + 1);
-  ASSERT_TRUE(Register(good, 7, "1"));
+  ASSERT_TRUE(Register(good, linked, "1"));
   EXPECT_TRUE(Eventually([&] { return server_.events().Count() == 1; }));
+}
+
+// One connection's handshake must not wait for another's: clients that open the event
+// port and then say nothing do not delay the greeting or the registration of the next.
+TEST_F(LanServerTest, SilentEventClientsDoNotHoldUpAnotherHandshake) {
+  TcpClient command(environment_.base());
+  int linked = Connect(command);
+  ASSERT_GE(linked, 0);
+  TcpClient first_silent(environment_.base() + 1);
+  TcpClient second_silent(environment_.base() + 1);
+  ASSERT_TRUE(first_silent.connected());
+  ASSERT_TRUE(second_silent.connected());
+  TcpClient prompt(environment_.base() + 1);
+  EXPECT_TRUE(Register(prompt, linked, "1"));
+  EXPECT_TRUE(Eventually([&] { return server_.events().Count() == 1; }));
+  // The silent ones were greeted as well, and still wait for their turn to speak.
+  EXPECT_EQ("\x06\x0A", first_silent.Read(2));
+  EXPECT_EQ("\x06\x0A", second_silent.Read(2));
+}
+
+// A registration must name a live command connection: an event socket naming a
+// descriptor that is none would otherwise stay open for as long as the server runs.
+TEST_F(LanServerTest, RegistrationNamingNoCommandConnectionIsRefused) {
+  TcpClient command(environment_.base());
+  int linked = Connect(command);
+  ASSERT_GE(linked, 0);
+  for (int named : {9999, linked + 1000, -1}) {
+    TcpClient events(environment_.base() + 1);
+    ASSERT_EQ("\x06\x0A", events.Read(2));
+    ASSERT_TRUE(events.Send(std::to_string(named) + "\n"));
+    EXPECT_TRUE(events.ClosedByServer()) << "registration for " << named;
+  }
+  EXPECT_EQ(0, server_.events().Count());
+  // The live connection can still register.
+  TcpClient events(environment_.base() + 1);
+  EXPECT_TRUE(Register(events, linked, "1"));
+  EXPECT_TRUE(Eventually([&] { return server_.events().Count() == 1; }));
+}
+
+// An event socket its client closes is closed and forgotten then, not when the command
+// connection it names closes.
+TEST_F(LanServerTest, EventSocketClosedByItsClientIsForgotten) {
+  TcpClient command(environment_.base());
+  int linked = Connect(command);
+  ASSERT_GE(linked, 0);
+  TcpClient kept(environment_.base() + 1);
+  ASSERT_TRUE(Register(kept, linked, "1"));
+  {
+    TcpClient leaving(environment_.base() + 1);
+    ASSERT_TRUE(Register(leaving, linked, "1"));
+    ASSERT_TRUE(Eventually([&] { return server_.events().Count() == 2; }));
+  }
+  EXPECT_TRUE(Eventually([&] { return server_.events().Count() == 1; }));
+  // The command connection and the other event socket are untouched.
+  EXPECT_EQ("0,\"No error\"\n", Ask(command, "ERR?\n"));
+  ASSERT_TRUE(controller_.SendEvent(BareFrame(encode_E1_msg)));
+  EXPECT_EQ(std::string("\x01\x00\x00\x00\x0A", 5), kept.Read(5));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "lanserver/lan_hooks.h"
 #include "lanserver/lan_test_support.h"
 
 namespace lan::test {
@@ -29,11 +30,17 @@ class RawSockSvrTest : public ::testing::Test {
     threads_.JoinAll();
   }
 
-  // The text of the next chunk queued for the router ("<none>" when none comes).
+  // The text of the next chunk queued for the router ("<none>" when none comes). The
+  // test plays the router: it reports the chunk done, as the router does once it has
+  // sent its lines (a transfer command waits for that).
   std::string NextChunk() {
     std::unique_ptr<InboundChunk> chunk;
     Eventually([&] { return (chunk = raw_.inbound()->PopEntry()) != nullptr; });
-    return chunk ? std::string(chunk->text) : "<none>";
+    if (!chunk) return "<none>";
+    if (IEEE_Client* client = InboundChunkClient(*chunk)) {
+      ChunkDone(client, client->pending_chunks.fetch_sub(1) - 1);
+    }
+    return std::string(chunk->text);
   }
 
   // The block as the server sees it, from its start.
@@ -83,6 +90,14 @@ TEST_F(RawSockSvrTest, WriteStoresTheBlockWhetherItFollowsTheCommandOrNot) {
   ASSERT_TRUE(client.Send(second.substr(100) + "*OPC?\n"));
   EXPECT_EQ("*OPC?\n", NextChunk());
   EXPECT_EQ(second, Block(300));
+
+  // What follows a block starts a chunk of its own, so a transfer command sent right
+  // behind it is taken whole: a 254-byte read would end inside "**READ" here (12
+  // command bytes and 490 block bytes before it).
+  const std::string third = Pattern(490);
+  ASSERT_TRUE(client.Send("**WRITE 490\n" + third + "**READ 490\n*IDN?\n"));
+  EXPECT_EQ(third, client.Read(490));
+  EXPECT_EQ("*IDN?\n", NextChunk());
 }
 
 TEST_F(RawSockSvrTest, WriteStoresAtMostTheBlockAndDropsTheRest) {

@@ -13,8 +13,11 @@
 
 namespace lan {
 
-// The backlog of every listening socket of the server.
-inline constexpr int kListenBacklog = 24;
+// The backlog of every listening socket of the server: as deep as the system allows,
+// so that a burst of connections waits in the queue for the accept thread. With a
+// short queue (it was 24) the kernel drops the connection requests that do not fit,
+// and each client so dropped waits a second or more before it retries.
+inline constexpr int kListenBacklog = SOMAXCONN;
 
 // What a client receives when the server takes a step with it: ACK and a line feed
 // (the greeting of the command socket, each step of the event socket handshake).
