@@ -260,18 +260,6 @@ long long CpuTicks(pid_t pid) {
   return utime + stime;
 }
 
-// VmRSS in kB, and the program's name.
-long ResidentKb(pid_t pid, std::string* name) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  long kb = 0;
-  while (std::getline(in, line)) {
-    if (line.rfind("Name:", 0) == 0) *name = line.substr(line.find_first_not_of(" \t", 5));
-    if (line.rfind("VmRSS:", 0) == 0) kb = std::atol(line.c_str() + 6);
-  }
-  return kb;
-}
-
 bool ParseArguments(int argc, char** argv, Settings* settings) {
   for (int i = 1; i + 1 < argc; i += 2) {
     std::string option = argv[i];
@@ -350,7 +338,7 @@ int main(int argc, char** argv) {
   bool small = !firmware.empty();
   for (pid_t pid : firmware) {
     std::string name;
-    long kb = ResidentKb(pid, &name);
+    long kb = sim::ResidentKb(pid, &name);
     std::printf("%-28s %8ld kB\n", name.c_str(), kb);
     small = small && kb < 6 * 1024;
   }

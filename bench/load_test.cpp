@@ -15,12 +15,7 @@
 // mismatch (never on a figure: the figures are a report).
 //   load_test [--clients N] [--messages M] [--window W] [--faults] [--flood-mb MB]
 //             [--host H --port-base B [--root R]]
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -42,6 +37,7 @@
 #include <thread>
 #include <vector>
 
+#include "sim/line_client.h"
 #include "sim/vchassis_host.h"
 #include "sim/vchassis_process.h"
 #include "sim/vchassis_root.h"
@@ -67,92 +63,18 @@ struct Settings {
   std::string root;   // the chassis root, for memory figures and the bus clients
 };
 
-// A TCP connection with buffered line reads, every wait bounded.
-class Connection {
+// The chassis' TCP client, with the longer waits of a loaded chassis.
+class Connection : public sim::LineClient {
  public:
-  Connection() = default;
-  ~Connection() { Close(); }
-  Connection(const Connection&) = delete;
-  Connection& operator=(const Connection&) = delete;
-
   bool Open(const std::string& host, uint16_t port, int receive_buffer = 0) {
-    Close();
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) {
-      return false;
-    }
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd_ >= 0 && receive_buffer > 0) {
-      setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof(receive_buffer));
-    }
-    bool ok = fd_ >= 0 && connect(fd_, found->ai_addr, found->ai_addrlen) == 0;
-    freeaddrinfo(found);
-    if (!ok) {
-      Close();
-      return false;
-    }
-    int one = 1;
-    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-    return true;
+    return Connect(host, port, receive_buffer);
   }
-  void Close() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-    pending_.clear();
-  }
-  int fd() const { return fd_; }
-
-  bool Send(std::string_view bytes) {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-      ssize_t result = send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-      if (result < 0 && errno == EINTR) continue;
-      if (result <= 0) return false;
-      sent += static_cast<std::size_t>(result);
-    }
-    return true;
-  }
-  // Up to and including the next line feed; the line is returned without it.
   bool ReadLine(std::string* line, int timeout_ms = kReplyWaitMs) {
-    for (;;) {
-      std::size_t feed = pending_.find('\n');
-      if (feed != std::string::npos) {
-        line->assign(pending_, 0, feed);
-        pending_.erase(0, feed + 1);
-        return true;
-      }
-      if (!Fill(timeout_ms)) return false;
-    }
+    return LineClient::ReadLine(line, timeout_ms);
   }
   bool ReadExactly(std::size_t count, std::string* out, int timeout_ms = kReplyWaitMs) {
-    while (pending_.size() < count) {
-      if (!Fill(timeout_ms)) return false;
-    }
-    out->assign(pending_, 0, count);
-    pending_.erase(0, count);
-    return true;
+    return LineClient::ReadExactly(count, out, timeout_ms);
   }
-
- private:
-  bool Fill(int timeout_ms) {
-    pollfd wait{fd_, POLLIN, 0};
-    int ready = 0;
-    do {
-      ready = poll(&wait, 1, timeout_ms);
-    } while (ready < 0 && errno == EINTR);
-    if (ready != 1) return false;
-    char buffer[65536];
-    ssize_t got = recv(fd_, buffer, sizeof(buffer), 0);
-    if (got <= 0) return false;
-    pending_.append(buffer, static_cast<std::size_t>(got));
-    return true;
-  }
-
-  int fd_ = -1;
-  std::string pending_;
 };
 
 // What the chassis answers to the shared queries, learned from it before the run, and
@@ -535,13 +457,8 @@ std::map<std::string, long> Resident(const std::string& root) {
   std::map<std::string, long> sizes;
   if (root.empty()) return sizes;
   for (pid_t pid : sim::ChassisProcesses(root)) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    std::string line, name;
-    long kb = 0;
-    while (std::getline(in, line)) {
-      if (line.rfind("Name:", 0) == 0) name = line.substr(line.find_first_not_of(" \t", 5));
-      if (line.rfind("VmRSS:", 0) == 0) kb = std::atol(line.c_str() + 6);
-    }
+    std::string name;
+    const long kb = sim::ResidentKb(pid, &name);
     if (name == "instctl" || name == "lanlink" || name == "buslink" || name == "usblink") {
       sizes[name] = kb;
     }

@@ -2,6 +2,7 @@
 #include "sim/line_client.h"
 
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -10,25 +11,33 @@
 
 #include <cerrno>
 #include <chrono>
+#include <string>
 
 namespace sim {
 
 LineClient::~LineClient() { Close(); }
 
-bool LineClient::Connect(uint16_t port) {
+bool LineClient::Connect(uint16_t port) { return Connect("127.0.0.1", port); }
+
+bool LineClient::Connect(const std::string& host, uint16_t port, int receive_buffer) {
   Close();
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return false;
   fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd_ < 0) return false;
-  int one = 1;
-  setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+  if (fd_ >= 0 && receive_buffer > 0) {
+    setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+  }
+  const bool connected = fd_ >= 0 && connect(fd_, found->ai_addr, found->ai_addrlen) == 0;
+  freeaddrinfo(found);
+  if (!connected) {
     Close();
     return false;
   }
+  int one = 1;
+  setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   return true;
 }
 

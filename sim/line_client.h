@@ -21,6 +21,9 @@ class LineClient {
 
   // Connects to 127.0.0.1:`port` (no Nagle delay). False when the connection failed.
   bool Connect(uint16_t port);
+  // Connects to `host` (a name or an IPv4 address) at `port`; a positive
+  // `receive_buffer` shrinks the socket's receive buffer to that many bytes first.
+  bool Connect(const std::string& host, uint16_t port, int receive_buffer = 0);
   void Close();
   bool Send(std::string_view bytes);
   // Reads exactly `count` bytes; false when the peer closed or time ran out first.

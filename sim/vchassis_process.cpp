@@ -239,6 +239,17 @@ int ChassisLauncher::Stop(int timeout_ms) {
   return status;
 }
 
+long ResidentKb(pid_t pid, std::string* name) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  long kb = 0;
+  while (std::getline(in, line)) {
+    if (line.rfind("Name:", 0) == 0) *name = line.substr(line.find_first_not_of(" \t", 5));
+    if (line.rfind("VmRSS:", 0) == 0) kb = std::atol(line.c_str() + 6);
+  }
+  return kb;
+}
+
 void ChassisLauncher::KillStrays() {
   std::string chassis_root = root();
   if (chassis_root.empty()) return;

@@ -27,6 +27,10 @@ uint16_t FindFreePortBase();
 // the firmware programs of that chassis and vchassis itself.
 std::vector<pid_t> ChassisProcesses(const std::string& root);
 
+// The resident memory (VmRSS) of process `pid` in kB, and its program name in *name;
+// 0 when it cannot be read.
+long ResidentKb(pid_t pid, std::string* name);
+
 // Runs `vchassis run` with the given arguments in a process group of its own and
 // collects everything it and the firmware print.
 class ChassisLauncher {
