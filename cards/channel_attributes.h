@@ -7,6 +7,9 @@
 
 #include <cstdint>
 
+// A group of interlocked relays; the switching layer owns and defines them.
+struct InterlockGroup;
+
 inline constexpr int kChannelDelayValues = 4;
 inline constexpr int32_t kDefaultVerifyMode = 1;
 
@@ -17,6 +20,9 @@ struct ChannelAttributes {
   int32_t slot = 0;
   double delay[kChannelDelayValues] = {};
   int32_t verify_mode = 0;
+  // The include and exclude groups the relay belongs to, or null.
+  InterlockGroup* include_partners = nullptr;
+  InterlockGroup* exclude_partners = nullptr;
 };
 
 // The record of a channel, for a setter: makes the slot's records when missing. 0 and

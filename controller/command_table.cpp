@@ -10,6 +10,7 @@
 #include "hardware/event_log.h"
 #include "hardware/hardware_handlers.h"
 #include "scpi/scpi_handlers.h"
+#include "switching/switching_handlers.h"
 
 // ---------------------------------------------------------------------------------
 // Keyword list, sorted in strcmp order.
@@ -408,6 +409,34 @@ ENGINE_RECORD(SYST_MODULE_CHANNEL_LISTQuery);
 ENGINE_RECORD(SYST_MODULE_RELAY_LISTQuery);
 ENGINE_RECORD(DIAG_INTERRUPT_READQuery);
 
+// Switching: relay operations and modes, the attenuator, interlock lists, SYSTem:RESet.
+ENGINE_RECORD(ROUTE_CLOSE);
+ENGINE_RECORD(ROUTE_OPEN);
+ENGINE_RECORD(ROUTE_OPEN_ALL);
+ENGINE_RECORD(ROUTE_CLOSEQuery);
+ENGINE_RECORD(ROUTE_OPENQuery);
+ENGINE_RECORD(ROUTE_CONFIGURE);
+ENGINE_RECORD(ROUTE_CONFIGUREQuery);
+ENGINE_RECORD(ATTENUATE);
+ENGINE_RECORD(ATTENUATEQuery);
+ENGINE_RECORD(SYST_RESET);
+ENGINE_RECORD(ROUTE_INCLUDE);
+ENGINE_RECORD(ROUTE_INCLUDE_DELETE);
+ENGINE_RECORD(ROUTE_INCLUDE_DELETE_ALL);
+ENGINE_RECORD(ROUTE_INCLUDEQuery);
+ENGINE_RECORD(ROUTE_INCLUDE_STORE);
+ENGINE_RECORD(ROUTE_INCLUDE_RECALL);
+ENGINE_RECORD(ROUTE_INCLUDE_RECALL_AUTO);
+ENGINE_RECORD(ROUTE_INCLUDE_RECALL_AUTOQuery);
+ENGINE_RECORD(ROUTE_EXCLUDE);
+ENGINE_RECORD(ROUTE_EXCLUDE_DELETE);
+ENGINE_RECORD(ROUTE_EXCLUDE_DELETE_ALL);
+ENGINE_RECORD(ROUTE_EXCLUDEQuery);
+ENGINE_RECORD(ROUTE_EXCLUDE_STORE);
+ENGINE_RECORD(ROUTE_EXCLUDE_RECALL);
+ENGINE_RECORD(ROUTE_EXCLUDE_RECALL_AUTO);
+ENGINE_RECORD(ROUTE_EXCLUDE_RECALL_AUTOQuery);
+
 #undef ENGINE_RECORD
 #undef LOCK_RECORD
 
@@ -484,12 +513,12 @@ constexpr CommandNode kInitiate[] = {
 
 // ROUTe:CLOSe, ROUTe:OPEN
 constexpr CommandNode kRouteClose[] = {
-    {.token = TOK_STATE_QUERY, .child = nullptr, .record = nullptr},
+    {.token = TOK_STATE_QUERY, .child = nullptr, .record = &kROUTE_CLOSEQuery},
     {},
 };
 constexpr CommandNode kRouteOpen[] = {
-    {.token = TOK_STATE_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_ALL, .child = nullptr, .record = nullptr},
+    {.token = TOK_STATE_QUERY, .child = nullptr, .record = &kROUTE_OPENQuery},
+    {.token = TOK_ALL, .child = nullptr, .record = &kROUTE_OPEN_ALL},
     {},
 };
 
@@ -510,41 +539,41 @@ constexpr CommandNode kRouteScan[] = {
 
 // ROUTe:INCLude
 constexpr CommandNode kRouteIncludeDelete[] = {
-    {.token = TOK_ALL, .child = nullptr, .record = nullptr},
+    {.token = TOK_ALL, .child = nullptr, .record = &kROUTE_INCLUDE_DELETE_ALL},
     {},
 };
 constexpr CommandNode kRouteIncludeRecall[] = {
-    {.token = TOK_AUTO, .child = nullptr, .record = nullptr},
-    {.token = TOK_AUTO_QUERY, .child = nullptr, .record = nullptr},
+    {.token = TOK_AUTO, .child = nullptr, .record = &kROUTE_INCLUDE_RECALL_AUTO},
+    {.token = TOK_AUTO_QUERY, .child = nullptr, .record = &kROUTE_INCLUDE_RECALL_AUTOQuery},
     {},
 };
 constexpr CommandNode kRouteInclude[] = {
-    {.token = TOK_DELETE, .child = kRouteIncludeDelete, .record = nullptr},
-    {.token = TOK_DEL, .child = kRouteIncludeDelete, .record = nullptr},
-    {.token = TOK_CLEAR, .child = kRouteIncludeDelete, .record = nullptr},
-    {.token = TOK_STORE, .child = nullptr, .record = nullptr},
-    {.token = TOK_SAVE, .child = nullptr, .record = nullptr},
-    {.token = TOK_RECALL, .child = kRouteIncludeRecall, .record = nullptr},
+    {.token = TOK_DELETE, .child = kRouteIncludeDelete, .record = &kROUTE_INCLUDE_DELETE},
+    {.token = TOK_DEL, .child = kRouteIncludeDelete, .record = &kROUTE_INCLUDE_DELETE},
+    {.token = TOK_CLEAR, .child = kRouteIncludeDelete, .record = &kROUTE_INCLUDE_DELETE},
+    {.token = TOK_STORE, .child = nullptr, .record = &kROUTE_INCLUDE_STORE},
+    {.token = TOK_SAVE, .child = nullptr, .record = &kROUTE_INCLUDE_STORE},
+    {.token = TOK_RECALL, .child = kRouteIncludeRecall, .record = &kROUTE_INCLUDE_RECALL},
     {},
 };
 
 // ROUTe:EXCLude
 constexpr CommandNode kRouteExcludeDelete[] = {
-    {.token = TOK_ALL, .child = nullptr, .record = nullptr},
+    {.token = TOK_ALL, .child = nullptr, .record = &kROUTE_EXCLUDE_DELETE_ALL},
     {},
 };
 constexpr CommandNode kRouteExcludeRecall[] = {
-    {.token = TOK_AUTO, .child = nullptr, .record = nullptr},
-    {.token = TOK_AUTO_QUERY, .child = nullptr, .record = nullptr},
+    {.token = TOK_AUTO, .child = nullptr, .record = &kROUTE_EXCLUDE_RECALL_AUTO},
+    {.token = TOK_AUTO_QUERY, .child = nullptr, .record = &kROUTE_EXCLUDE_RECALL_AUTOQuery},
     {},
 };
 constexpr CommandNode kRouteExclude[] = {
-    {.token = TOK_DELETE, .child = kRouteExcludeDelete, .record = nullptr},
-    {.token = TOK_DEL, .child = kRouteExcludeDelete, .record = nullptr},
-    {.token = TOK_CLEAR, .child = kRouteExcludeDelete, .record = nullptr},
-    {.token = TOK_STORE, .child = nullptr, .record = nullptr},
-    {.token = TOK_SAVE, .child = nullptr, .record = nullptr},
-    {.token = TOK_RECALL, .child = kRouteExcludeRecall, .record = nullptr},
+    {.token = TOK_DELETE, .child = kRouteExcludeDelete, .record = &kROUTE_EXCLUDE_DELETE},
+    {.token = TOK_DEL, .child = kRouteExcludeDelete, .record = &kROUTE_EXCLUDE_DELETE},
+    {.token = TOK_CLEAR, .child = kRouteExcludeDelete, .record = &kROUTE_EXCLUDE_DELETE},
+    {.token = TOK_STORE, .child = nullptr, .record = &kROUTE_EXCLUDE_STORE},
+    {.token = TOK_SAVE, .child = nullptr, .record = &kROUTE_EXCLUDE_STORE},
+    {.token = TOK_RECALL, .child = kRouteExcludeRecall, .record = &kROUTE_EXCLUDE_RECALL},
     {},
 };
 
@@ -730,7 +759,7 @@ constexpr CommandNode kSystem[] = {
     {.token = TOK_EVENT, .child = kSystemEvent, .record = nullptr},
     {.token = TOK_EVENT_QUERY, .child = nullptr, .record = &kSYST_EVENTQuery},
     {.token = TOK_PRESET, .child = nullptr, .record = nullptr},
-    {.token = TOK_RESET, .child = nullptr, .record = nullptr},
+    {.token = TOK_RESET, .child = nullptr, .record = &kSYST_RESET},
     {.token = TOK_VERSION_QUERY, .child = nullptr, .record = &kSYST_VERSIONQuery},
     {.token = TOK_MODULE, .child = kSystemModule, .record = nullptr},
     {.token = TOK_KLOCK, .child = nullptr, .record = &kSYST_KLOCK},
@@ -865,25 +894,25 @@ constexpr CommandNode kRootNodes[kRootSize] = {
     {.token = TOK_SYSTEM, .child = kSystem, .record = nullptr},
     {.token = TOK_DIAGNOSTIC, .child = kDiag, .record = nullptr},
     {.token = TOK_DIGITAL, .child = kDigital, .record = nullptr},
-    {.token = TOK_ATTENUATE, .child = nullptr, .record = nullptr},
-    {.token = TOK_ATTENUATE_QUERY, .child = nullptr, .record = nullptr},
+    {.token = TOK_ATTENUATE, .child = nullptr, .record = &kATTENUATE},
+    {.token = TOK_ATTENUATE_QUERY, .child = nullptr, .record = &kATTENUATEQuery},
     {.token = TOK_TRACE, .child = kTrace, .record = nullptr},
     // ROUTe entries (kRouteFirst)
-    {.token = TOK_CLOSE, .child = kRouteClose, .record = nullptr},
-    {.token = TOK_CLOSE_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_OPEN, .child = kRouteOpen, .record = nullptr},
-    {.token = TOK_OPEN_QUERY, .child = nullptr, .record = nullptr},
+    {.token = TOK_CLOSE, .child = kRouteClose, .record = &kROUTE_CLOSE},
+    {.token = TOK_CLOSE_QUERY, .child = nullptr, .record = &kROUTE_CLOSEQuery},
+    {.token = TOK_OPEN, .child = kRouteOpen, .record = &kROUTE_OPEN},
+    {.token = TOK_OPEN_QUERY, .child = nullptr, .record = &kROUTE_OPENQuery},
     {.token = TOK_SCAN, .child = kRouteScan, .record = nullptr},
     {.token = TOK_SCAN_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_INCLUDE, .child = kRouteInclude, .record = nullptr},
-    {.token = TOK_EXCLUDE, .child = kRouteExclude, .record = nullptr},
-    {.token = TOK_INCLUDE_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_EXCLUDE_QUERY, .child = nullptr, .record = nullptr},
+    {.token = TOK_INCLUDE, .child = kRouteInclude, .record = &kROUTE_INCLUDE},
+    {.token = TOK_EXCLUDE, .child = kRouteExclude, .record = &kROUTE_EXCLUDE},
+    {.token = TOK_INCLUDE_QUERY, .child = nullptr, .record = &kROUTE_INCLUDEQuery},
+    {.token = TOK_EXCLUDE_QUERY, .child = nullptr, .record = &kROUTE_EXCLUDEQuery},
     {.token = TOK_PATH, .child = kRoutePath, .record = nullptr},
     {.token = TOK_VERIFY, .child = kRouteVerify, .record = nullptr},
     {.token = TOK_VERIFY_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_CONFIGURE, .child = nullptr, .record = nullptr},
-    {.token = TOK_CONFIGURE_QUERY, .child = nullptr, .record = nullptr},
+    {.token = TOK_CONFIGURE, .child = nullptr, .record = &kROUTE_CONFIGURE},
+    {.token = TOK_CONFIGURE_QUERY, .child = nullptr, .record = &kROUTE_CONFIGUREQuery},
     {.token = TOK_MODULE, .child = kRouteModule, .record = nullptr},
     {.token = TOK_MONITOR, .child = kRouteMonitor, .record = nullptr},
     {.token = TOK_MONITOR_QUERY, .child = nullptr, .record = nullptr},

@@ -16,6 +16,7 @@
 #include "hardware/hardware_handlers.h"
 #include "scpi/command_tree.h"
 #include "scpi/scpi_handlers.h"
+#include "switching/switching_handlers.h"
 
 namespace {
 
@@ -330,6 +331,32 @@ TEST(CommandTree, RecordsAreWellFormedAndEveryEngineHandlerHasOne) {
       SYST_MODULE_CHANNEL_LISTQuery_DoContextValidation,
       SYST_MODULE_RELAY_LISTQuery_DoContextValidation,
       DIAG_INTERRUPT_READQuery_DoContextValidation,
+      ROUTE_CLOSE_DoContextValidation,
+      ROUTE_OPEN_DoContextValidation,
+      ROUTE_OPEN_ALL_DoContextValidation,
+      ROUTE_CLOSEQuery_DoContextValidation,
+      ROUTE_OPENQuery_DoContextValidation,
+      ROUTE_CONFIGURE_DoContextValidation,
+      ROUTE_CONFIGUREQuery_DoContextValidation,
+      ATTENUATE_DoContextValidation,
+      ATTENUATEQuery_DoContextValidation,
+      SYST_RESET_DoContextValidation,
+      ROUTE_INCLUDE_DoContextValidation,
+      ROUTE_INCLUDE_DELETE_DoContextValidation,
+      ROUTE_INCLUDE_DELETE_ALL_DoContextValidation,
+      ROUTE_INCLUDEQuery_DoContextValidation,
+      ROUTE_INCLUDE_STORE_DoContextValidation,
+      ROUTE_INCLUDE_RECALL_DoContextValidation,
+      ROUTE_INCLUDE_RECALL_AUTO_DoContextValidation,
+      ROUTE_INCLUDE_RECALL_AUTOQuery_DoContextValidation,
+      ROUTE_EXCLUDE_DoContextValidation,
+      ROUTE_EXCLUDE_DELETE_DoContextValidation,
+      ROUTE_EXCLUDE_DELETE_ALL_DoContextValidation,
+      ROUTE_EXCLUDEQuery_DoContextValidation,
+      ROUTE_EXCLUDE_STORE_DoContextValidation,
+      ROUTE_EXCLUDE_RECALL_DoContextValidation,
+      ROUTE_EXCLUDE_RECALL_AUTO_DoContextValidation,
+      ROUTE_EXCLUDE_RECALL_AUTOQuery_DoContextValidation,
   };
   for (CommandOperation handler : engine_handlers) EXPECT_EQ(validations.count(handler), 1u);
   EXPECT_EQ(validations.size(), std::size(engine_handlers));
@@ -343,6 +370,13 @@ TEST(CommandTree, RecordsAreWellFormedAndEveryEngineHandlerHasOne) {
             &DIAG_LBUS_READQuery_DoContextValidation);
   EXPECT_EQ(RecordAt("SYST:MOD:REL:LIST?").DoContextValidation,
             &SYST_MODULE_RELAY_LISTQuery_DoContextValidation);
+  // ROUTe is optional, and the STATe? forms share the state queries' records.
+  EXPECT_EQ(RecordAt("ROUT:CLOS:STAT?").DoContextValidation, &ROUTE_CLOSEQuery_DoContextValidation);
+  EXPECT_EQ(RecordAt("OPEN:STAT?").DoContextValidation, &ROUTE_OPENQuery_DoContextValidation);
+  EXPECT_EQ(RecordAt("CLOSE").DoContextValidation, &ROUTE_CLOSE_DoContextValidation);
+  EXPECT_EQ(RecordAt("ROUTE:EXCL:CLE:ALL").DoContextValidation,
+            &ROUTE_EXCLUDE_DELETE_ALL_DoContextValidation);
+  EXPECT_EQ(RecordAt("INCL:SAVE").DoContextValidation, &ROUTE_INCLUDE_STORE_DoContextValidation);
   EXPECT_EQ(RecordAt("DIAG:IRQ:READ?").DoContextValidation,
             &DIAG_INTERRUPT_READQuery_DoContextValidation);
   EXPECT_EQ(RecordAt("TRAC:SER").DoContextValidation, &TRACE_SERIALNUMBER_DoContextValidation);

@@ -3,16 +3,14 @@
 #include "hardware/event_log.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <string>
 
+#include "core/stored_file.h"
 #include "hardware/fpga_utils.h"
 #include "platform/paths.h"
 #include "scpi/error_codes.h"
@@ -51,9 +49,12 @@ void StampEntry(EventLogEntry* entry, const char* text) {
   CopyEventText(entry->text, text);
 }
 
-bool WriteEntry(std::FILE* file, const EventLogEntry& entry) {
-  return std::fprintf(file, "%d/%d/%d %d:%d:%d,%s\n", entry.year, entry.month, entry.day,
-                      entry.hour, entry.minute, entry.second, entry.text) > 0;
+// The entry's line in the log file.
+std::string EntryLine(const EventLogEntry& entry) {
+  char line[kEventTextSize + 64];
+  std::snprintf(line, sizeof line, "%d/%d/%d %d:%d:%d,%s\n", entry.year, entry.month, entry.day,
+                entry.hour, entry.minute, entry.second, entry.text);
+  return line;
 }
 
 // "%d/%d/%d %d:%d:%d,<text>" into entry; false unless all six numbers and the comma are
@@ -71,41 +72,10 @@ bool ParseEntry(const std::string& line, EventLogEntry* entry) {
   return true;
 }
 
-int32_t EnsureEventDirectory() {
-  std::string directory = platform::ResolvePath(kEventLogDirectory);
-  std::error_code ignored;
-  std::filesystem::create_directories(std::filesystem::path(directory).parent_path(), ignored);
-  if (mkdir(directory.c_str(), 0775) != 0 && errno != EEXIST) return err::kEventListStoreFailed;
-  return 0;
-}
-
-// Writes a whole file under a temporary name and renames it over fixed_path, so a
-// reader (or the next start-up after a crash) sees the old file or the new one, never
-// a part. write_body returns false on a failed write.
-template <typename Body>
-int32_t ReplaceFile(const char* fixed_path, Body write_body) {
-  if (EnsureEventDirectory() != 0) return err::kEventListStoreFailed;
-  std::string path = platform::ResolvePath(fixed_path);
-  std::string temporary = path + ".tmp";
-  std::FILE* file = std::fopen(temporary.c_str(), "w");
-  if (file == nullptr) return err::kEventListStoreFailed;
-  bool written = write_body(file) && std::fflush(file) == 0 && fsync(fileno(file)) == 0;
-  if (std::fclose(file) != 0) written = false;
-  if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
-    std::remove(temporary.c_str());
-    return err::kEventListStoreFailed;
-  }
-  return 0;
-}
-
 int32_t SaveLocked() {
-  return ReplaceFile(kEventLogFile, [](std::FILE* file) {
-    if (std::fprintf(file, "NUMBER OF EVENTS = %d\n", g_count) <= 0) return false;
-    for (int32_t i = 0; i < g_count; ++i) {
-      if (!WriteEntry(file, g_entries[i])) return false;
-    }
-    return true;
-  });
+  std::string text = "NUMBER OF EVENTS = " + std::to_string(g_count) + "\n";
+  for (int32_t i = 0; i < g_count; ++i) text += EntryLine(g_entries[i]);
+  return ReplaceStoredFile(kEventLogFile, text) == 0 ? 0 : err::kEventListStoreFailed;
 }
 
 // The 50th place holds the overflow marker instead of the event.
@@ -143,8 +113,9 @@ int32_t LogPowerDownEvent(const char* text) {
   std::lock_guard<std::mutex> guard(g_lock);
   if (g_count >= kEventLogCapacity) return 0;
   StampEntry(&g_power_down, text);
-  return ReplaceFile(kPowerDownFile,
-                     [](std::FILE* file) { return WriteEntry(file, g_power_down); });
+  return ReplaceStoredFile(kPowerDownFile, EntryLine(g_power_down)) == 0
+             ? 0
+             : err::kEventListStoreFailed;
 }
 
 void GetEvent(int32_t n, char* out) {

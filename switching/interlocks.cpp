@@ -1,0 +1,390 @@
+// Interlock groups, their list files and their power-on recall (see interlocks.h).
+#include "switching/interlocks.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <unordered_set>
+
+#include "cards/card_manager.h"
+#include "cards/channel_attributes.h"
+#include "core/stored_file.h"
+#include "hardware/event_log.h"
+#include "scpi/error_codes.h"
+
+namespace {
+
+constexpr std::size_t kListReplyLimit = 10230;
+
+struct SideFacts {
+  const char* list_file;
+  const char* settings_file;
+  const char* word;  // in the event-log texts
+  int32_t already_grouped;
+  int32_t store_failed;
+  int32_t recall_failed;
+};
+
+constexpr SideFacts kSides[2] = {
+    {"/mnt/nonv/config/include_list/include_list.lst",
+     "/mnt/nonv/config/include_list/include_settings", "include", err::kRelayAlreadyIncluded,
+     err::kIncludeListStoreFailed, err::kIncludeListRecallFailed},
+    {"/mnt/nonv/config/exclude_list/exclude_list.lst",
+     "/mnt/nonv/config/exclude_list/exclude_settings", "exclude", err::kRelayAlreadyExcluded,
+     err::kExcludeListStoreFailed, err::kExcludeListRecallFailed},
+};
+
+// Every group of each side; a group lives here from its making to its dissolving.
+std::vector<std::unique_ptr<InterlockGroup>> g_groups[2];
+bool g_auto_recall[2] = {false, false};
+
+const SideFacts& Facts(InterlockSide side) { return kSides[static_cast<int>(side)]; }
+std::vector<std::unique_ptr<InterlockGroup>>& Groups(InterlockSide side) {
+  return g_groups[static_cast<int>(side)];
+}
+
+InterlockGroup* ChannelAttributes::*PartnersField(InterlockSide side) {
+  return side == InterlockSide::kInclude ? &ChannelAttributes::include_partners
+                                         : &ChannelAttributes::exclude_partners;
+}
+
+InterlockGroup* GroupOf(InterlockSide side, int slot, int32_t channel) {
+  ChannelAttributes* record = FindChannelAttributes(slot, channel);
+  return record != nullptr ? record->*PartnersField(side) : nullptr;
+}
+
+// Points the relay's field at `group`: 0 or the attribute store's refusal.
+int32_t SetGroup(InterlockSide side, int slot, int32_t channel, InterlockGroup* group) {
+  if (group == nullptr) {
+    if (ChannelAttributes* record = FindChannelAttributes(slot, channel)) {
+      record->*PartnersField(side) = nullptr;
+    }
+    return 0;
+  }
+  ChannelAttributes* record = nullptr;
+  const int32_t made = MakeChannelAttributes(slot, channel, &record);
+  if (made != 0) return made;
+  record->*PartnersField(side) = group;
+  return 0;
+}
+
+void Dissolve(InterlockSide side, InterlockGroup* group) {
+  for (const RelayRef& member : group->members) {
+    if (GroupOf(side, member.slot, member.channel) == group) {
+      SetGroup(side, member.slot, member.channel, nullptr);
+    }
+  }
+  std::erase_if(Groups(side), [group](const auto& owned) { return owned.get() == group; });
+}
+
+// The card type id of a slot, 0 for an empty one; false when it cannot be read.
+bool InstalledTypeId(int slot, uint32_t* type_id) {
+  *type_id = 0;
+  if (!IsCardPresent(slot)) return true;
+  return GetCardTypeId(slot, type_id) == 0;
+}
+
+// Visits every channel of every present slot 0..12, in slot and channel order.
+template <typename Visit>
+void ForEachInstalledChannel(Visit visit) {
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    if (!IsCardPresent(slot)) continue;
+    const int32_t count = CardChannelCount(slot, 0);
+    int32_t channel = CardFirstChannel(slot, 0);
+    for (int32_t i = 0; i < count && channel >= 0; ++i) {
+      visit(slot, channel);
+      channel = CardNextChannel(slot, channel, 0);
+    }
+  }
+}
+
+void AppendGroup(const InterlockGroup& group, std::string* text) {
+  char member[32];
+  bool first = true;
+  for (const RelayRef& ref : group.members) {
+    std::snprintf(member, sizeof member, first ? "(@%d(%d)" : ",%d(%d)", ref.slot, ref.channel);
+    text->append(member);
+    first = false;
+  }
+  text->push_back(')');
+}
+
+// Reads a decimal number (with an optional '-') at *p and moves past it.
+bool ReadNumber(const char** p, int* number) {
+  const char* at = *p;
+  const bool negative = *at == '-';
+  if (negative) ++at;
+  if (*at < '0' || *at > '9') return false;
+  int64_t value = 0;
+  for (; *at >= '0' && *at <= '9'; ++at) {
+    value = value * 10 + (*at - '0');
+    if (value > INT32_MAX) return false;
+  }
+  *number = static_cast<int>(negative ? -value : value);
+  *p = at;
+  return true;
+}
+
+// One "SLOT %d: %d" line for `slot`; false when it is not one.
+bool ParseSlotLine(const std::string& line, int slot, uint32_t* type_id) {
+  int number = -1;
+  unsigned long id = 0;
+  int consumed = 0;
+  if (std::sscanf(line.c_str(), "SLOT %d: %lu%n", &number, &id, &consumed) != 2) return false;
+  return number == slot && static_cast<std::size_t>(consumed) == line.size() && id <= 0xFFFFFFFF &&
+         (*type_id = static_cast<uint32_t>(id), true);
+}
+
+// Reads the members of a group line "(@s(c),s(c),...)". False when it is not one.
+bool ParseGroupLine(const std::string& line, RelayRefs* members) {
+  members->clear();
+  if (line.compare(0, 2, "(@") != 0) return false;
+  const char* p = line.c_str() + 2;
+  for (;;) {
+    int slot = 0;
+    int channel = 0;
+    if (!ReadNumber(&p, &slot) || *p++ != '(' || !ReadNumber(&p, &channel) || *p++ != ')') {
+      return false;
+    }
+    members->push_back({slot, channel});
+    if (*p == ',') {
+      ++p;
+      continue;
+    }
+    return p[0] == ')' && p[1] == '\0';
+  }
+}
+
+int32_t RecallLocked(InterlockSide side) {
+  const SideFacts& facts = Facts(side);
+  DeleteAllInterlockGroups(side);
+  std::string contents;
+  switch (ReadStoredFile(facts.list_file, &contents)) {
+    case StoredFileRead::kMissing:
+      return 0;
+    case StoredFileRead::kFailed:
+      return facts.recall_failed;
+    case StoredFileRead::kRead:
+      break;
+  }
+  std::size_t at = 0;
+  auto next_line = [&](std::string* line) {
+    if (at >= contents.size()) return false;
+    std::size_t end = contents.find('\n', at);
+    if (end == std::string::npos) end = contents.size();
+    line->assign(contents, at, end - at);
+    at = end + 1;
+    return true;
+  };
+
+  uint32_t saved[kSlotCount] = {};
+  uint32_t installed[kSlotCount] = {};
+  std::string line;
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    if (!next_line(&line) || !ParseSlotLine(line, slot, &saved[slot])) {
+      char text[kEventTextSize];
+      std::snprintf(text, sizeof text,
+                    "incorrect format of %s list file scanning type of card in slot %d", facts.word,
+                    slot);
+      LogEvent(text);
+      return facts.recall_failed;
+    }
+    if (!InstalledTypeId(slot, &installed[slot])) {
+      char text[kEventTextSize];
+      std::snprintf(text, sizeof text,
+                    "could not determine type of card in slot %d while recalling %s list", slot,
+                    facts.word);
+      LogEvent(text);
+      return facts.recall_failed;
+    }
+  }
+
+  int32_t result = 0;
+  RelayRefs members;
+  while (next_line(&line) && !line.empty()) {
+    if (line.compare(0, 4, "NONE") == 0) return result;
+    if (!ParseGroupLine(line, &members)) return facts.recall_failed;
+    auto group = std::make_unique<InterlockGroup>();
+    for (const RelayRef& member : members) {
+      if (member.slot < 0 || member.slot >= kSlotCount) return facts.recall_failed;
+      if (saved[member.slot] != installed[member.slot]) {
+        DeleteAllInterlockGroups(side);
+        char text[kEventTextSize];
+        std::snprintf(text, sizeof text,
+                      "error recalling %s list.  Slot %d card type saved = %X, type installed = %X",
+                      facts.word, member.slot, saved[member.slot], installed[member.slot]);
+        LogEvent(text);
+        return facts.recall_failed;
+      }
+      // A channel the card refuses, or one a damaged file names twice, joins no group.
+      if (CardChannelToIndex(member.slot, member.channel, 0) < 0 ||
+          GroupOf(side, member.slot, member.channel) != nullptr ||
+          std::find(group->members.begin(), group->members.end(), member) !=
+              group->members.end()) {
+        result = facts.recall_failed;
+        continue;
+      }
+      group->members.push_back(member);
+    }
+    if (group->members.size() < 2) continue;
+    InterlockGroup* made = group.get();
+    Groups(side).push_back(std::move(group));
+    for (const RelayRef& member : made->members) {
+      const int32_t set = SetGroup(side, member.slot, member.channel, made);
+      if (set != 0) {
+        Dissolve(side, made);
+        return set == err::kOutOfMemory ? set : facts.recall_failed;
+      }
+    }
+  }
+  return result;
+}
+
+int32_t WriteSettings(InterlockSide side, bool on) {
+  char text[32];
+  std::snprintf(text, sizeof text, "AUTORECALL=%d", on ? 1 : 0);
+  return ReplaceStoredFile(Facts(side).settings_file, text) == 0 ? 0 : Facts(side).store_failed;
+}
+
+int32_t PowerOnRecall(InterlockSide side) {
+  std::string text;
+  int value = 0;
+  char extra = 0;
+  if (ReadStoredFile(Facts(side).settings_file, &text) != StoredFileRead::kRead ||
+      std::sscanf(text.c_str(), "AUTORECALL=%d %c", &value, &extra) != 1) {
+    return Facts(side).recall_failed;
+  }
+  g_auto_recall[static_cast<int>(side)] = value != 0;
+  return value == 1 ? RecallInterlockList(side) : 0;
+}
+
+}  // namespace
+
+const InterlockGroup* InterlockGroupOf(InterlockSide side, int slot, int32_t channel) {
+  std::lock_guard<std::recursive_mutex> lock(CardStateLock());
+  return GroupOf(side, slot, channel);
+}
+
+int32_t MakeInterlockGroup(InterlockSide side, const ChannelList& list) {
+  std::lock_guard<std::recursive_mutex> lock(CardStateLock());
+  try {
+    auto group = std::make_unique<InterlockGroup>();
+    for (const ChannelListElement& element : list.close) {
+      if (GroupOf(side, element.slot, element.channel) != nullptr) {
+        return Facts(side).already_grouped;
+      }
+      group->members.push_back({element.slot, element.channel});
+    }
+    InterlockGroup* made = group.get();
+    Groups(side).push_back(std::move(group));
+    for (const RelayRef& member : made->members) {
+      const int32_t set = SetGroup(side, member.slot, member.channel, made);
+      if (set != 0) {
+        Dissolve(side, made);
+        return set;
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    return err::kOutOfMemory;
+  }
+  return 0;
+}
+
+void RemoveFromInterlockGroup(InterlockSide side, int slot, int32_t channel) {
+  std::lock_guard<std::recursive_mutex> lock(CardStateLock());
+  InterlockGroup* group = GroupOf(side, slot, channel);
+  if (group == nullptr) return;
+  std::erase(group->members, RelayRef{slot, channel});
+  SetGroup(side, slot, channel, nullptr);
+  if (group->members.size() < 2) Dissolve(side, group);
+}
+
+void DeleteAllInterlockGroups(InterlockSide side) {
+  std::lock_guard<std::recursive_mutex> lock(CardStateLock());
+  while (!Groups(side).empty()) Dissolve(side, Groups(side).back().get());
+}
+
+int32_t ListInterlockGroups(InterlockSide side, const ChannelList* list, std::string* text) {
+  std::lock_guard<std::recursive_mutex> lock(CardStateLock());
+  text->clear();
+  std::unordered_set<const InterlockGroup*> listed;
+  int32_t result = 0;
+  auto visit = [&](int slot, int32_t channel) {
+    if (result != 0) return;
+    const InterlockGroup* group = GroupOf(side, slot, channel);
+    if (group == nullptr || !listed.insert(group).second) return;
+    if (!text->empty()) text->push_back(',');
+    AppendGroup(*group, text);
+    if (text->size() > kListReplyLimit) result = err::kTooMuchData;
+  };
+  try {
+    if (list != nullptr) {
+      for (const ChannelListElement& element : list->close) visit(element.slot, element.channel);
+    } else {
+      ForEachInstalledChannel(visit);
+    }
+  } catch (const std::bad_alloc&) {
+    return err::kOutOfMemory;
+  }
+  return result;
+}
+
+int32_t StoreInterlockList(InterlockSide side) {
+  std::lock_guard<std::recursive_mutex> lock(CardStateLock());
+  const SideFacts& facts = Facts(side);
+  try {
+    std::string contents;
+    char line[48];
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+      uint32_t type_id = 0;
+      if (!InstalledTypeId(slot, &type_id)) return facts.store_failed;
+      std::snprintf(line, sizeof line, "SLOT %d: %u\n", slot, type_id);
+      contents += line;
+    }
+    std::unordered_set<const InterlockGroup*> stored;
+    ForEachInstalledChannel([&](int slot, int32_t channel) {
+      const InterlockGroup* group = GroupOf(side, slot, channel);
+      if (group == nullptr || !stored.insert(group).second) return;
+      AppendGroup(*group, &contents);
+      contents.push_back('\n');
+    });
+    if (stored.empty()) contents += "NONE\n";
+    return ReplaceStoredFile(facts.list_file, contents) == 0 ? 0 : facts.store_failed;
+  } catch (const std::bad_alloc&) {
+    return facts.store_failed;
+  }
+}
+
+int32_t RecallInterlockList(InterlockSide side) {
+  std::lock_guard<std::recursive_mutex> lock(CardStateLock());
+  try {
+    return RecallLocked(side);
+  } catch (const std::bad_alloc&) {
+    return err::kOutOfMemory;
+  }
+}
+
+int32_t SetInterlockAutoRecall(InterlockSide side, bool on) {
+  g_auto_recall[static_cast<int>(side)] = on;
+  return WriteSettings(side, on);
+}
+
+bool InterlockAutoRecall(InterlockSide side) { return g_auto_recall[static_cast<int>(side)]; }
+
+int32_t PowerOnInterlockRecall() {
+  const int32_t excluded = PowerOnRecall(InterlockSide::kExclude);
+  const int32_t included = PowerOnRecall(InterlockSide::kInclude);
+  return excluded != 0 ? excluded : included;
+}
+
+void ResetInterlocksForTest() {
+  DeleteAllInterlockGroups(InterlockSide::kInclude);
+  DeleteAllInterlockGroups(InterlockSide::kExclude);
+  g_auto_recall[0] = g_auto_recall[1] = false;
+}
+
+const char* InterlockListFile(InterlockSide side) { return Facts(side).list_file; }
+const char* InterlockSettingsFile(InterlockSide side) { return Facts(side).settings_file; }
