@@ -12,7 +12,7 @@
 namespace {
 
 void RunMessage(benchmark::State& state, const char* message) {
-  ConnectCommandTree(&kCommandTree);
+  ConnectCommandTable();
   ClearPowerOnFlag();
   FakeChannel channel;
   for (auto _ : state) {

@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
   // As the command channel hands it over: line feed and ETX after the text.
   std::string message = std::string(argv[1]) + "\n\x03";
   long count = std::strtol(argv[2], nullptr, 10);
-  ConnectCommandTree(&kCommandTree);
+  ConnectCommandTable();
   ClearPowerOnFlag();
   static FakeChannel channel;
   for (long i = 0; i < count; ++i) {

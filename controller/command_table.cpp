@@ -9,7 +9,9 @@
 #include "cards/card_handlers.h"
 #include "hardware/event_log.h"
 #include "hardware/hardware_handlers.h"
+#include "scpi/scpi_engine.h"
 #include "scpi/scpi_handlers.h"
+#include "switching/channel_list.h"
 #include "switching/switching_handlers.h"
 
 // ---------------------------------------------------------------------------------
@@ -930,3 +932,8 @@ constexpr CommandTree kCommandTree = {
     .root = kRootNodes,
     .common = kCommonNodes,
 };
+
+void ConnectCommandTable() {
+  ConnectCommandTree(&kCommandTree);
+  SetChannelListRelease(ReleaseChannelList);
+}

@@ -207,3 +207,8 @@ extern const CommandNode kCommonNodes[];
 
 // The whole tree, as the wiring unit connects it to the engine.
 extern const CommandTree kCommandTree;
+
+// Connects the tree to the engine together with what its handlers leave for the engine
+// to release after a message (the channel lists they parse). Everything that runs
+// program messages through this tree connects it this way.
+void ConnectCommandTable();

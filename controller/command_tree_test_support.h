@@ -10,7 +10,7 @@
 
 class ControllerTreeEnvironment : public ::testing::Environment {
  public:
-  void SetUp() override { ConnectCommandTree(&kCommandTree); }
+  void SetUp() override { ConnectCommandTable(); }
 };
 
 // One registration per program, however many files include this header.

@@ -10,17 +10,14 @@
 #include "controller/command_channel.h"
 #include "controller/command_table.h"
 #include "controller/event_channel.h"
-#include "scpi/command_tree.h"
 #include "scpi/scpi_engine.h"
 #include "scpi/slot_notifications.h"
-#include "switching/channel_list.h"
 #include "switching/interlocks.h"
 
 void ConnectController() {
-  ConnectCommandTree(&kCommandTree);
+  ConnectCommandTable();
   SetProgramMessageEngine(ExecuteProgramMessage);
   SetSlotNotificationBroadcast(BroadcastRelayChangeNotice);
-  SetChannelListRelease(ReleaseChannelList);
   // The last step of the card scan: the interlock lists the client asked to keep.
   SetPowerOnRestore(PowerOnInterlockRecall);
 }

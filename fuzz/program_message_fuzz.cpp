@@ -21,6 +21,7 @@
 #include "scpi/fake_channel_test_support.h"
 #include "sim/card_models.h"
 #include "sim/chassis_description.h"
+#include "switching/relay_operations.h"
 
 namespace {
 
@@ -60,7 +61,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     const std::string& name = cage.models[static_cast<std::size_t>(slot)];
     if (!name.empty()) chassis.xbus->Plug(slot, sim::MakeCardModel(name));
   }
-  ConnectCommandTree(&kCommandTree);
+  ConnectCommandTable();
+  SetSettleWaitForTest([](uint32_t) {});  // relay commands run without their settle waits
   StartEventLog();
   if (ScanCardSlots() != 0) Fail("the slot scan failed", "");
   return 0;

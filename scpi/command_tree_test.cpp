@@ -18,7 +18,7 @@ TEST(CommandTree, AnEngineWithoutATreeKnowsNoHeader) {
   const int32_t identity = ResolveHeader("*IDN?", &prefix, &record);
   const int32_t error = ResolveHeader("SYST:ERR?", &prefix, &record);
   const int32_t token = LookupKeyword("SYST");
-  ConnectCommandTree(&kCommandTree);
+  ConnectCommandTable();
   EXPECT_EQ(identity, -110);
   EXPECT_EQ(error, -110);
   EXPECT_EQ(token, -1);

@@ -257,5 +257,7 @@ void ExecuteProgramMessage(ChannelHandle* handle) {
     Report(execution, completion);
   }
   Release(execution, parsed);
-  if (!failed) BroadcastFlaggedSlots();
+  // Relays a message switched before one of its commands failed did change: their
+  // slots are announced all the same.
+  BroadcastFlaggedSlots();
 }

@@ -36,6 +36,8 @@ declare -A max_len=(
   [chassis_description]=4096  # twelve slot lines and comments
   [card_eprom]=1100           # two control bytes and a 1024-byte EPROM image
   [event_log]=16384           # fifty lines of 255-character entries
+  [channel_list]=8192         # lists of hundreds of channels, ranges and paths
+  [interlock_list]=16384      # thirteen slot lines and groups of hundreds of relays
 )
 
 targets=("$@")

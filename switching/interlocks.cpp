@@ -12,6 +12,7 @@
 #include "cards/card_manager.h"
 #include "cards/channel_attributes.h"
 #include "core/stored_file.h"
+#include "devices/slots.h"
 #include "hardware/event_log.h"
 #include "scpi/error_codes.h"
 

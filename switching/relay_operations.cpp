@@ -7,6 +7,7 @@
 #include "cards/card_manager.h"
 #include "cards/special_cards.h"
 #include "core/seam.h"
+#include "devices/slots.h"
 #include "hardware/delay.h"
 #include "scpi/error_codes.h"
 #include "scpi/slot_notifications.h"

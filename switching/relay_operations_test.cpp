@@ -264,12 +264,17 @@ TEST_F(Relays, AMessageThatChangedRelaysIsAnnouncedOnceWithItsSlots) {
   Send("CLOS (@1(100))");      // nothing changed
   Send("CLOS? (@1(100))");
   Send("OPEN (@1(100),9(100))");
+  // A later command's failure does not hide the relays an earlier one switched.
+  Send("CLOS (@9(100));ATT 30,(@1(100))");
+  EXPECT_EQ(Errors(), std::vector<std::string>{Entry(err::kNotSupportedByChannel)});
   SetSlotNotificationBroadcast(nullptr);
   std::vector<int32_t> first(kSlotCount, 0);
   first[1] = first[5] = first[9] = 1;
   std::vector<int32_t> second(kSlotCount, 0);
   second[1] = second[9] = 1;
-  EXPECT_EQ(Broadcasts(), (std::vector<std::vector<int32_t>>{first, second}));
+  std::vector<int32_t> third(kSlotCount, 0);
+  third[9] = 1;
+  EXPECT_EQ(Broadcasts(), (std::vector<std::vector<int32_t>>{first, second, third}));
 }
 
 }  // namespace
