@@ -2,11 +2,6 @@
 // against a running chassis (the default cage, relay coils and stuck relays, a failing
 // local bus, card interrupts and the external trigger) checked against what the
 // firmware reports over TCP, and the cards' FRAM kept across runs on one root.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -22,77 +17,7 @@
 namespace systest {
 namespace {
 
-// What one run of a vchassis subcommand printed and how it ended.
-struct Outcome {
-  int status = -1;  // exit status; -1 when it did not end normally in time
-  std::string out;
-  std::string err;
-};
-
-// Runs `vchassis <words> --root <root>` without a shell and collects both streams.
-Outcome Vchassis(const std::vector<std::string>& words, const std::string& root) {
-  std::vector<std::string> arguments = {ProgramFolder() + "/vchassis"};
-  arguments.insert(arguments.end(), words.begin(), words.end());
-  arguments.insert(arguments.end(), {"--root", root});
-  std::vector<char*> argv;
-  for (std::string& argument : arguments) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-
-  Outcome outcome;
-  int out[2], err[2];
-  if (pipe2(out, O_CLOEXEC) != 0) return outcome;
-  if (pipe2(err, O_CLOEXEC) != 0) {
-    close(out[0]);
-    close(out[1]);
-    return outcome;
-  }
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out[1], STDOUT_FILENO);
-    dup2(err[1], STDERR_FILENO);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  close(out[1]);
-  close(err[1]);
-  pollfd streams[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-  std::string* texts[2] = {&outcome.out, &outcome.err};
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
-  int open_streams = 2;
-  while (pid > 0 && open_streams > 0 && std::chrono::steady_clock::now() < deadline) {
-    if (poll(streams, 2, 100) <= 0) continue;
-    for (int i = 0; i < 2; ++i) {
-      if (streams[i].fd < 0 || streams[i].revents == 0) continue;
-      char buffer[4096];
-      const ssize_t got = read(streams[i].fd, buffer, sizeof buffer);
-      if (got > 0) {
-        texts[i]->append(buffer, static_cast<size_t>(got));
-      } else {
-        streams[i].fd = -1;  // poll passes over it from now on
-        --open_streams;
-      }
-    }
-  }
-  close(out[0]);
-  close(err[0]);
-  if (pid < 0) return outcome;
-  int status = 0;
-  if (open_streams > 0) kill(pid, SIGKILL);  // hung: the test fails on the status
-  if (waitpid(pid, &status, 0) == pid && WIFEXITED(status) && open_streams == 0) {
-    outcome.status = WEXITSTATUS(status);
-  }
-  return outcome;
-}
-
-class CardCage : public ChassisTest {
- protected:
-  // The answer of a control subcommand that must succeed.
-  std::string Control(const std::vector<std::string>& words) {
-    Outcome outcome = Vchassis(words, root_);
-    EXPECT_EQ(outcome.status, 0) << words[0] << ": " << outcome.err;
-    return outcome.out;
-  }
-};
+using CardCage = ChassisTest;
 
 TEST_F(CardCage, CardsListsTheDefaultCageAndBadRequestsAreRefused) {
   EXPECT_NE(ready_line_.find("vchassis: ready"), std::string::npos);
@@ -263,11 +188,7 @@ TEST_F(CardCage, CardFramIsKeptWhenTheChassisRunsAgainOnItsRoot) {
   ASSERT_GT(image.size(), 8u);
   EXPECT_EQ(image[8], 42);
 
-  launcher_ = std::make_unique<sim::ChassisLauncher>();
-  ASSERT_EQ(launcher_->Start(ProgramFolder() + "/vchassis",
-                             {"--root", root_, "--port-base", std::to_string(base_)}, root_),
-            0);
-  ASSERT_TRUE(launcher_->WaitReady(20000, &ready_line_)) << launcher_->Output();
+  ASSERT_NO_FATAL_FAILURE(StartChassis());
   TcpClient client;
   ASSERT_GE(ConnectCommand(&client), 0);
   ASSERT_TRUE(client.Send("DIAG:LBUS:WRIT 4,899,8;:DIAG:LBUS:WRIT 4,897,0\n"));

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sim/line_client.h"
 #include "sim/vchassis_process.h"
@@ -27,6 +28,19 @@ inline constexpr std::string_view kIdentity = "Tellwin Instruments 4410 Switch S
 
 using TcpClient = sim::LineClient;
 
+// What one run of a vchassis subcommand printed and how it ended.
+struct Outcome {
+  int status = -1;  // exit status; -1 when it did not end normally in time
+  std::string out;
+  std::string err;
+};
+
+// Runs `vchassis <words> --root <root>` without a shell and collects both streams.
+Outcome Vchassis(const std::vector<std::string>& words, const std::string& root);
+
+// Registers an event socket for command socket `number` with `mask` (hexadecimal).
+void Register(TcpClient* events, int number, const char* mask);
+
 class ChassisTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -39,6 +53,15 @@ class ChassisTest : public ::testing::Test {
   // Connects to the command port and reads its greeting; the descriptor number the
   // greeting carried, or -1.
   int ConnectCommand(TcpClient* client);
+
+  // Stops the chassis and starts it again on the same root and ports, as a power
+  // cycle of the board would; fails the test when either step fails.
+  void RestartChassis();
+
+  // The answer of a control subcommand on this chassis that must succeed.
+  std::string Control(const std::vector<std::string>& words);
+
+  void StartChassis();
 
   std::string root_;
   uint16_t base_ = 0;

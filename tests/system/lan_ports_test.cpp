@@ -152,19 +152,6 @@ void SendRelayChange(const std::string& root, std::initializer_list<int> slots) 
   close(fd);
 }
 
-// Registers an event socket for command socket `number` with `mask`.
-void Register(TcpClient* events, int number, const char* mask) {
-  std::string ack;
-  ASSERT_TRUE(events->ReadExactly(2, &ack));
-  ASSERT_EQ(ack, "\x06\n");
-  ASSERT_TRUE(events->Send(std::to_string(number) + "\n"));
-  ASSERT_TRUE(events->ReadExactly(2, &ack));
-  ASSERT_EQ(ack, "\x06\n");
-  ASSERT_TRUE(events->Send(mask));
-  ASSERT_TRUE(events->ReadExactly(2, &ack));
-  ASSERT_EQ(ack, "\x06\n");
-}
-
 TEST_F(LanPorts, EventSocketReceivesTheNoticesItRegisteredFor) {
   TcpClient command, slot2, slot7;
   int number = ConnectCommand(&command);
