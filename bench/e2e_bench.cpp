@@ -5,6 +5,10 @@
 //     loopback TCP echo, and a minimal chain of the same shape as the chassis (TCP
 //     client -> server process -> FIFO -> worker process -> FIFO -> back);
 //     goal: median *IDN? on the raw port at most twice the minimal chain's;
+//   - the switching commands' overhead: ROUT:CLOS and ROUT:OPEN of one channel, each
+//     followed by *OPC?, on the raw port, as the round trip minus the card's settle
+//     time (goal: at most 3 times the *IDN? round trip), and of a 500-channel list over
+//     seven cards (goal: its overhead at most 20 times the one channel's);
 //   - pipelined *IDN? queries per second on one connection (goal >= 25,000) and on
 //     16 connections at once;
 //   - idle CPU of all chassis processes over 10 s (goal < 0.5 % of one core);
@@ -139,6 +143,44 @@ Latency MeasureIdn(uint16_t port, bool greeting, int rounds) {
   sim::LineClient client;
   if (!ConnectTo(&client, port, greeting)) return {};
   return Measure(rounds, [&client] { return !client.Query("*IDN?").empty(); });
+}
+
+// The default cage's relays for the switching figures: SM-RD96 channel 100 (settle
+// 1 ms), and 500 channels over seven cards whose slowest settles in 4 ms. Each step
+// of a commit waits once, for its slowest card; a close or an open of these BBM cards
+// is one step.
+constexpr double kOneChannelSettleUs = 1000;
+constexpr double kListSettleUs = 4000;
+
+std::string FiveHundredChannels() {
+  std::string list = "(@1(100:1207),2(0:1507),9(0:1003),12(0:51)";  // 96 + 128 + 75 + 52
+  list += ",4(";  // SM-MX12H: the low half of each multiplexer, and 5000-5007, 6000-6003
+  for (int mux = 0; mux < 12; ++mux) list += std::to_string(100 * mux) + ":" + std::to_string(100 * mux + 7) + ",";
+  list += "5000:5007,6000:6003)";
+  list += ",3(";  // SM-MX26Q: one channel per multiplexer
+  for (int mux = 0; mux < 26; ++mux) list += (mux > 0 ? "," : "") + std::to_string(10 * mux);
+  list += "),8(1:12,21:23))";  // the generic card: 15 of its 24
+  return list;
+}
+
+// Round trips of "ROUT:CLOS <list>;*OPC?" and "ROUT:OPEN <list>;*OPC?" in turn, so
+// that every command switches; the settle wait is taken off each sample.
+Latency MeasureSwitching(uint16_t port, const std::string& list, double settle_us, int rounds) {
+  sim::LineClient client;
+  if (!ConnectTo(&client, port, false)) return {};
+  const std::string close = "ROUT:CLOS " + list + ";*OPC?";
+  const std::string open = "ROUT:OPEN " + list + ";*OPC?";
+  bool closing = true;
+  Latency latency = Measure(rounds, [&] {
+    const bool ok = client.Query(closing ? close : open) == "1";
+    closing = !closing;
+    return ok;
+  });
+  // A command the chassis refused would answer quickly and wrongly: make sure it ran.
+  if (client.Query("SYST:ERR?") != "0,\"No error\"") return {};
+  latency.median_us -= settle_us;
+  latency.p99_us -= settle_us;
+  return latency;
 }
 
 // Yardstick 1: an echo server process on loopback TCP.
@@ -318,6 +360,21 @@ int main(int argc, char** argv) {
   std::snprintf(goal, sizeof goal, "*IDN? raw median <= 2 x chain median (%.1f us)",
                 2 * chain.median_us);
   PrintGoal(goal, idn_raw.ok && chain.ok && idn_raw.median_us <= 2 * chain.median_us);
+
+  // Switching commands, beyond their settle waits.
+  Latency one_channel = MeasureSwitching(raw_port, "(@1(100))", kOneChannelSettleUs, settings.rounds);
+  Latency many_channels = MeasureSwitching(raw_port, FiveHundredChannels(), kListSettleUs,
+                                           std::max(settings.rounds / 10, 20));
+  std::printf("\nSwitching on the raw port, round trip minus settle time\n");
+  PrintLatency("CLOS/OPEN 1 channel;*OPC?", one_channel);
+  PrintLatency("CLOS/OPEN 500 chans;*OPC?", many_channels);
+  std::snprintf(goal, sizeof goal, "1-channel overhead <= 3 x *IDN? raw median (%.1f us)",
+                3 * idn_raw.median_us);
+  PrintGoal(goal, one_channel.ok && idn_raw.ok && one_channel.median_us <= 3 * idn_raw.median_us);
+  std::snprintf(goal, sizeof goal, "500-channel overhead <= 20 x 1-channel (%.1f us)",
+                20 * one_channel.median_us);
+  PrintGoal(goal, many_channels.ok && one_channel.ok &&
+                      many_channels.median_us <= 20 * one_channel.median_us);
 
   // Throughput.
   double one = Throughput(command_port, true, 1, settings.pipelined);

@@ -57,18 +57,60 @@ platform::RegisterWindow* Window(const char* caller, int* error) {
   return nullptr;
 }
 
-int LocalBusRequest(unsigned long request, uint32_t command, uint32_t bus_address,
-                    uint8_t* byte, int* ioctl_result) {
-  *ioctl_result = -1;
+// Byte requests at address, address + step, ... for `count` bytes, handed to the
+// driver as one sequence (on the virtual chassis, one exchange with the device
+// server instead of one per byte). Reads fill `bytes`; writes send them. Each byte
+// attempted is traced as a single request would be; the first failure ends it.
+constexpr int kSequenceChunk = 64;
+
+int LocalBusBytes(int slot, uint32_t address, uint32_t step, uint8_t* bytes, int count,
+                  bool write) {
+  if (count <= 0) return 0;
   if (OpenXbusDriver() != 0) return err::kFpgaIoError;
-  XbusByteRequest block{};
-  block.words[0] = command;
-  block.words[1] = bus_address;
-  block.words[2] = *byte;
-  *ioctl_result = platform::DeviceIoctl(xbus_fd.load(), request, &block, sizeof block);
-  // A refused read leaves the byte as the driver returned it.
-  if (command == kXbusCommandRead) *byte = static_cast<uint8_t>(block.words[2]);
-  return *ioctl_result == 0 ? 0 : err::kFpgaIoError;
+  const uint32_t command = write ? kXbusCommandWrite : kXbusCommandRead;
+  for (int first = 0; first < count; first += kSequenceChunk) {
+    const int chunk = count - first < kSequenceChunk ? count - first : kSequenceChunk;
+    XbusByteRequest blocks[kSequenceChunk];
+    for (int i = 0; i < chunk; ++i) {
+      blocks[i] = XbusByteRequest{};
+      blocks[i].words[0] = command;
+      blocks[i].words[1] = XbusBusAddress(slot, address + step * static_cast<uint32_t>(first + i));
+      blocks[i].words[2] = bytes[first + i];
+    }
+    size_t done = 0;
+    const int result = platform::DeviceIoctlSequence(
+        xbus_fd.load(), write ? kXbusWriteByte : kXbusReadByte, blocks, sizeof blocks[0],
+        static_cast<size_t>(chunk), &done);
+    const int attempted = result == 0 ? chunk : static_cast<int>(done) + 1;
+    for (int i = 0; i < attempted; ++i) {
+      const int ioctl_result = i < static_cast<int>(done) ? 0 : -1;
+      const uint32_t bus_address = blocks[i].words[1];
+      uint8_t& byte = bytes[first + i];
+      if (write) {
+        if (trace.load()) {
+          std::printf("WriteByteToLocalBus: Slot = %d, Addr = 0x%x, Data = 0x%x, Error = %d\n",
+                      slot, bus_address, byte, ioctl_result);
+        }
+        continue;
+      }
+      // A refused read leaves the byte as the driver returned it.
+      byte = static_cast<uint8_t>(blocks[i].words[2]);
+      switch ((address + step * static_cast<uint32_t>(first + i)) & 0xFFF) {
+        case 0x201: prom_address.store(-1); break;
+        case 0x203:
+        case 0x301: prom_address.fetch_add(1); break;
+        default: break;
+      }
+      if (trace.load()) {
+        std::printf(
+            "ReadByteFromLocalBus: Slot = %d, Addr = 0x%x, Data = 0x%x, PromAddr = 0x%x, "
+            "Error = %d\n",
+            slot, bus_address, byte, static_cast<unsigned>(prom_address.load()), ioctl_result);
+      }
+    }
+    if (result != 0) return err::kFpgaIoError;
+  }
+  return 0;
 }
 
 int ModifyMask(uint32_t set, uint32_t clear) {
@@ -150,60 +192,24 @@ int ReadFPGAregister(uint32_t offset, uint32_t* value) {
 }
 
 int WriteByteToLocalBus(int slot, uint32_t address, uint8_t byte) {
-  const uint32_t bus_address = XbusBusAddress(slot, address);
-  int ioctl_result = 0;
-  const int result =
-      LocalBusRequest(kXbusWriteByte, kXbusCommandWrite, bus_address, &byte, &ioctl_result);
-  if (trace.load()) {
-    std::printf("WriteByteToLocalBus: Slot = %d, Addr = 0x%x, Data = 0x%x, Error = %d\n", slot,
-                bus_address, byte, ioctl_result);
-  }
-  return result;
+  return LocalBusBytes(slot, address, 0, &byte, 1, true);
 }
 
 int ReadByteFromLocalBus(int slot, uint32_t address, uint8_t* byte) {
-  const uint32_t bus_address = XbusBusAddress(slot, address);
-  int ioctl_result = 0;
-  const int result =
-      LocalBusRequest(kXbusReadByte, kXbusCommandRead, bus_address, byte, &ioctl_result);
-  switch (address & 0xFFF) {
-    case 0x201: prom_address.store(-1); break;
-    case 0x203:
-    case 0x301: prom_address.fetch_add(1); break;
-    default: break;
-  }
-  if (trace.load()) {
-    std::printf(
-        "ReadByteFromLocalBus: Slot = %d, Addr = 0x%x, Data = 0x%x, PromAddr = 0x%x, "
-        "Error = %d\n",
-        slot, bus_address, *byte, static_cast<unsigned>(prom_address.load()), ioctl_result);
-  }
-  return result;
+  return LocalBusBytes(slot, address, 0, byte, 1, false);
 }
 
 int WriteBytesToLocalBus(int slot, uint32_t address, const uint8_t* bytes, int count) {
-  for (int i = 0; i < count; ++i) {
-    const int result = WriteByteToLocalBus(slot, address + 2 * static_cast<uint32_t>(i), bytes[i]);
-    if (result != 0) return result;
-  }
-  return 0;
+  // A write only reads the bytes.
+  return LocalBusBytes(slot, address, 2, const_cast<uint8_t*>(bytes), count, true);
 }
 
 int ReadBytesFromLocalBus(int slot, uint32_t address, uint8_t* bytes, int count) {
-  for (int i = 0; i < count; ++i) {
-    const int result =
-        ReadByteFromLocalBus(slot, address + 2 * static_cast<uint32_t>(i), &bytes[i]);
-    if (result != 0) return result;
-  }
-  return 0;
+  return LocalBusBytes(slot, address, 2, bytes, count, false);
 }
 
 int ReadBytesFromLocalBusPort(int slot, uint32_t address, uint8_t* bytes, int count) {
-  for (int i = 0; i < count; ++i) {
-    const int result = ReadByteFromLocalBus(slot, address, &bytes[i]);
-    if (result != 0) return result;
-  }
-  return 0;
+  return LocalBusBytes(slot, address, 0, bytes, count, false);
 }
 
 uint32_t SlotInterruptBit(int slot) {

@@ -164,6 +164,41 @@ int DeviceIoctl(int fd, unsigned long request, void* argument, size_t size) {
   }));
 }
 
+int DeviceIoctlSequence(int fd, unsigned long request, void* arguments, size_t size,
+                        size_t count, size_t* done) {
+  auto* bytes = static_cast<unsigned char*>(arguments);
+  auto device = Lookup(fd);
+  size_t finished = 0;
+  int result = 0;
+  while (finished < count && result == 0) {
+    void* next = bytes + finished * size;
+    if (!device) {
+      result = ioctl(fd, request, next) < 0 ? -1 : 0;
+      if (result == 0) ++finished;
+      continue;
+    }
+    size_t batch = 0;
+    uint64_t generation = 0;
+    const int attempt =
+        device->IoctlSequence(request, next, size, count - finished, &batch, &generation);
+    finished += batch;
+    if (attempt == -EAGAIN && !device->nonblocking) {
+      // This one must wait: the single call's blocking path takes it, then the rest.
+      void* waiting = bytes + finished * size;
+      result = static_cast<int>(Blocking(*device, [&](uint64_t* g) {
+                 return static_cast<long>(device->Ioctl(request, waiting, size, g));
+               })) < 0
+                   ? -1
+                   : 0;
+      if (result == 0) ++finished;
+    } else if (attempt < 0) {
+      result = static_cast<int>(Fail(attempt));
+    }
+  }
+  if (done != nullptr) *done = finished;
+  return result < 0 ? -1 : 0;
+}
+
 int DeviceIoctlValue(int fd, unsigned long request, unsigned long value) {
   auto device = Lookup(fd);
   if (!device) return ioctl(fd, request, value);

@@ -40,6 +40,14 @@ ssize_t DeviceWrite(int fd, const void* buffer, size_t size);
 // ioctl(fd, request, argument) where the argument is a record of `size` bytes that the
 // driver reads and may fill in.
 int DeviceIoctl(int fd, unsigned long request, void* argument, size_t size);
+// `count` ioctls of `request` one after the other, the i-th with the record of `size`
+// bytes at arguments + i * size; the first failure ends the sequence. 0, or -1 with
+// errno; `*done` (when given) is the number that succeeded. On a served device the
+// whole sequence is one exchange with the device server, so a driver's multi-byte
+// transfer costs one round trip instead of one per byte; the results are those of the
+// single calls.
+int DeviceIoctlSequence(int fd, unsigned long request, void* arguments, size_t size,
+                        size_t count, size_t* done = nullptr);
 // ioctl(fd, request, value) where the argument is a plain value (0 for none).
 int DeviceIoctlValue(int fd, unsigned long request, unsigned long value);
 

@@ -26,6 +26,18 @@ class OpenDevice : public std::enable_shared_from_this<OpenDevice> {
                     uint64_t* generation) = 0;
   virtual int IoctlValue(unsigned long request, unsigned long value,
                          uint64_t* generation) = 0;
+  // The ioctls of DeviceIoctlSequence from `arguments` on, each a single attempt: 0
+  // when all succeeded, else the first failure's -errno (-EAGAIN: that one must wait);
+  // `*done` counts those that succeeded. By default one Ioctl after the other.
+  virtual int IoctlSequence(unsigned long request, void* arguments, size_t size, size_t count,
+                            size_t* done, uint64_t* generation) {
+    auto* bytes = static_cast<unsigned char*>(arguments);
+    for (*done = 0; *done < count; ++*done) {
+      const int result = Ioctl(request, bytes + *done * size, size, generation);
+      if (result < 0) return result;
+    }
+    return 0;
+  }
 
   // Blocks until the device changed since `generation`: 0, or -EINTR / -errno.
   virtual int WaitChange(uint64_t generation) = 0;

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <mutex>
 #include <utility>
@@ -68,6 +69,26 @@ class ServedDevice final : public OpenDevice {
     if (size > wire::kMaxPayload || (size > 0 && argument == nullptr)) return -EINVAL;
     Header header{wire::kIoctl, static_cast<uint32_t>(size), request, 0};
     return static_cast<int>(Call(header, argument, argument, size, generation));
+  }
+  // One exchange for the whole sequence; a sequence longer than a message holds goes
+  // in parts.
+  int IoctlSequence(unsigned long request, void* arguments, size_t size, size_t count,
+                    size_t* done, uint64_t* /*generation*/) override {
+    *done = 0;
+    if (size == 0 || size > wire::kMaxPayload || arguments == nullptr) return -EINVAL;
+    auto* bytes = static_cast<unsigned char*>(arguments);
+    const size_t per_message = wire::kMaxPayload / size;
+    while (*done < count) {
+      const size_t part = std::min(count - *done, per_message);
+      unsigned char* first = bytes + *done * size;
+      Header header{wire::kIoctlSequence, static_cast<uint32_t>(part * size), request,
+                    static_cast<int64_t>(size)};
+      const ssize_t result = Call(header, first, first, part * size, nullptr);
+      if (header.request > part) return -EPROTO;
+      *done += static_cast<size_t>(header.request);
+      if (result < 0) return static_cast<int>(result);
+    }
+    return 0;
   }
   int IoctlValue(unsigned long request, unsigned long value, uint64_t* generation) override {
     Header header{wire::kIoctlValue, 0, request, static_cast<int64_t>(value)};

@@ -41,6 +41,10 @@ enum Op : uint32_t {
   kRegRead32 = 0x0C,
   kRegWrite16 = 0x0D,   // request = offset, value = data    -> value = 0
   kRegWrite32 = 0x0E,
+  // request, value = argument size, payload = the arguments one after the other
+  //   -> payload = the arguments, request = how many succeeded, value = 0 or the
+  //      failing one's -errno (the rest were not tried)
+  kIoctlSequence = 0x10,
 };
 
 struct Header {

@@ -326,6 +326,22 @@ void DeviceServer::Serve(std::shared_ptr<Connection> connection) {
           reply.size = request.size;  // the argument goes back, as the model left it
           reply_payload = payload.data();
           break;
+        case wire::kIoctlSequence: {
+          // Each argument in turn, as single requests would run them; the first
+          // failure ends it (-EAGAIN included: the client waits for that one itself).
+          const size_t size = static_cast<size_t>(request.value);
+          uint64_t done = 0;
+          reply.value = size == 0 || payload.size() % size != 0 ? -EINVAL : 0;
+          for (size_t at = 0; reply.value == 0 && at < payload.size(); at += size) {
+            const int result = model.Ioctl(open_id, request.request, payload.data() + at, size);
+            if (result < 0) reply.value = result;
+            if (result >= 0) ++done;
+          }
+          reply.request = done;
+          reply.size = request.size;
+          reply_payload = payload.data();
+          break;
+        }
         case wire::kIoctlValue:
           reply.request = model.Generation();
           reply.value = model.IoctlValue(open_id, request.request,

@@ -24,6 +24,7 @@
 #include <string>
 #include <thread>
 #include <tuple>
+#include <vector>
 
 #include "platform/device.h"
 #include "platform/device_model.h"
@@ -56,6 +57,9 @@ class ToyDevice final : public platform::DeviceModel {
   static constexpr unsigned long kSetValue = 0x7A03;       // value by argument
   static constexpr unsigned long kGetValue = 0x80047A04;   // reads a uint32_t
   static constexpr unsigned long kWaitEvent = 0x7A05;      // blocks until an event
+  static constexpr unsigned long kLogValue = 0xC0047A06;   // logs a uint32_t, answers +100
+  static constexpr unsigned long kTakeEvent = 0x80047A07;  // waits for an event, counts it
+  static constexpr uint32_t kRefusedValue = 0xDEAD;        // kLogValue refuses it
   static constexpr uint32_t kCounterReg = 0x0010;  // counts its own reads
   static constexpr uint32_t kAckReg = 0x0014;      // a 1 bit clears that pending bit
   static constexpr uint32_t kPendingReg = 0x0018;
@@ -105,6 +109,23 @@ class ToyDevice final : public platform::DeviceModel {
         if (size != sizeof(uint32_t)) return -EINVAL;
         std::memcpy(argument, &value_, sizeof value_);
         return 7;  // a driver may answer a positive count
+      case kLogValue: {
+        if (size != sizeof(uint32_t)) return -EINVAL;
+        uint32_t value = 0;
+        std::memcpy(&value, argument, sizeof value);
+        if (value == kRefusedValue) return -ENOSPC;
+        log_.push_back(value);
+        value += 100;
+        std::memcpy(argument, &value, sizeof value);
+        return 0;
+      }
+      case kTakeEvent: {
+        if (size != sizeof(uint32_t)) return -EINVAL;
+        if (events_ == 0) return -EAGAIN;
+        const uint32_t left = static_cast<uint32_t>(--events_);
+        std::memcpy(argument, &left, sizeof left);
+        return 0;
+      }
       default:
         return -EINVAL;
     }
@@ -171,6 +192,11 @@ class ToyDevice final : public platform::DeviceModel {
   std::atomic<int> opens{0};
   std::atomic<int> closes{0};
   bool refuse_read_only = false;
+  // What kLogValue took, in order.
+  std::vector<uint32_t> Log() {
+    std::lock_guard lock(mutex_);
+    return log_;
+  }
 
  private:
   std::mutex mutex_;
@@ -179,6 +205,7 @@ class ToyDevice final : public platform::DeviceModel {
   uint32_t value_ = 0;
   int events_ = 0;
   uint32_t registers_[64] = {};
+  std::vector<uint32_t> log_;
 };
 
 enum class Backend { kInProcess, kServed };
@@ -292,6 +319,48 @@ TEST_P(DeviceBackendTest, IoctlsCarryRecordsAndValues) {
   errno = 0;
   EXPECT_EQ(DeviceIoctl(fd, ToyDevice::kGetRecord, &value, sizeof value), -1);
   EXPECT_EQ(errno, EINVAL);
+  DeviceClose(fd);
+}
+
+// A sequence of ioctls runs them in order as single calls would, each argument coming
+// back as the driver left it; the first failure ends it and is reported with the
+// count done; one that must wait waits, as a single call does.
+TEST_P(DeviceBackendTest, IoctlSequencesRunLikeSingleCallsInOneGo) {
+  const int fd = DeviceOpen(kToyPath, O_RDWR);
+  ASSERT_GE(fd, 0);
+  uint32_t values[3] = {1, 2, 3};
+  size_t done = 99;
+  EXPECT_EQ(platform::DeviceIoctlSequence(fd, ToyDevice::kLogValue, values, sizeof values[0], 3,
+                                          &done),
+            0);
+  EXPECT_EQ(done, 3u);
+  EXPECT_EQ(std::vector<uint32_t>(values, values + 3), (std::vector<uint32_t>{101, 102, 103}));
+
+  uint32_t refused[3] = {4, ToyDevice::kRefusedValue, 5};
+  errno = 0;
+  EXPECT_EQ(platform::DeviceIoctlSequence(fd, ToyDevice::kLogValue, refused, sizeof refused[0],
+                                          3, &done),
+            -1);
+  EXPECT_EQ(errno, ENOSPC);
+  EXPECT_EQ(done, 1u);
+  EXPECT_EQ(refused[0], 104u);
+  EXPECT_EQ(refused[2], 5u) << "the one after the failure was not tried";
+  EXPECT_EQ(model_->Log(), (std::vector<uint32_t>{1, 2, 3, 4}));
+
+  // The second of two takes waits for the second event.
+  model_->RaiseEvent();
+  std::thread later([this] {
+    std::this_thread::sleep_for(50ms);
+    model_->RaiseEvent();
+  });
+  uint32_t taken[2] = {7, 7};
+  EXPECT_EQ(platform::DeviceIoctlSequence(fd, ToyDevice::kTakeEvent, taken, sizeof taken[0], 2,
+                                          &done),
+            0);
+  later.join();
+  EXPECT_EQ(done, 2u);
+  EXPECT_EQ(taken[0], 0u);
+  EXPECT_EQ(taken[1], 0u);
   DeviceClose(fd);
 }
 
