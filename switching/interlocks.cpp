@@ -81,6 +81,21 @@ void Dissolve(InterlockSide side, InterlockGroup* group) {
   std::erase_if(Groups(side), [group](const auto& owned) { return owned.get() == group; });
 }
 
+// Keeps a new group and points each member's record at it; if one cannot be pointed,
+// the group is dissolved again and the attribute store's refusal returned.
+int32_t Adopt(InterlockSide side, std::unique_ptr<InterlockGroup> group) {
+  InterlockGroup* made = group.get();
+  Groups(side).push_back(std::move(group));
+  for (const RelayRef& member : made->members) {
+    const int32_t set = SetGroup(side, member.slot, member.channel, made);
+    if (set != 0) {
+      Dissolve(side, made);
+      return set;
+    }
+  }
+  return 0;
+}
+
 // The card type id of a slot, 0 for an empty one; false when it cannot be read.
 bool InstalledTypeId(int slot, uint32_t* type_id) {
   *type_id = 0;
@@ -231,15 +246,8 @@ int32_t RecallLocked(InterlockSide side) {
       group->members.push_back(member);
     }
     if (group->members.size() < 2) continue;
-    InterlockGroup* made = group.get();
-    Groups(side).push_back(std::move(group));
-    for (const RelayRef& member : made->members) {
-      const int32_t set = SetGroup(side, member.slot, member.channel, made);
-      if (set != 0) {
-        Dissolve(side, made);
-        return set == err::kOutOfMemory ? set : facts.recall_failed;
-      }
-    }
+    const int32_t adopted = Adopt(side, std::move(group));
+    if (adopted != 0) return adopted == err::kOutOfMemory ? adopted : facts.recall_failed;
   }
   return result;
 }
@@ -279,15 +287,7 @@ int32_t MakeInterlockGroup(InterlockSide side, const ChannelList& list) {
       }
       group->members.push_back({element.slot, element.channel});
     }
-    InterlockGroup* made = group.get();
-    Groups(side).push_back(std::move(group));
-    for (const RelayRef& member : made->members) {
-      const int32_t set = SetGroup(side, member.slot, member.channel, made);
-      if (set != 0) {
-        Dissolve(side, made);
-        return set;
-      }
-    }
+    return Adopt(side, std::move(group));
   } catch (const std::bad_alloc&) {
     return err::kOutOfMemory;
   }
