@@ -95,7 +95,7 @@ void BM_ParseChannelList(benchmark::State& state) {
   const std::string text = ListText(static_cast<std::size_t>(state.range(0)));
   ChannelList list;
   for (auto _ : state) {
-    if (ParseChannelListText(false, text.c_str(), nullptr, &list, 0) != 0) {
+    if (ParseChannelList(false, text.c_str(), nullptr, &list, 0) != 0) {
       state.SkipWithError("the list did not parse");
       break;
     }

@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
 
   ChannelList list;
-  const int32_t parsed = ParseChannelListText(keep_paths, text.c_str(), nullptr, &list, channel_flag);
+  const int32_t parsed = ParseChannelList(keep_paths, text.c_str(), nullptr, &list, channel_flag);
   if (parsed != 0 && !(list.close.empty() && list.open.empty())) Fail("a failed parse kept elements", text);
   if (parsed > 0) Fail("a positive result", text);
   if (parsed == 0) {
@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       static char built[256 * 1024];
       BuildChannelListText(list.close, built, sizeof built);
       ChannelList back;
-      if (ParseChannelListText(keep_paths, built, nullptr, &back, 0) != 0 ||
+      if (ParseChannelList(keep_paths, built, nullptr, &back, 0) != 0 ||
           Channels(back.close) != Channels(list.close)) {
         Fail("the built text does not parse back", text + " -> " + built);
       }

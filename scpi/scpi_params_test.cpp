@@ -6,6 +6,7 @@
 #include <climits>
 #include <string>
 
+#include "scpi/command_context_test_support.h"
 #include "scpi/scpi_engine.h"
 
 namespace {
@@ -171,24 +172,7 @@ TEST(JoinStrings, CommaSeparated) {
   EXPECT_EQ(JoinStrings(missing, 2, out, sizeof out), -1);
 }
 
-// A command context wired to an execution context, as the pipeline builds it.
-struct Command {
-  ExecutionContext execution{};
-  ParsedCommand parsed{};
-  CommandContext context{};
-  std::vector<std::string> texts;
-  std::vector<char*> pointers;
-
-  explicit Command(std::vector<std::string> parameters) : texts(std::move(parameters)) {
-    parsed.execution = &execution;
-    parsed.context = &context;
-    context.command = &parsed;
-    for (std::string& t : texts) pointers.push_back(t.data());
-    context.parameters = pointers.data();
-    context.parameter_count = static_cast<int32_t>(pointers.size());
-  }
-  std::string reply() const { return std::string(execution.reply, execution.reply_length); }
-};
+using Command = TestCommand;
 
 TEST(Validation, CountRuleAndResult) {
   Command none({});

@@ -385,7 +385,7 @@ void SetPathLookup(PathLookup lookup) { g_path_lookup.Connect(lookup); }
 void SetModuleNameLookup(ModuleNameLookup lookup) { g_module_name_lookup.Connect(lookup); }
 const ChannelList* LookupPath(const char* name) { return FindPath(name); }
 
-int32_t ParseChannelListText(bool keep_paths, const char* text, const ChannelList* seed,
+int32_t ParseChannelList(bool keep_paths, const char* text, const ChannelList* seed,
                              ChannelList* out, uint8_t channel_flag) {
   out->close.clear();
   out->open.clear();
@@ -402,14 +402,6 @@ int32_t ParseChannelListText(bool keep_paths, const char* text, const ChannelLis
     out->open.clear();
   }
   return result;
-}
-
-int32_t ParseChannelList(bool keep_paths, const char* text, CommandContext* context,
-                         const ChannelList* seed, ChannelList* out, uint8_t channel_flag) {
-  const int32_t code = ParseChannelListText(keep_paths, text, seed, out, channel_flag);
-  const int32_t stored = SetCommandResult(context, code == 0 ? kCommandValidatedList : kCommandFailed,
-                                          code, nullptr);
-  return stored != 0 ? -1 : 0;
 }
 
 int32_t KeepChannelList(CommandContext* context, std::unique_ptr<ChannelList> list, int which) {
@@ -430,7 +422,7 @@ int32_t ParseChannelListParam(CommandContext* context, const char* text, bool ke
                               bool allow_sequences, uint8_t channel_flag) {
   std::unique_ptr<ChannelList> list(new (std::nothrow) ChannelList);
   int32_t code = list == nullptr ? err::kOutOfMemory
-                                 : ParseChannelListText(keep_paths, text, nullptr, list.get(),
+                                 : ParseChannelList(keep_paths, text, nullptr, list.get(),
                                                         channel_flag);
   if (code == 0 && !allow_sequences) {
     for (const auto* elements : {&list->close, &list->open}) {

@@ -57,21 +57,15 @@ const ChannelList* LookupPath(const char* name);
 inline constexpr std::size_t kPathNameMax = 256;
 
 // Parses `text` (upper case, without white space) into *out, which is emptied first.
+// The outcome is returned; a command stores it through ParseChannelListParam.
 // keep_paths 1 keeps each named path as one element and every duplicate; 0 expands
 // paths into their channels and drops a channel already on the list it joins or on
 // the seed (null for none). The channel flag goes unchanged to the cards' channel
 // operations. 0, or the error code of the first fault (then *out is empty):
 // the syntax and lookup codes of the grammar, -10220 for a path range whose names do
 // not split into a prefix and two numbers, -225 when memory ran out.
-int32_t ParseChannelListText(bool keep_paths, const char* text, const ChannelList* seed,
+int32_t ParseChannelList(bool keep_paths, const char* text, const ChannelList* seed,
                              ChannelList* out, uint8_t channel_flag);
-
-// The same for a command: on success the command is marked validated (as a command
-// holding one channel list) and 0 returned; a fault marks it failed with the code and
-// also returns 0, so the caller reads the outcome from the context. -1 only when the
-// context cannot take a result.
-int32_t ParseChannelList(bool keep_paths, const char* text, CommandContext* context,
-                         const ChannelList* seed, ChannelList* out, uint8_t channel_flag);
 
 // Parses the text as the command's channel list and keeps the list in the context until
 // the program message ends (ContextChannelList). Without allow_sequences a list with an

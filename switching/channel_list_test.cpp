@@ -11,6 +11,7 @@
 #include <map>
 #include <string>
 
+#include "scpi/command_context_test_support.h"
 #include "scpi/error_codes.h"
 #include "switching/switching_test_support.h"
 
@@ -56,7 +57,7 @@ class ChannelLists : public SimulatedCageTest {
   static std::string Parse(const char* text, bool keep_paths = false,
                            const ChannelList* seed = nullptr) {
     ChannelList list;
-    const int32_t result = ParseChannelListText(keep_paths, text, seed, &list, 0);
+    const int32_t result = ParseChannelList(keep_paths, text, seed, &list, 0);
     if (result != 0) {
       EXPECT_TRUE(list.close.empty() && list.open.empty()) << text;
       return "error " + std::to_string(result);
@@ -161,8 +162,8 @@ TEST_F(ChannelLists, APathRangeWhoseNamesDoNotSplitIsAClearSyntaxError) {
 
 TEST_F(ChannelLists, SeedChannelsCountAsPresent) {
   ChannelList seed;
-  ASSERT_EQ(ParseChannelListText(false, "(@1(100),2(3)) ", nullptr, &seed, 0), -102);
-  ASSERT_EQ(ParseChannelListText(false, "(@1(100),2(3))", nullptr, &seed, 0), 0);
+  ASSERT_EQ(ParseChannelList(false, "(@1(100),2(3)) ", nullptr, &seed, 0), -102);
+  ASSERT_EQ(ParseChannelList(false, "(@1(100),2(3))", nullptr, &seed, 0), 0);
   seed.open = seed.close;  // channels 1(100) and 2(3) also on the open side
   EXPECT_EQ(Parse("(@1(100:102),MAIN)", false, &seed), "1(101) 1(102) | 2(4) 2(5)");
   EXPECT_EQ(Parse("(@1(100:101))", true, &seed), "1(100) 1(101)");
@@ -171,14 +172,14 @@ TEST_F(ChannelLists, SeedChannelsCountAsPresent) {
 TEST_F(ChannelLists, RelayAndDigitalChecks) {
   auto check = [](const char* text) {
     ChannelList list;
-    EXPECT_EQ(ParseChannelListText(true, text, nullptr, &list, 0), 0) << text;
+    EXPECT_EQ(ParseChannelList(true, text, nullptr, &list, 0), 0) << text;
     return std::make_pair(AllRelayChannels(list), AllDigitalChannels(list));
   };
   EXPECT_EQ(check("(@1(100),2(7),MAIN)"), std::make_pair(1, 0));
   EXPECT_EQ(check("(@6(0:11))"), std::make_pair(0, 1));
   EXPECT_EQ(check("(@1(100),6(0))"), std::make_pair(0, 0));
   ChannelList marked;
-  ASSERT_EQ(ParseChannelListText(false, "(@1(100))", nullptr, &marked, 0), 0);
+  ASSERT_EQ(ParseChannelList(false, "(@1(100))", nullptr, &marked, 0), 0);
   marked.close[0].sequence_marker = 1;
   EXPECT_EQ(AllRelayChannels(marked), 0);
 }
@@ -218,7 +219,7 @@ TEST_F(ChannelLists, ModuleLists) {
 
 TEST_F(ChannelLists, TextBuilderCutsALongListAtAnElement) {
   ChannelList list;
-  ASSERT_EQ(ParseChannelListText(true, "(@1(100),1(101),MAIN,3(253))", nullptr, &list, 0), 0);
+  ASSERT_EQ(ParseChannelList(true, "(@1(100),1(101),MAIN,3(253))", nullptr, &list, 0), 0);
   char out[64];
   BuildChannelListText(list.close, out, sizeof out);
   EXPECT_STREQ(out, "(@1(100),1(101),MAIN,3(253))");
@@ -234,8 +235,73 @@ TEST_F(ChannelLists, TextBuilderCutsALongListAtAnElement) {
   // What the builder writes parses back to the same list.
   ChannelList back;
   BuildChannelListText(list.close, out, sizeof out);
-  ASSERT_EQ(ParseChannelListText(true, out, nullptr, &back, 0), 0);
+  ASSERT_EQ(ParseChannelList(true, out, nullptr, &back, 0), 0);
   EXPECT_EQ(Describe(back), Describe(list));
+}
+
+// The engine helpers: the count rule first, then the conversions; a valid list stays in
+// the context for the conclusion.
+TEST_F(ChannelLists, EngineHelpersCountThenConvertAndKeepTheList) {
+  struct Case {
+    std::vector<std::string> parameters;
+    int32_t code;
+    const char* kept;  // the list the context keeps, or null for none
+  };
+  auto check = [](const Case& c, auto validate) {
+    TestCommand command(c.parameters);
+    const int32_t result = validate(&command.context);
+    EXPECT_EQ(result, c.code) << c.parameters.size();
+    EXPECT_EQ(command.execution.error_code, c.code);
+    EXPECT_EQ(command.parsed.status == kCommandFailed, c.code != 0);
+    ChannelList* kept = ContextChannelList(&command.context);
+    EXPECT_EQ(kept != nullptr ? Describe(*kept) : "none", c.kept != nullptr ? c.kept : "none");
+    for (void*& list : command.context.channel_list) {
+      if (list != nullptr) ReleaseChannelList(list);
+      list = nullptr;
+    }
+  };
+  const Case one_list[] = {
+      {{}, err::kMissingParameter, nullptr},
+      {{"(@1(100))", "(@1(101))"}, err::kParameterNotAllowed, nullptr},
+      {{"(@1(100:101),P1)"}, 0, "1(100) 1(101)"},
+      {{"(@7(1))"}, err::kNoModule, nullptr},
+  };
+  for (const Case& c : one_list) check(c, [](CommandContext* context) { return ValidateChannelList(context); });
+
+  const Case optional[] = {
+      {{}, 0, nullptr},
+      {{"(@1(100))"}, 0, "1(100)"},
+      {{"(@1(999))"}, err::kChannelNotValid, nullptr},
+      {{"(@1(100))", "X"}, err::kParameterNotAllowed, nullptr},
+  };
+  for (const Case& c : optional) {
+    check(c, [](CommandContext* context) { return ValidateOptionalChannelList(context); });
+  }
+
+  int32_t value = 0;
+  const Case integer[] = {
+      {{"5", "(@1(100))"}, 0, "1(100)"},
+      {{"11", "(@1(100))"}, err::kDataOutOfRange, nullptr},
+      {{"5", "(@13(1))"}, err::kSlotOutOfRange, nullptr},
+      {{"5"}, err::kMissingParameter, nullptr},
+  };
+  for (const Case& c : integer) {
+    check(c, [&value](CommandContext* context) {
+      return ValidateIntegerAndChannelList(context, 0, 10, &value);
+    });
+  }
+  EXPECT_EQ(value, 5);
+
+  static constexpr KeywordValue kWords[] = {{"ALL", 1}, {nullptr, 0}};
+  const Case keyword[] = {
+      {{"ALL", "(@anything"}, 0, nullptr},  // the list is left to the conclusion
+      {{"(@1(100))", "(@1(100))"}, err::kIllegalParameterValue, "1(100)"},
+      {{"(@1(100))", "(@1(999))"}, err::kChannelNotValid, nullptr},
+      {{"ALL"}, err::kMissingParameter, nullptr},
+  };
+  for (const Case& c : keyword) {
+    check(c, [](CommandContext* context) { return ValidateKeywordAndChannelList(context, kWords); });
+  }
 }
 
 }  // namespace
