@@ -12,6 +12,8 @@
 #include "scpi/scpi_engine.h"
 #include "scpi/scpi_handlers.h"
 #include "switching/channel_list.h"
+#include "switching/paths.h"
+#include "switching/relay_stores.h"
 #include "switching/switching_handlers.h"
 
 // ---------------------------------------------------------------------------------
@@ -438,6 +440,44 @@ ENGINE_RECORD(ROUTE_EXCLUDE_STORE);
 ENGINE_RECORD(ROUTE_EXCLUDE_RECALL);
 ENGINE_RECORD(ROUTE_EXCLUDE_RECALL_AUTO);
 ENGINE_RECORD(ROUTE_EXCLUDE_RECALL_AUTOQuery);
+// Named paths, verification, module names, saved states, the instrument reset,
+// relay cycle counters.
+ENGINE_RECORD(ROUTE_PATH_DEFINE);
+ENGINE_RECORD(ROUTE_PATH_DEFINEQuery);
+ENGINE_RECORD(ROUTE_PATH_DELETE);
+ENGINE_RECORD(ROUTE_PATH_DELETE_ALL);
+ENGINE_RECORD(ROUTE_PATH_CATALOGQuery);
+ENGINE_RECORD(ROUTE_PATH_STORE);
+ENGINE_RECORD(ROUTE_PATH_RECALL);
+ENGINE_RECORD(ROUTE_PATH_RECALL_AUTO);
+ENGINE_RECORD(ROUTE_PATH_RECALL_AUTOQuery);
+ENGINE_RECORD(ROUTE_MONITOR);
+ENGINE_RECORD(ROUTE_MONITORQuery);
+ENGINE_RECORD(ROUTE_VERIFY_MASK);
+ENGINE_RECORD(ROUTE_VERIFY_MASKQuery);
+ENGINE_RECORD(ROUTE_VERIFYQuery);
+ENGINE_RECORD(ROUTE_VERIFY_ALLQuery);
+ENGINE_RECORD(ROUTE_VERIFY_STORE);
+ENGINE_RECORD(ROUTE_VERIFY_RECALL);
+ENGINE_RECORD(ROUTE_VERIFY_RECALL_STATE);
+ENGINE_RECORD(ROUTE_VERIFY_RECALL_STATEQuery);
+ENGINE_RECORD(ROUTE_MODULE_DEFINE);
+ENGINE_RECORD(ROUTE_MODULE_DEFINEQuery);
+ENGINE_RECORD(ROUTE_MODULE_DELETE);
+ENGINE_RECORD(ROUTE_MODULE_DELETE_ALL);
+ENGINE_RECORD(ROUTE_MODULE_CATALOGQuery);
+ENGINE_RECORD(ROUTE_MODULE_LISTQuery);
+ENGINE_RECORD(ROUTE_MODULE_SAVE);
+ENGINE_RECORD(ROUTE_MODULE_RECALL);
+ENGINE_RECORD(ROUTE_MODULE_RECALL_STATE);
+ENGINE_RECORD(ROUTE_MODULE_RECALL_STATEQuery);
+ENGINE_RECORD(SAV);
+ENGINE_RECORD(RCL);
+ENGINE_RECORD(RST);
+ENGINE_RECORD(TSTQuery);
+ENGINE_RECORD(SYST_PRESET);
+ENGINE_RECORD(DIAG_RELAY_CYCLESQuery);
+ENGINE_RECORD(DIAG_RELAY_CYCLES_CLEAR);
 
 #undef ENGINE_RECORD
 #undef LOCK_RECORD
@@ -458,14 +498,14 @@ constexpr CommandNode kCommonNodes[] = {
     {.token = TOK_STAR_OPC, .child = nullptr, .record = &kOPC},
     {.token = TOK_STAR_OPC_QUERY, .child = nullptr, .record = &kOPCQuery},
     {.token = TOK_STAR_OPT_QUERY, .child = nullptr, .record = &kOPTQuery},
-    {.token = TOK_STAR_RCL, .child = nullptr, .record = nullptr},
-    {.token = TOK_STAR_RST, .child = nullptr, .record = nullptr},
-    {.token = TOK_STAR_SAV, .child = nullptr, .record = nullptr},
+    {.token = TOK_STAR_RCL, .child = nullptr, .record = &kRCL},
+    {.token = TOK_STAR_RST, .child = nullptr, .record = &kRST},
+    {.token = TOK_STAR_SAV, .child = nullptr, .record = &kSAV},
     {.token = TOK_STAR_SRE, .child = nullptr, .record = &kSRE},
     {.token = TOK_STAR_SRE_QUERY, .child = nullptr, .record = &kSREQuery},
     {.token = TOK_STAR_STB_QUERY, .child = nullptr, .record = &kSTBQuery},
     {.token = TOK_STAR_TRG, .child = nullptr, .record = nullptr},
-    {.token = TOK_STAR_TST_QUERY, .child = nullptr, .record = nullptr},
+    {.token = TOK_STAR_TST_QUERY, .child = nullptr, .record = &kTSTQuery},
     {.token = TOK_STAR_WAI, .child = nullptr, .record = &kWAI},
     {},
 };
@@ -581,75 +621,75 @@ constexpr CommandNode kRouteExclude[] = {
 
 // ROUTe:PATH
 constexpr CommandNode kRoutePathDelete[] = {
-    {.token = TOK_NAME, .child = nullptr, .record = nullptr},
-    {.token = TOK_ALL, .child = nullptr, .record = nullptr},
+    {.token = TOK_NAME, .child = nullptr, .record = &kROUTE_PATH_DELETE},
+    {.token = TOK_ALL, .child = nullptr, .record = &kROUTE_PATH_DELETE_ALL},
     {},
 };
 constexpr CommandNode kRoutePathRecall[] = {
-    {.token = TOK_AUTO, .child = nullptr, .record = nullptr},
-    {.token = TOK_AUTO_QUERY, .child = nullptr, .record = nullptr},
+    {.token = TOK_AUTO, .child = nullptr, .record = &kROUTE_PATH_RECALL_AUTO},
+    {.token = TOK_AUTO_QUERY, .child = nullptr, .record = &kROUTE_PATH_RECALL_AUTOQuery},
     {},
 };
 constexpr CommandNode kRoutePath[] = {
-    {.token = TOK_CATALOG_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_DEFINE, .child = nullptr, .record = nullptr},
-    {.token = TOK_DEFINE_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_DELETE, .child = kRoutePathDelete, .record = nullptr},
-    {.token = TOK_DEL, .child = kRoutePathDelete, .record = nullptr},
-    {.token = TOK_STORE, .child = nullptr, .record = nullptr},
-    {.token = TOK_SAVE, .child = nullptr, .record = nullptr},
-    {.token = TOK_RECALL, .child = kRoutePathRecall, .record = nullptr},
+    {.token = TOK_CATALOG_QUERY, .child = nullptr, .record = &kROUTE_PATH_CATALOGQuery},
+    {.token = TOK_DEFINE, .child = nullptr, .record = &kROUTE_PATH_DEFINE},
+    {.token = TOK_DEFINE_QUERY, .child = nullptr, .record = &kROUTE_PATH_DEFINEQuery},
+    {.token = TOK_DELETE, .child = kRoutePathDelete, .record = &kROUTE_PATH_DELETE},
+    {.token = TOK_DEL, .child = kRoutePathDelete, .record = &kROUTE_PATH_DELETE},
+    {.token = TOK_STORE, .child = nullptr, .record = &kROUTE_PATH_STORE},
+    {.token = TOK_SAVE, .child = nullptr, .record = &kROUTE_PATH_STORE},
+    {.token = TOK_RECALL, .child = kRoutePathRecall, .record = &kROUTE_PATH_RECALL},
     {},
 };
 
 // ROUTe:VERify
 constexpr CommandNode kRouteVerifyRecall[] = {
-    {.token = TOK_STAT, .child = nullptr, .record = nullptr},
-    {.token = TOK_STATE, .child = nullptr, .record = nullptr},
-    {.token = TOK_STATE_QUERY, .child = nullptr, .record = nullptr},
+    {.token = TOK_STAT, .child = nullptr, .record = &kROUTE_VERIFY_RECALL_STATE},
+    {.token = TOK_STATE, .child = nullptr, .record = &kROUTE_VERIFY_RECALL_STATE},
+    {.token = TOK_STATE_QUERY, .child = nullptr, .record = &kROUTE_VERIFY_RECALL_STATEQuery},
     {},
 };
 constexpr CommandNode kRouteVerify[] = {
-    {.token = TOK_ALL_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_MASK, .child = nullptr, .record = nullptr},
-    {.token = TOK_MASK_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_STORE, .child = nullptr, .record = nullptr},
-    {.token = TOK_SAVE, .child = nullptr, .record = nullptr},
-    {.token = TOK_RECALL, .child = kRouteVerifyRecall, .record = nullptr},
-    {.token = TOK_RECALL_QUERY, .child = nullptr, .record = nullptr},
+    {.token = TOK_ALL_QUERY, .child = nullptr, .record = &kROUTE_VERIFY_ALLQuery},
+    {.token = TOK_MASK, .child = nullptr, .record = &kROUTE_VERIFY_MASK},
+    {.token = TOK_MASK_QUERY, .child = nullptr, .record = &kROUTE_VERIFY_MASKQuery},
+    {.token = TOK_STORE, .child = nullptr, .record = &kROUTE_VERIFY_STORE},
+    {.token = TOK_SAVE, .child = nullptr, .record = &kROUTE_VERIFY_STORE},
+    {.token = TOK_RECALL, .child = kRouteVerifyRecall, .record = &kROUTE_VERIFY_RECALL},
+    {.token = TOK_RECALL_QUERY, .child = nullptr, .record = &kROUTE_VERIFY_RECALL_STATEQuery},
     {},
 };
 
 // ROUTe:MODule
 constexpr CommandNode kRouteModuleDelete[] = {
-    {.token = TOK_NAME, .child = nullptr, .record = nullptr},
-    {.token = TOK_ALL, .child = nullptr, .record = nullptr},
+    {.token = TOK_NAME, .child = nullptr, .record = &kROUTE_MODULE_DELETE},
+    {.token = TOK_ALL, .child = nullptr, .record = &kROUTE_MODULE_DELETE_ALL},
     {},
 };
 constexpr CommandNode kRouteModuleRecall[] = {
-    {.token = TOK_STAT, .child = nullptr, .record = nullptr},
-    {.token = TOK_STATE, .child = nullptr, .record = nullptr},
-    {.token = TOK_STATE_QUERY, .child = nullptr, .record = nullptr},
+    {.token = TOK_STAT, .child = nullptr, .record = &kROUTE_MODULE_RECALL_STATE},
+    {.token = TOK_STATE, .child = nullptr, .record = &kROUTE_MODULE_RECALL_STATE},
+    {.token = TOK_STATE_QUERY, .child = nullptr, .record = &kROUTE_MODULE_RECALL_STATEQuery},
     {},
 };
 constexpr CommandNode kRouteModule[] = {
-    {.token = TOK_CATALOG_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_LIST_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_DEFINE, .child = nullptr, .record = nullptr},
-    {.token = TOK_DEFINE_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_DELETE, .child = kRouteModuleDelete, .record = nullptr},
-    {.token = TOK_DEL, .child = kRouteModuleDelete, .record = nullptr},
-    {.token = TOK_SAVE, .child = nullptr, .record = nullptr},
-    {.token = TOK_RECALL, .child = kRouteModuleRecall, .record = nullptr},
-    {.token = TOK_RECALL_QUERY, .child = nullptr, .record = nullptr},
+    {.token = TOK_CATALOG_QUERY, .child = nullptr, .record = &kROUTE_MODULE_CATALOGQuery},
+    {.token = TOK_LIST_QUERY, .child = nullptr, .record = &kROUTE_MODULE_LISTQuery},
+    {.token = TOK_DEFINE, .child = nullptr, .record = &kROUTE_MODULE_DEFINE},
+    {.token = TOK_DEFINE_QUERY, .child = nullptr, .record = &kROUTE_MODULE_DEFINEQuery},
+    {.token = TOK_DELETE, .child = kRouteModuleDelete, .record = &kROUTE_MODULE_DELETE},
+    {.token = TOK_DEL, .child = kRouteModuleDelete, .record = &kROUTE_MODULE_DELETE},
+    {.token = TOK_SAVE, .child = nullptr, .record = &kROUTE_MODULE_SAVE},
+    {.token = TOK_RECALL, .child = kRouteModuleRecall, .record = &kROUTE_MODULE_RECALL},
+    {.token = TOK_RECALL_QUERY, .child = nullptr, .record = &kROUTE_MODULE_RECALL_STATEQuery},
     {},
 };
 
 // ROUTe:MONitor
 constexpr CommandNode kRouteMonitor[] = {
-    {.token = TOK_STATE, .child = nullptr, .record = nullptr},
-    {.token = TOK_STAT, .child = nullptr, .record = nullptr},
-    {.token = TOK_STATE_QUERY, .child = nullptr, .record = nullptr},
+    {.token = TOK_STATE, .child = nullptr, .record = &kROUTE_MONITOR},
+    {.token = TOK_STAT, .child = nullptr, .record = &kROUTE_MONITOR},
+    {.token = TOK_STATE_QUERY, .child = nullptr, .record = &kROUTE_MONITORQuery},
     {},
 };
 
@@ -760,7 +800,7 @@ constexpr CommandNode kSystem[] = {
     {.token = TOK_ERROR_QUERY, .child = nullptr, .record = &kSYST_ERRORQuery},
     {.token = TOK_EVENT, .child = kSystemEvent, .record = nullptr},
     {.token = TOK_EVENT_QUERY, .child = nullptr, .record = &kSYST_EVENTQuery},
-    {.token = TOK_PRESET, .child = nullptr, .record = nullptr},
+    {.token = TOK_PRESET, .child = nullptr, .record = &kSYST_PRESET},
     {.token = TOK_RESET, .child = nullptr, .record = &kSYST_RESET},
     {.token = TOK_VERSION_QUERY, .child = nullptr, .record = &kSYST_VERSIONQuery},
     {.token = TOK_MODULE, .child = kSystemModule, .record = nullptr},
@@ -803,14 +843,14 @@ constexpr CommandNode kDiagInterrupt[] = {
     {},
 };
 constexpr CommandNode kDiagRelayCycles[] = {
-    {.token = TOK_CLEAR, .child = nullptr, .record = nullptr},
-    {.token = TOK_DELETE, .child = nullptr, .record = nullptr},
-    {.token = TOK_DEL, .child = nullptr, .record = nullptr},
+    {.token = TOK_CLEAR, .child = nullptr, .record = &kDIAG_RELAY_CYCLES_CLEAR},
+    {.token = TOK_DELETE, .child = nullptr, .record = &kDIAG_RELAY_CYCLES_CLEAR},
+    {.token = TOK_DEL, .child = nullptr, .record = &kDIAG_RELAY_CYCLES_CLEAR},
     {},
 };
 constexpr CommandNode kDiagRelay[] = {
     {.token = TOK_CYCLES, .child = kDiagRelayCycles, .record = nullptr},
-    {.token = TOK_CYCLES_QUERY, .child = nullptr, .record = nullptr},
+    {.token = TOK_CYCLES_QUERY, .child = nullptr, .record = &kDIAG_RELAY_CYCLESQuery},
     {},
 };
 constexpr CommandNode kDiag[] = {
@@ -912,12 +952,12 @@ constexpr CommandNode kRootNodes[kRootSize] = {
     {.token = TOK_EXCLUDE_QUERY, .child = nullptr, .record = &kROUTE_EXCLUDEQuery},
     {.token = TOK_PATH, .child = kRoutePath, .record = nullptr},
     {.token = TOK_VERIFY, .child = kRouteVerify, .record = nullptr},
-    {.token = TOK_VERIFY_QUERY, .child = nullptr, .record = nullptr},
+    {.token = TOK_VERIFY_QUERY, .child = nullptr, .record = &kROUTE_VERIFYQuery},
     {.token = TOK_CONFIGURE, .child = nullptr, .record = &kROUTE_CONFIGURE},
     {.token = TOK_CONFIGURE_QUERY, .child = nullptr, .record = &kROUTE_CONFIGUREQuery},
     {.token = TOK_MODULE, .child = kRouteModule, .record = nullptr},
-    {.token = TOK_MONITOR, .child = kRouteMonitor, .record = nullptr},
-    {.token = TOK_MONITOR_QUERY, .child = nullptr, .record = nullptr},
+    {.token = TOK_MONITOR, .child = kRouteMonitor, .record = &kROUTE_MONITOR},
+    {.token = TOK_MONITOR_QUERY, .child = nullptr, .record = &kROUTE_MONITORQuery},
     {},
 };
 static_assert(kRootNodes[kRouteFirst].token == TOK_CLOSE &&
@@ -936,4 +976,6 @@ constexpr CommandTree kCommandTree = {
 void ConnectCommandTable() {
   ConnectCommandTree(&kCommandTree);
   SetChannelListRelease(ReleaseChannelList);
+  ConnectPathTable();
+  ConnectModuleNames();
 }

@@ -208,7 +208,8 @@ extern const CommandNode kCommonNodes[];
 // The whole tree, as the wiring unit connects it to the engine.
 extern const CommandTree kCommandTree;
 
-// Connects the tree to the engine together with what its handlers leave for the engine
-// to release after a message (the channel lists they parse). Everything that runs
-// program messages through this tree connects it this way.
+// Connects the tree to the engine together with what its handlers need around it: the
+// release of the channel lists they parse, and the path table and module names that
+// channel lists look names up in. Everything that runs program messages through this
+// tree connects it this way.
 void ConnectCommandTable();

@@ -357,6 +357,42 @@ TEST(CommandTree, RecordsAreWellFormedAndEveryEngineHandlerHasOne) {
       ROUTE_EXCLUDE_RECALL_DoContextValidation,
       ROUTE_EXCLUDE_RECALL_AUTO_DoContextValidation,
       ROUTE_EXCLUDE_RECALL_AUTOQuery_DoContextValidation,
+      ROUTE_PATH_DEFINE_DoContextValidation,
+      ROUTE_PATH_DEFINEQuery_DoContextValidation,
+      ROUTE_PATH_DELETE_DoContextValidation,
+      ROUTE_PATH_DELETE_ALL_DoContextValidation,
+      ROUTE_PATH_CATALOGQuery_DoContextValidation,
+      ROUTE_PATH_STORE_DoContextValidation,
+      ROUTE_PATH_RECALL_DoContextValidation,
+      ROUTE_PATH_RECALL_AUTO_DoContextValidation,
+      ROUTE_PATH_RECALL_AUTOQuery_DoContextValidation,
+      ROUTE_MONITOR_DoContextValidation,
+      ROUTE_MONITORQuery_DoContextValidation,
+      ROUTE_VERIFY_MASK_DoContextValidation,
+      ROUTE_VERIFY_MASKQuery_DoContextValidation,
+      ROUTE_VERIFYQuery_DoContextValidation,
+      ROUTE_VERIFY_ALLQuery_DoContextValidation,
+      ROUTE_VERIFY_STORE_DoContextValidation,
+      ROUTE_VERIFY_RECALL_DoContextValidation,
+      ROUTE_VERIFY_RECALL_STATE_DoContextValidation,
+      ROUTE_VERIFY_RECALL_STATEQuery_DoContextValidation,
+      ROUTE_MODULE_DEFINE_DoContextValidation,
+      ROUTE_MODULE_DEFINEQuery_DoContextValidation,
+      ROUTE_MODULE_DELETE_DoContextValidation,
+      ROUTE_MODULE_DELETE_ALL_DoContextValidation,
+      ROUTE_MODULE_CATALOGQuery_DoContextValidation,
+      ROUTE_MODULE_LISTQuery_DoContextValidation,
+      ROUTE_MODULE_SAVE_DoContextValidation,
+      ROUTE_MODULE_RECALL_DoContextValidation,
+      ROUTE_MODULE_RECALL_STATE_DoContextValidation,
+      ROUTE_MODULE_RECALL_STATEQuery_DoContextValidation,
+      SAV_DoContextValidation,
+      RCL_DoContextValidation,
+      RST_DoContextValidation,
+      TSTQuery_DoContextValidation,
+      SYST_PRESET_DoContextValidation,
+      DIAG_RELAY_CYCLESQuery_DoContextValidation,
+      DIAG_RELAY_CYCLES_CLEAR_DoContextValidation,
   };
   for (CommandOperation handler : engine_handlers) EXPECT_EQ(validations.count(handler), 1u);
   EXPECT_EQ(validations.size(), std::size(engine_handlers));
@@ -377,6 +413,12 @@ TEST(CommandTree, RecordsAreWellFormedAndEveryEngineHandlerHasOne) {
   EXPECT_EQ(RecordAt("ROUTE:EXCL:CLE:ALL").DoContextValidation,
             &ROUTE_EXCLUDE_DELETE_ALL_DoContextValidation);
   EXPECT_EQ(RecordAt("INCL:SAVE").DoContextValidation, &ROUTE_INCLUDE_STORE_DoContextValidation);
+  EXPECT_EQ(RecordAt("PATH:DEL:NAME").DoContextValidation, &ROUTE_PATH_DELETE_DoContextValidation);
+  EXPECT_EQ(RecordAt("ROUT:VER:REC?").DoContextValidation,
+            &ROUTE_VERIFY_RECALL_STATEQuery_DoContextValidation);
+  EXPECT_EQ(RecordAt("DIAG:REL:CYCL:DEL").DoContextValidation,
+            &DIAG_RELAY_CYCLES_CLEAR_DoContextValidation);
+  EXPECT_EQ(RecordAt("*TST?").DoContextValidation, &TSTQuery_DoContextValidation);
   EXPECT_EQ(RecordAt("DIAG:IRQ:READ?").DoContextValidation,
             &DIAG_INTERRUPT_READQuery_DoContextValidation);
   EXPECT_EQ(RecordAt("TRAC:SER").DoContextValidation, &TRACE_SERIALNUMBER_DoContextValidation);

@@ -1,7 +1,8 @@
 // The controller's wiring unit (see wiring.h). The seams whose subscriber has not
 // been built keep their owner's fallback until it is connected here: the scan-running
 // query of *OPC (SetScanRunningQuery), the switch-completion trigger
-// (SetSwitchCompletionTrigger), the interrupt monitor's external-trigger step and
+// (SetSwitchCompletionTrigger), the scan's steps of the instrument reset
+// (SetScanResetSteps), the interrupt monitor's external-trigger step and
 // power-fail handler (SetExternalTriggerStep, SetPowerFailHandler) and the GPIB
 // resource publisher (SetGpibResourcePublisher).
 #include "controller/wiring.h"
@@ -13,11 +14,31 @@
 #include "scpi/scpi_engine.h"
 #include "scpi/slot_notifications.h"
 #include "switching/interlocks.h"
+#include "switching/relay_stores.h"
+#include "switching/system_reset.h"
+
+namespace {
+
+// The card scan's last step: the instrument reset in its power-on form (every card
+// reset, its relays open), then the power-on recalls in their order: the saved state
+// 0, the exclude and include lists, the verify masks, the module names. The first
+// failure is the result; the later recalls still run.
+int32_t RestorePowerOnState() {
+  int32_t first_failure = 0;
+  for (int32_t (*step)() : {+[] { return SystemReset(ResetForm::kBasic); },
+                            +[] { return RecallRelayState(0); }, PowerOnInterlockRecall,
+                            PowerOnVerifyMaskRecall, PowerOnModuleNameRecall}) {
+    const int32_t result = step();
+    if (result != 0 && first_failure == 0) first_failure = result;
+  }
+  return first_failure;
+}
+
+}  // namespace
 
 void ConnectController() {
   ConnectCommandTable();
   SetProgramMessageEngine(ExecuteProgramMessage);
   SetSlotNotificationBroadcast(BroadcastRelayChangeNotice);
-  // The last step of the card scan: the interlock lists the client asked to keep.
-  SetPowerOnRestore(PowerOnInterlockRecall);
+  SetPowerOnRestore(RestorePowerOnState);
 }

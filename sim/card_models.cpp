@@ -170,7 +170,10 @@ bool CardModel::ReadRelayRegister(uint32_t address, uint8_t* byte) {
 bool CardModel::WriteRelayRegister(uint32_t address, uint8_t byte) {
   const int j = DataRegister(address, traits_.drive_bytes);
   if (j >= 0) {
-    driven_[static_cast<size_t>(j)] = byte;
+    const auto at = static_cast<size_t>(j);
+    const uint8_t before = CoilByte(at);
+    driven_[at] = byte;
+    CountOperations(j, before, CoilByte(at));
     return true;
   }
   if (address == kCardInterruptRegister && traits_.interrupt_bits != 0) {
@@ -318,6 +321,21 @@ bool CardModel::RaiseInterrupt(uint8_t bits) {
 uint8_t CardModel::PendingInterrupt() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return pending_;
+}
+
+// A card with counters counts each coil that goes from released to energised: relay
+// r is drive bit r - 1, its counter the u32 at FRAM address 4r (least significant byte
+// first), as the card's own counting logic keeps them.
+void CardModel::CountOperations(int drive_byte, uint8_t before, uint8_t after) {
+  const auto energised = static_cast<uint8_t>(after & ~before);
+  for (int k = 0; k < 8 && traits_.relay_counters > 0; ++k) {
+    if (((energised >> k) & 1) == 0) continue;
+    const int relay = 8 * drive_byte + k + 1;
+    const auto at = static_cast<size_t>(relay) * 4;
+    if (relay >= traits_.relay_counters || at + 4 > fram_.size()) continue;
+    for (size_t i = 0; i < 4 && ++fram_[at + i] == 0; ++i) {
+    }
+  }
 }
 
 uint32_t CardModel::RelayCounter(int relay) const {

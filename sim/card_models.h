@@ -5,7 +5,8 @@
 // (whose 0x203 is a direction register). Relay cards hold drive byte j at 1 + 2j; a
 // read of that address returns the coils' state active low (a 0 bit is an energised
 // coil). A stuck relay keeps its coil as it was when it stuck, whatever is driven.
-// Cards with relay counters keep them in an on-card FRAM reached through 0x301
+// Cards with relay counters count every coil a write energises (relay r is drive bit
+// r - 1) and keep the counts in an on-card FRAM reached through 0x301
 // (0xDA opens a write sequence, 0 closes it), 0x383/0x381 (address low/high byte),
 // 0x389 (write the next byte) and 0x38B (read the next byte). Cards that interrupt
 // hold their pending status active low in 0x207.
@@ -108,6 +109,8 @@ class CardModel final : public LocalBusTarget {
   // Register decoding by card kind; the caller holds mutex_. False: not decoded.
   bool ReadRelayRegister(uint32_t address, uint8_t* byte);
   bool WriteRelayRegister(uint32_t address, uint8_t byte);
+  // Adds one to the counter of each coil of drive byte `drive_byte` energised by a write.
+  void CountOperations(int drive_byte, uint8_t before, uint8_t after);
   bool ReadDigitalRegister(uint32_t address, uint8_t* byte);
   bool WriteDigitalRegister(uint32_t address, uint8_t byte);
   bool ReadFramRegister(uint32_t address, uint8_t* byte);

@@ -15,6 +15,8 @@
 #include "devices/slots.h"
 #include "hardware/event_log.h"
 #include "scpi/error_codes.h"
+#include "switching/auto_recall.h"
+#include "switching/card_channels.h"
 
 namespace {
 
@@ -107,13 +109,7 @@ bool InstalledTypeId(int slot, uint32_t* type_id) {
 template <typename Visit>
 void ForEachInstalledChannel(Visit visit) {
   for (int slot = 0; slot < kSlotCount; ++slot) {
-    if (!IsCardPresent(slot)) continue;
-    const int32_t count = CardChannelCount(slot, 0);
-    int32_t channel = CardFirstChannel(slot, 0);
-    for (int32_t i = 0; i < count && channel >= 0; ++i) {
-      visit(slot, channel);
-      channel = CardNextChannel(slot, channel, 0);
-    }
+    if (IsCardPresent(slot)) ForEachCardChannel(slot, [&](int32_t channel) { visit(slot, channel); });
   }
 }
 
@@ -252,18 +248,11 @@ int32_t RecallLocked(InterlockSide side) {
   return result;
 }
 
-int32_t WriteSettings(InterlockSide side, bool on) {
-  char text[32];
-  std::snprintf(text, sizeof text, "AUTORECALL=%d", on ? 1 : 0);
-  return ReplaceStoredFile(Facts(side).settings_file, text) == 0 ? 0 : Facts(side).store_failed;
-}
-
+// A missing or malformed settings file is a failure of the power-on recall here.
 int32_t PowerOnRecall(InterlockSide side) {
-  std::string text;
   int value = 0;
-  char extra = 0;
-  if (ReadStoredFile(Facts(side).settings_file, &text) != StoredFileRead::kRead ||
-      std::sscanf(text.c_str(), "AUTORECALL=%d %c", &value, &extra) != 1) {
+  const AutoRecallRead read = ReadAutoRecall(Facts(side).settings_file, &value);
+  if (read == AutoRecallRead::kMissing || read == AutoRecallRead::kMalformed) {
     return Facts(side).recall_failed;
   }
   g_auto_recall[static_cast<int>(side)] = value != 0;
@@ -370,7 +359,7 @@ int32_t RecallInterlockList(InterlockSide side) {
 
 int32_t SetInterlockAutoRecall(InterlockSide side, bool on) {
   g_auto_recall[static_cast<int>(side)] = on;
-  return WriteSettings(side, on);
+  return WriteAutoRecall(Facts(side).settings_file, on) == 0 ? 0 : Facts(side).store_failed;
 }
 
 bool InterlockAutoRecall(InterlockSide side) { return g_auto_recall[static_cast<int>(side)]; }

@@ -34,6 +34,12 @@ void ChassisTest::StartChassis() {
                              {"--root", root_, "--port-base", std::to_string(base_)}, root_),
             0);
   ASSERT_TRUE(launcher_->WaitReady(20000, &ready_line_)) << launcher_->Output();
+  // The ports take connections at once, but commands are served only once the
+  // controller has installed and reset the cards. Tests begin there, so that none meets
+  // the power-on resets (their relay-change notices, their bus traffic) by chance.
+  TcpClient probe;
+  ASSERT_TRUE(probe.Connect(raw_port()));
+  ASSERT_EQ(probe.Query("*OPC?"), "1") << launcher_->Output();
 }
 
 void ChassisTest::RestartChassis() {
