@@ -23,8 +23,11 @@
 #include "scpi/slot_notifications.h"
 #include "sim/card_models.h"
 #include "switching/channel_list.h"
+#include "hardware/delay.h"
 #include "switching/interlocks.h"
+#include "switching/paths.h"
 #include "switching/relay_operations.h"
+#include "switching/relay_stores.h"
 
 // One write on the local bus.
 struct BusWrite {
@@ -81,8 +84,12 @@ class SimulatedCageTest : public SimulatedHardwareTest {
     SimulatedHardwareTest::SetUp();
     ResetCardsForTest();
     ResetInterlocksForTest();
+    ResetPathsForTest();
+    ResetRelayStoresForTest();
     SetChannelListRelease(ReleaseChannelList);
     SetSettleWaitForTest(RecordWait);
+    // The instrument reset's pulses of 100 ms pass at once.
+    SetDelaySleepForTest([](uint32_t) {});
     for (const auto& [slot, model] : cage) {
       cards_[slot] = sim::MakeCardModel(model);
       ASSERT_NE(cards_[slot], nullptr) << model;
@@ -97,9 +104,12 @@ class SimulatedCageTest : public SimulatedHardwareTest {
   }
 
   void TearDown() override {
-    SetPathLookup(nullptr);
-    SetModuleNameLookup(nullptr);
+    ConnectPathTable();
+    ConnectModuleNames();
     SetSettleWaitForTest(nullptr);
+    SetDelaySleepForTest(nullptr);
+    ResetPathsForTest();
+    ResetRelayStoresForTest();
     ResetInterlocksForTest();
     ResetCardsForTest();
     SimulatedHardwareTest::TearDown();
