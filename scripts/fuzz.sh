@@ -38,6 +38,8 @@ declare -A max_len=(
   [event_log]=16384           # fifty lines of 255-character entries
   [channel_list]=8192         # lists of hundreds of channels, ranges and paths
   [interlock_list]=16384      # thirteen slot lines and groups of hundreds of relays
+  [path_file]=16384           # definition lines of paths with hundreds of channels
+  [relay_store_files]=16384   # twelve mask, name or state lines of long cards
 )
 
 targets=("$@")

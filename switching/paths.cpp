@@ -12,6 +12,7 @@
 #include "cards/card_manager.h"
 #include "core/stored_file.h"
 #include "scpi/error_codes.h"
+#include "scpi/scpi_params.h"
 #include "scpi/status.h"
 #include "switching/auto_recall.h"
 
@@ -149,7 +150,8 @@ bool ParseDefinitionLine(const std::string& line, std::string* name, ChannelList
   const std::size_t space = line.find(' ', sizeof kDefinePrefix - 1);
   if (space == std::string::npos) return false;
   name->assign(line, sizeof kDefinePrefix - 1, space - (sizeof kDefinePrefix - 1));
-  if (name->empty()) return false;
+  // A name no command could have defined (or name again in a list) is damage.
+  if (!IsValidLongName(name->c_str()) || name->size() != std::strlen(name->c_str())) return false;
   const char* p = line.c_str() + space;
   while (*p == ' ') ++p;
   if (!ReadStoredList(&p, &lists->close)) return false;

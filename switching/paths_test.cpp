@@ -113,6 +113,7 @@ TEST_F(Paths, DefinitionsSurviveStoreAndRecall) {
                               "PATH:DEF GOOD (@1(100))\n"
                               "PATH:DEF BROKEN (@1(100)\n"
                               "GARBAGE LINE HERE\n"
+                              "PATH:DEF 9BAD_NAME (@1(100))\n"
                               "PATH:DEF GONE (@1(999))\n"
                               "PATH:DEF ALSO_GOOD (@1(101)),(@1(102))\n"),
             0);
