@@ -17,6 +17,7 @@
 #include "scpi/error_codes.h"
 #include "switching/auto_recall.h"
 #include "switching/card_channels.h"
+#include "switching/stored_text.h"
 
 namespace {
 
@@ -124,22 +125,6 @@ void AppendGroup(const InterlockGroup& group, std::string* text) {
   text->push_back(')');
 }
 
-// Reads a decimal number (with an optional '-') at *p and moves past it.
-bool ReadNumber(const char** p, int* number) {
-  const char* at = *p;
-  const bool negative = *at == '-';
-  if (negative) ++at;
-  if (*at < '0' || *at > '9') return false;
-  int64_t value = 0;
-  for (; *at >= '0' && *at <= '9'; ++at) {
-    value = value * 10 + (*at - '0');
-    if (value > INT32_MAX) return false;
-  }
-  *number = static_cast<int>(negative ? -value : value);
-  *p = at;
-  return true;
-}
-
 // One "SLOT %d: %d" line for `slot`; false when it is not one.
 bool ParseSlotLine(const std::string& line, int slot, uint32_t* type_id) {
   int number = -1;
@@ -156,9 +141,10 @@ bool ParseGroupLine(const std::string& line, RelayRefs* members) {
   if (line.compare(0, 2, "(@") != 0) return false;
   const char* p = line.c_str() + 2;
   for (;;) {
-    int slot = 0;
-    int channel = 0;
-    if (!ReadNumber(&p, &slot) || *p++ != '(' || !ReadNumber(&p, &channel) || *p++ != ')') {
+    int32_t slot = 0;
+    int32_t channel = 0;
+    if (!ReadStoredNumber(&p, &slot, true) || *p++ != '(' ||
+        !ReadStoredNumber(&p, &channel, true) || *p++ != ')') {
       return false;
     }
     members->push_back({slot, channel});
@@ -182,13 +168,11 @@ int32_t RecallLocked(InterlockSide side) {
     case StoredFileRead::kRead:
       break;
   }
-  std::size_t at = 0;
+  const std::vector<std::string> lines = StoredLines(contents);
+  std::size_t next = 0;
   auto next_line = [&](std::string* line) {
-    if (at >= contents.size()) return false;
-    std::size_t end = contents.find('\n', at);
-    if (end == std::string::npos) end = contents.size();
-    line->assign(contents, at, end - at);
-    at = end + 1;
+    if (next >= lines.size()) return false;
+    *line = lines[next++];
     return true;
   };
 

@@ -13,16 +13,9 @@
 #include "core/stored_file.h"
 #include "hardware/event_log.h"
 #include "scpi/error_codes.h"
-#include "scpi/error_report.h"
 #include "switching/switching_test_support.h"
 
 namespace {
-
-std::string Entry(int32_t code) {
-  char entry[kErrorEntrySize];
-  FormatErrorEntry(code, nullptr, entry);
-  return entry;
-}
 
 std::string ReadFile(const char* fixed_path) {
   std::string text;

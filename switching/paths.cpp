@@ -15,6 +15,7 @@
 #include "scpi/scpi_params.h"
 #include "scpi/status.h"
 #include "switching/auto_recall.h"
+#include "switching/stored_text.h"
 
 // The table's own allocations may fail without ending the process: the add is then
 // undone and reported.
@@ -95,20 +96,6 @@ std::string DefinitionText(const ChannelList& lists) {
   return text;
 }
 
-// Reads a decimal number at *p (no sign) and moves past it.
-bool ReadNumber(const char** p, int32_t* number) {
-  const char* at = *p;
-  if (*at < '0' || *at > '9') return false;
-  int64_t value = 0;
-  for (; *at >= '0' && *at <= '9'; ++at) {
-    value = value * 10 + (*at - '0');
-    if (value > INT32_MAX) return false;
-  }
-  *number = static_cast<int32_t>(value);
-  *p = at;
-  return true;
-}
-
 // A stored list "(@s(c,c),s(c))" at *p into `list`; every channel must be one its
 // card accepts. False when the text is not such a list.
 bool ReadStoredList(const char** p, std::vector<ChannelListElement>* list) {
@@ -117,10 +104,10 @@ bool ReadStoredList(const char** p, std::vector<ChannelListElement>* list) {
   at += 2;
   for (;;) {
     int32_t slot = 0;
-    if (!ReadNumber(&at, &slot) || *at++ != '(') return false;
+    if (!ReadStoredNumber(&at, &slot) || *at++ != '(') return false;
     for (;;) {
       int32_t channel = 0;
-      if (!ReadNumber(&at, &channel)) return false;
+      if (!ReadStoredNumber(&at, &channel)) return false;
       ChannelListElement element;
       element.slot = slot;
       element.channel = channel;
@@ -171,13 +158,8 @@ int32_t ReadDefinitions(Take take) {
   if (read == StoredFileRead::kMissing) return 0;
   if (read == StoredFileRead::kFailed) return err::kPathRecallFailed;
   int32_t result = 0;
-  std::size_t at = 0;
   bool first = true;
-  while (at < contents.size()) {
-    std::size_t end = contents.find('\n', at);
-    if (end == std::string::npos) end = contents.size();
-    const std::string line = contents.substr(at, end - at);
-    at = end + 1;
+  for (const std::string& line : StoredLines(contents)) {
     if (line.size() < kShortestDefinition) break;
     if (first && line.compare(0, 4, "NONE") == 0) break;
     first = false;

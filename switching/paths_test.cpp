@@ -11,16 +11,9 @@
 
 #include "core/stored_file.h"
 #include "scpi/error_codes.h"
-#include "scpi/error_report.h"
 #include "switching/switching_test_support.h"
 
 namespace {
-
-std::string Entry(int32_t code) {
-  char entry[kErrorEntrySize];
-  FormatErrorEntry(code, nullptr, entry);
-  return entry;
-}
 
 constexpr const char* kPathFile = "/mnt/nonv/paths/path_defs";
 

@@ -12,16 +12,9 @@
 #include "cards/relay_driver.h"
 #include "cards/special_cards.h"
 #include "scpi/error_codes.h"
-#include "scpi/error_report.h"
 #include "switching/switching_test_support.h"
 
 namespace {
-
-std::string Entry(int32_t code) {
-  char entry[kErrorEntrySize];
-  FormatErrorEntry(code, nullptr, entry);
-  return entry;
-}
 
 // The recorded drive writes and settle waits in order: "slot S b0 b1 ..." for each
 // WriteHardware of a card (its drive bytes from address 1 on), "wait N" for each wait.

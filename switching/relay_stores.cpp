@@ -18,6 +18,7 @@
 #include "scpi/slot_notifications.h"
 #include "switching/auto_recall.h"
 #include "switching/card_channels.h"
+#include "switching/stored_text.h"
 
 namespace {
 
@@ -33,19 +34,6 @@ constexpr std::size_t kMaskReplyLimit = 10235;
 constexpr std::size_t kVerifyReplyLimit = 10237;
 
 std::string g_module_names[kSlotCount];
-
-// The lines of a file read whole.
-std::vector<std::string> Lines(const std::string& contents) {
-  std::vector<std::string> lines;
-  std::size_t at = 0;
-  while (at < contents.size()) {
-    std::size_t end = contents.find('\n', at);
-    if (end == std::string::npos) end = contents.size();
-    lines.push_back(contents.substr(at, end - at));
-    at = end + 1;
-  }
-  return lines;
-}
 
 // The installed card's type id, 0 for an empty slot; false when it cannot be read.
 bool InstalledTypeId(int slot, uint32_t* type_id) {
@@ -199,7 +187,7 @@ int32_t RecallVerifyMasks() {
   if (ReadStoredFile(kMaskFile, &contents) != StoredFileRead::kRead) {
     return err::kVerifyMasksRecallFailed;
   }
-  const std::vector<std::string> lines = Lines(contents);
+  const std::vector<std::string> lines = StoredLines(contents);
   int32_t result = 0;
   for (int slot = kFirstCardSlot; slot <= kLastCardSlot; ++slot) {
     int line_slot = 0;
@@ -307,7 +295,7 @@ int32_t RecallModuleNames() {
   if (ReadStoredFile(kNameFile, &contents) != StoredFileRead::kRead) {
     return err::kModuleNamesRecallFailed;
   }
-  const std::vector<std::string> lines = Lines(contents);
+  const std::vector<std::string> lines = StoredLines(contents);
   for (int slot = kFirstCardSlot; slot <= kLastCardSlot; ++slot) {
     const std::size_t index = static_cast<std::size_t>(slot - kFirstCardSlot);
     if (index >= lines.size()) return err::kModuleNamesRecallFailed;
@@ -381,7 +369,7 @@ int32_t RecallRelayState(int32_t number) {
     case StoredFileRead::kFailed: return err::kRecallStateFailed;
     case StoredFileRead::kRead: break;
   }
-  const std::vector<std::string> lines = Lines(contents);
+  const std::vector<std::string> lines = StoredLines(contents);
   struct Parsed {
     int slot;
     uint32_t saved;

@@ -9,17 +9,10 @@
 
 #include "core/stored_file.h"
 #include "scpi/error_codes.h"
-#include "scpi/error_report.h"
 #include "switching/switching_handlers.h"
 #include "switching/switching_test_support.h"
 
 namespace {
-
-std::string Entry(int32_t code) {
-  char entry[kErrorEntrySize];
-  FormatErrorEntry(code, nullptr, entry);
-  return entry;
-}
 
 std::string Read(const char* fixed_path) {
   std::string text;

@@ -18,6 +18,7 @@
 #include "controller/command_tree_test_support.h"
 #include "hardware/hardware_test_support.h"
 #include "platform/test_support.h"
+#include "scpi/error_report.h"
 #include "scpi/fake_channel_test_support.h"
 #include "scpi/scpi_engine.h"
 #include "scpi/slot_notifications.h"
@@ -156,6 +157,13 @@ class SimulatedCageTest : public SimulatedHardwareTest {
   FakeChannel channel_;
   std::vector<std::string> errors_;
 };
+
+// The error queue entry a client reads for `code`.
+inline std::string Entry(int32_t code) {
+  char entry[kErrorEntrySize];
+  FormatErrorEntry(code, nullptr, entry);
+  return entry;
+}
 
 // "1(100) 1(101) | 2(5)": the close list, then the open list when it is not empty.
 inline std::string Describe(const ChannelList& list) {
