@@ -16,6 +16,7 @@
 
 #include "devices/fpga_registers.h"
 #include "devices/xbus_requests.h"
+#include "hardware/delay.h"
 #include "platform/device.h"
 #include "scpi/error_codes.h"
 
@@ -275,10 +276,11 @@ int SetPeriodRegister(double seconds) {
 }
 
 int PulseCardReset() {
+  constexpr uint32_t kPulseMicroseconds = 100000;
   int result = WriteFPGAregister(kFpgaCardReset, 0);
-  ::usleep(100000);
+  DelayMicroseconds(kPulseMicroseconds);
   const int release = WriteFPGAregister(kFpgaCardReset, 0xFFFF);
-  ::usleep(100000);
+  DelayMicroseconds(kPulseMicroseconds);
   return result != 0 ? result : release;
 }
 

@@ -301,7 +301,9 @@ class ChannelListParser {
     const std::string prefix = first.substr(0, common);
     const int32_t step = to >= from ? 1 : -1;
     for (int64_t n = int64_t{from} + step; step > 0 ? n <= to : n >= to; n += step) {
-      const int32_t result = AddPath(prefix + std::to_string(n));
+      std::string name = prefix;
+      name += std::to_string(n);
+      const int32_t result = AddPath(name);
       if (result != 0) return result;
     }
     return 0;

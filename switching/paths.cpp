@@ -92,7 +92,10 @@ std::string ListText(const std::vector<ChannelListElement>& list) {
 
 std::string DefinitionText(const ChannelList& lists) {
   std::string text = ListText(lists.close);
-  if (!lists.open.empty()) text += "," + ListText(lists.open);
+  if (!lists.open.empty()) {
+    text += ',';
+    text += ListText(lists.open);
+  }
   return text;
 }
 
@@ -259,8 +262,11 @@ int32_t StorePaths() {
     std::string contents;
     for (const PathEntry* entry = pPathHashTable; entry != nullptr;
          entry = static_cast<const PathEntry*>(entry->hh.next)) {
-      contents += kDefinePrefix + entry->element.name + " " +
-                  DefinitionText(*entry->element.path_lists) + "\n";
+      contents += kDefinePrefix;
+      contents += entry->element.name;
+      contents += ' ';
+      contents += DefinitionText(*entry->element.path_lists);
+      contents += '\n';
     }
     if (contents.empty()) contents = "NONE\n";
     return ReplaceStoredFile(kPathFile, contents) == 0 ? 0 : err::kPathStoreFailed;

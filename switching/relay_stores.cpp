@@ -99,7 +99,9 @@ bool SameName(const std::string& a, const char* b) {
 }
 
 std::string StateFile(int32_t number) {
-  return std::string(kStateFolder) + "/state" + std::to_string(number) + ".txt";
+  char path[96];
+  std::snprintf(path, sizeof path, "%s/state%d.txt", kStateFolder, number);
+  return path;
 }
 
 }  // namespace
@@ -283,7 +285,11 @@ const std::string& ModuleName(int slot) {
 int32_t StoreModuleNames() {
   std::string contents;
   for (int slot = kFirstCardSlot; slot <= kLastCardSlot; ++slot) {
-    contents += "SLOT " + std::to_string(slot) + " :" + g_module_names[slot] + ":\n";
+    char header[32];
+    std::snprintf(header, sizeof header, "SLOT %d :", slot);
+    contents += header;
+    contents += g_module_names[slot];
+    contents += ":\n";
   }
   return ReplaceStoredFile(kNameFile, contents) == 0 ? 0 : err::kModuleNamesStoreFailed;
 }
@@ -341,7 +347,9 @@ int32_t SaveRelayState(int32_t number) {
     std::string contents;
     for (int slot = kFirstCardSlot; slot <= kLastCardSlot; ++slot) {
       if (!IsCardPresent(slot)) {
-        contents += "Slot " + std::to_string(slot) + ": 0: NONE\n";
+        char line[32];
+        std::snprintf(line, sizeof line, "Slot %d: 0: NONE\n", slot);
+        contents += line;
         continue;
       }
       uint32_t type_id = 0;
@@ -352,7 +360,9 @@ int32_t SaveRelayState(int32_t number) {
       ForEachCardChannel(slot, [&](int32_t channel) {
         if (CardGetRelayState(slot, channel) > 0) closed += std::to_string(channel) + " ";
       });
-      contents += header + (closed.empty() ? std::string("NONE") : closed) + "\n";
+      contents += header;
+      contents += closed.empty() ? std::string("NONE") : closed;
+      contents += '\n';
     }
     const std::string path = StateFile(number);
     return ReplaceStoredFile(path.c_str(), contents) == 0 ? 0 : err::kSaveStateFailed;

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "core/stored_file.h"
+#include "devices/fpga_registers.h"
+#include "hardware/fpga_utils.h"
 #include "scpi/error_codes.h"
 #include "switching/switching_handlers.h"
 #include "switching/switching_test_support.h"
@@ -180,8 +182,18 @@ TEST_F(Reset, ResetOpensEveryRelayAndTheFullFormForgetsGroupsAndPaths) {
   EXPECT_EQ(Send("CONF? (@1)"), "BBM");
   EXPECT_EQ(Send("EXCL?"), "(@1(100),1(101))") << "the preset keeps the groups";
   EXPECT_EQ(Send("PATH:CAT?"), "A");
+  WriteFPGAregister(kFpgaCardReset, 0x1234);
   Send("CLOS (@9(100));*RST");
   EXPECT_TRUE(cards_[9]->EnergisedCoils().empty());
+  // The FPGA side: the cards' reset line pulsed back high, the reset mask written, the
+  // delay timer at 1 s (10 us ticks).
+  uint32_t value = 0;
+  EXPECT_EQ(ReadFPGAregister(kFpgaCardReset, &value), 0);
+  EXPECT_EQ(value, 0xFFFFu);
+  EXPECT_EQ(ReadFPGAregister(kFpgaResetMask, &value), 0);
+  EXPECT_EQ(value, 0xFFFFu);
+  EXPECT_EQ(ReadFPGAregister(kFpgaDelayTimerLow, &value), 0);
+  EXPECT_EQ(value, 100000u);
   EXPECT_EQ(Send("EXCL?"), "");
   EXPECT_EQ(Send("PATH:CAT?"), "");
   EXPECT_EQ(Send("*TST?"), "0");

@@ -34,7 +34,8 @@ constexpr char kServiceKey[] = "TW4410-RELAY-SERVICE:";
 
 std::string RelayServiceCode(int32_t relay) {
   uint32_t hash = 2166136261u;
-  const std::string text = kServiceKey + std::to_string(relay);
+  std::string text = kServiceKey;
+  text += std::to_string(relay);
   for (unsigned char c : text) {
     hash ^= c;
     hash *= 16777619u;

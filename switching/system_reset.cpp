@@ -5,7 +5,6 @@
 #include "core/seam.h"
 #include "devices/fpga_registers.h"
 #include "devices/slots.h"
-#include "hardware/delay.h"
 #include "hardware/fpga_utils.h"
 #include "switching/interlocks.h"
 #include "switching/paths.h"
@@ -14,8 +13,8 @@ namespace {
 
 Seam<void(bool)> g_scan_reset_steps;
 
-constexpr uint32_t kResetPulseMicroseconds = 100000;
 constexpr uint32_t kAllOnes16 = 0xFFFF;
+constexpr double kResetDelayTimerSeconds = 1.0;
 
 }  // namespace
 
@@ -28,11 +27,9 @@ int32_t SystemReset(ResetForm form) {
   auto keep = [&first_failure](int32_t result) {
     if (result != 0 && first_failure == 0) first_failure = result;
   };
+  keep(SetDelayTimer(kResetDelayTimerSeconds));
   keep(WriteFPGAregister(kFpgaResetMask, kAllOnes16));
-  keep(WriteFPGAregister(kFpgaCardReset, 0));
-  DelayMicroseconds(kResetPulseMicroseconds);
-  keep(WriteFPGAregister(kFpgaCardReset, kAllOnes16));
-  DelayMicroseconds(kResetPulseMicroseconds);
+  keep(PulseCardReset());
   if (full) {
     DeleteAllInterlockGroups(InterlockSide::kInclude);
     DeleteAllInterlockGroups(InterlockSide::kExclude);

@@ -2,8 +2,8 @@
 //   1-4. the scan's steps (stop a running scan, timing and trigger settings to their
 //        reset values, the bus-trigger wait and the OPERation bits cleared), which the
 //        scanning work connects; none until then;
-//   5.   the FPGA register defaults, 0xFFFF to the reset mask register, and a pulse of
-//        the cards' reset line (0, 100 ms, 0xFFFF, 100 ms);
+//   5.   the FPGA register defaults, the delay timer at 1 s, 0xFFFF to the reset mask
+//        register, and a pulse of the cards' reset line (0, 100 ms, 0xFFFF, 100 ms);
 //   6.   in the full form only (*RST): the scan list released, the interlock groups
 //        dissolved and the named paths deleted;
 //   7.   every installed card's own reset (its relays open, its relay mode BBM; each
