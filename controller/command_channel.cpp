@@ -23,7 +23,7 @@ constexpr const char* kSource = "_util/fsm_slave_msg_rout";
 constexpr std::size_t kResponsePiece = 10239;
 
 // At most one program message executes in the controller at a time, whichever
-// interface it came from.
+// interface it came from; a scan step from the external trigger takes it too.
 std::mutex g_execution_mutex;
 
 // Writes what waits in the outbox. Returns what was written, or -1.
@@ -281,3 +281,5 @@ void slave_msgrout_do_IDLE_task(CommandChannel* channel, ChannelHandle* handle) 
     }
   }
 }
+
+std::mutex& ExecutionMutex() { return g_execution_mutex; }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <mutex>
 #include <string>
 
 #include "core/fifo_io.h"
@@ -73,3 +74,7 @@ void CommandChannelTeardown(CommandChannel* channel);
 // server closes its end, the channel waits (blocked) for it to open it again. Returns
 // on a stop, or when the FIFO failed for good (read_fd is then -1).
 void slave_msgrout_do_IDLE_task(CommandChannel* channel, ChannelHandle* handle);
+
+// The one execution lock: held for each program message, and by a scan step that the
+// external trigger starts, so that a step never runs beside a command.
+std::mutex& ExecutionMutex();

@@ -9,6 +9,7 @@
 #include "cards/card_handlers.h"
 #include "hardware/event_log.h"
 #include "hardware/hardware_handlers.h"
+#include "scanning/scanning_handlers.h"
 #include "scpi/scpi_engine.h"
 #include "scpi/scpi_handlers.h"
 #include "switching/channel_list.h"
@@ -478,6 +479,30 @@ ENGINE_RECORD(TSTQuery);
 ENGINE_RECORD(SYST_PRESET);
 ENGINE_RECORD(DIAG_RELAY_CYCLESQuery);
 ENGINE_RECORD(DIAG_RELAY_CYCLES_CLEAR);
+// Scanning: the scan list, trigger settings, INITiate, ABORt, triggers, output trigger.
+ENGINE_RECORD(ROUTE_SCAN);
+ENGINE_RECORD(ROUTE_SCANQuery);
+ENGINE_RECORD(ROUTE_SCAN_CLEAR);
+ENGINE_RECORD(ROUTE_SCAN_STORE);
+ENGINE_RECORD(ROUTE_SCAN_RECALL);
+ENGINE_RECORD(ROUTE_SCAN_RECALL_AUTO);
+ENGINE_RECORD(ROUTE_SCAN_RECALL_AUTOQuery);
+ENGINE_RECORD(TRIG_SOURCE);
+ENGINE_RECORD(TRIG_SOURCEQuery);
+ENGINE_RECORD(TRIG_COUNT);
+ENGINE_RECORD(TRIG_COUNTQuery);
+ENGINE_RECORD(TRIG_DELAY);
+ENGINE_RECORD(TRIG_DELAYQuery);
+ENGINE_RECORD(TRIG);
+ENGINE_RECORD(TRG);
+ENGINE_RECORD(INIT);
+ENGINE_RECORD(INIT_CONTINUOUS);
+ENGINE_RECORD(INIT_CONTINUOUSQuery);
+ENGINE_RECORD(ABORT);
+ENGINE_RECORD(OUTP_TRIG_STATE);
+ENGINE_RECORD(OUTP_TRIG_STATEQuery);
+ENGINE_RECORD(OUTP_TRIG_DELAY);
+ENGINE_RECORD(OUTP_TRIG_DELAYQuery);
 
 #undef ENGINE_RECORD
 #undef LOCK_RECORD
@@ -504,7 +529,7 @@ constexpr CommandNode kCommonNodes[] = {
     {.token = TOK_STAR_SRE, .child = nullptr, .record = &kSRE},
     {.token = TOK_STAR_SRE_QUERY, .child = nullptr, .record = &kSREQuery},
     {.token = TOK_STAR_STB_QUERY, .child = nullptr, .record = &kSTBQuery},
-    {.token = TOK_STAR_TRG, .child = nullptr, .record = nullptr},
+    {.token = TOK_STAR_TRG, .child = nullptr, .record = &kTRG},
     {.token = TOK_STAR_TST_QUERY, .child = nullptr, .record = &kTSTQuery},
     {.token = TOK_STAR_WAI, .child = nullptr, .record = &kWAI},
     {},
@@ -514,42 +539,42 @@ namespace {
 
 // TRIGger. SEQuence leads back into this table, so TRIG:SEQ:... is TRIG:...
 constexpr CommandNode kTrigger[] = {
-    {.token = TOK_SOURCE, .child = nullptr, .record = nullptr},
-    {.token = TOK_SOURCE_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_COUNT, .child = nullptr, .record = nullptr},
-    {.token = TOK_COUNT_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_IMMEDIATE, .child = nullptr, .record = nullptr},
-    {.token = TOK_DELAY, .child = nullptr, .record = nullptr},
-    {.token = TOK_DEL, .child = nullptr, .record = nullptr},
-    {.token = TOK_DELAY_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_SEQUENCE, .child = kTrigger, .record = nullptr},
+    {.token = TOK_SOURCE, .child = nullptr, .record = &kTRIG_SOURCE},
+    {.token = TOK_SOURCE_QUERY, .child = nullptr, .record = &kTRIG_SOURCEQuery},
+    {.token = TOK_COUNT, .child = nullptr, .record = &kTRIG_COUNT},
+    {.token = TOK_COUNT_QUERY, .child = nullptr, .record = &kTRIG_COUNTQuery},
+    {.token = TOK_IMMEDIATE, .child = nullptr, .record = &kTRIG},
+    {.token = TOK_DELAY, .child = nullptr, .record = &kTRIG_DELAY},
+    {.token = TOK_DEL, .child = nullptr, .record = &kTRIG_DELAY},
+    {.token = TOK_DELAY_QUERY, .child = nullptr, .record = &kTRIG_DELAYQuery},
+    {.token = TOK_SEQUENCE, .child = kTrigger, .record = &kTRIG},
     {},
 };
 
 // OUTPut
 constexpr CommandNode kOutputTrigger[] = {
-    {.token = TOK_STATE, .child = nullptr, .record = nullptr},
-    {.token = TOK_STAT, .child = nullptr, .record = nullptr},
-    {.token = TOK_STATE_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_DELAY, .child = nullptr, .record = nullptr},
-    {.token = TOK_DEL, .child = nullptr, .record = nullptr},
-    {.token = TOK_DELAY_QUERY, .child = nullptr, .record = nullptr},
+    {.token = TOK_STATE, .child = nullptr, .record = &kOUTP_TRIG_STATE},
+    {.token = TOK_STAT, .child = nullptr, .record = &kOUTP_TRIG_STATE},
+    {.token = TOK_STATE_QUERY, .child = nullptr, .record = &kOUTP_TRIG_STATEQuery},
+    {.token = TOK_DELAY, .child = nullptr, .record = &kOUTP_TRIG_DELAY},
+    {.token = TOK_DEL, .child = nullptr, .record = &kOUTP_TRIG_DELAY},
+    {.token = TOK_DELAY_QUERY, .child = nullptr, .record = &kOUTP_TRIG_DELAYQuery},
     {},
 };
 constexpr CommandNode kOutput[] = {
-    {.token = TOK_TRIGGER, .child = kOutputTrigger, .record = nullptr},
-    {.token = TOK_TRIGGER_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_DELAY, .child = nullptr, .record = nullptr},
-    {.token = TOK_DEL, .child = nullptr, .record = nullptr},
-    {.token = TOK_DELAY_QUERY, .child = nullptr, .record = nullptr},
+    {.token = TOK_TRIGGER, .child = kOutputTrigger, .record = &kOUTP_TRIG_STATE},
+    {.token = TOK_TRIGGER_QUERY, .child = nullptr, .record = &kOUTP_TRIG_STATEQuery},
+    {.token = TOK_DELAY, .child = nullptr, .record = &kOUTP_TRIG_DELAY},
+    {.token = TOK_DEL, .child = nullptr, .record = &kOUTP_TRIG_DELAY},
+    {.token = TOK_DELAY_QUERY, .child = nullptr, .record = &kOUTP_TRIG_DELAYQuery},
     {},
 };
 
 // INITiate
 constexpr CommandNode kInitiate[] = {
-    {.token = TOK_IMMEDIATE, .child = nullptr, .record = nullptr},
-    {.token = TOK_CONTINUOUS, .child = nullptr, .record = nullptr},
-    {.token = TOK_CONTINUOUS_QUERY, .child = nullptr, .record = nullptr},
+    {.token = TOK_IMMEDIATE, .child = nullptr, .record = &kINIT},
+    {.token = TOK_CONTINUOUS, .child = nullptr, .record = &kINIT_CONTINUOUS},
+    {.token = TOK_CONTINUOUS_QUERY, .child = nullptr, .record = &kINIT_CONTINUOUSQuery},
     {},
 };
 
@@ -566,16 +591,16 @@ constexpr CommandNode kRouteOpen[] = {
 
 // ROUTe:SCAN
 constexpr CommandNode kRouteScanRecall[] = {
-    {.token = TOK_AUTO, .child = nullptr, .record = nullptr},
-    {.token = TOK_AUTO_QUERY, .child = nullptr, .record = nullptr},
+    {.token = TOK_AUTO, .child = nullptr, .record = &kROUTE_SCAN_RECALL_AUTO},
+    {.token = TOK_AUTO_QUERY, .child = nullptr, .record = &kROUTE_SCAN_RECALL_AUTOQuery},
     {},
 };
 constexpr CommandNode kRouteScan[] = {
-    {.token = TOK_CLEAR, .child = nullptr, .record = nullptr},
-    {.token = TOK_DELETE, .child = nullptr, .record = nullptr},
-    {.token = TOK_STORE, .child = nullptr, .record = nullptr},
-    {.token = TOK_SAVE, .child = nullptr, .record = nullptr},
-    {.token = TOK_RECALL, .child = kRouteScanRecall, .record = nullptr},
+    {.token = TOK_CLEAR, .child = nullptr, .record = &kROUTE_SCAN_CLEAR},
+    {.token = TOK_DELETE, .child = nullptr, .record = &kROUTE_SCAN_CLEAR},
+    {.token = TOK_STORE, .child = nullptr, .record = &kROUTE_SCAN_STORE},
+    {.token = TOK_SAVE, .child = nullptr, .record = &kROUTE_SCAN_STORE},
+    {.token = TOK_RECALL, .child = kRouteScanRecall, .record = &kROUTE_SCAN_RECALL},
     {},
 };
 
@@ -926,10 +951,10 @@ constexpr size_t kRootSize = 32;
 // The root. ROUTe is optional: its table is the tail of this one, from kRouteFirst
 // on, so every ROUTe entry is also present at the root and ROUTe:ROUTe is not.
 constexpr CommandNode kRootNodes[kRootSize] = {
-    {.token = TOK_ABORT, .child = nullptr, .record = nullptr},
-    {.token = TOK_TRIGGER, .child = kTrigger, .record = nullptr},
+    {.token = TOK_ABORT, .child = nullptr, .record = &kABORT},
+    {.token = TOK_TRIGGER, .child = kTrigger, .record = &kTRIG},
     {.token = TOK_OUTPUT, .child = kOutput, .record = nullptr},
-    {.token = TOK_INITIATE, .child = kInitiate, .record = nullptr},
+    {.token = TOK_INITIATE, .child = kInitiate, .record = &kINIT},
     {.token = TOK_ROUTE, .child = kRootNodes + kRouteFirst, .record = nullptr},
     {.token = TOK_STAT, .child = kStatus, .record = nullptr},
     {.token = TOK_STATUS, .child = kStatus, .record = nullptr},
@@ -944,8 +969,8 @@ constexpr CommandNode kRootNodes[kRootSize] = {
     {.token = TOK_CLOSE_QUERY, .child = nullptr, .record = &kROUTE_CLOSEQuery},
     {.token = TOK_OPEN, .child = kRouteOpen, .record = &kROUTE_OPEN},
     {.token = TOK_OPEN_QUERY, .child = nullptr, .record = &kROUTE_OPENQuery},
-    {.token = TOK_SCAN, .child = kRouteScan, .record = nullptr},
-    {.token = TOK_SCAN_QUERY, .child = nullptr, .record = nullptr},
+    {.token = TOK_SCAN, .child = kRouteScan, .record = &kROUTE_SCAN},
+    {.token = TOK_SCAN_QUERY, .child = nullptr, .record = &kROUTE_SCANQuery},
     {.token = TOK_INCLUDE, .child = kRouteInclude, .record = &kROUTE_INCLUDE},
     {.token = TOK_EXCLUDE, .child = kRouteExclude, .record = &kROUTE_EXCLUDE},
     {.token = TOK_INCLUDE_QUERY, .child = nullptr, .record = &kROUTE_INCLUDEQuery},

@@ -15,6 +15,7 @@
 #include "hardware/event_log.h"
 #include "hardware/hardware_handlers.h"
 #include "scpi/command_tree.h"
+#include "scanning/scanning_handlers.h"
 #include "scpi/scpi_handlers.h"
 #include "switching/switching_handlers.h"
 
@@ -393,6 +394,29 @@ TEST(CommandTree, RecordsAreWellFormedAndEveryEngineHandlerHasOne) {
       SYST_PRESET_DoContextValidation,
       DIAG_RELAY_CYCLESQuery_DoContextValidation,
       DIAG_RELAY_CYCLES_CLEAR_DoContextValidation,
+      ROUTE_SCAN_DoContextValidation,
+      ROUTE_SCANQuery_DoContextValidation,
+      ROUTE_SCAN_CLEAR_DoContextValidation,
+      ROUTE_SCAN_STORE_DoContextValidation,
+      ROUTE_SCAN_RECALL_DoContextValidation,
+      ROUTE_SCAN_RECALL_AUTO_DoContextValidation,
+      ROUTE_SCAN_RECALL_AUTOQuery_DoContextValidation,
+      TRIG_SOURCE_DoContextValidation,
+      TRIG_SOURCEQuery_DoContextValidation,
+      TRIG_COUNT_DoContextValidation,
+      TRIG_COUNTQuery_DoContextValidation,
+      TRIG_DELAY_DoContextValidation,
+      TRIG_DELAYQuery_DoContextValidation,
+      TRIG_DoContextValidation,
+      TRG_DoContextValidation,
+      INIT_DoContextValidation,
+      INIT_CONTINUOUS_DoContextValidation,
+      INIT_CONTINUOUSQuery_DoContextValidation,
+      ABORT_DoContextValidation,
+      OUTP_TRIG_STATE_DoContextValidation,
+      OUTP_TRIG_STATEQuery_DoContextValidation,
+      OUTP_TRIG_DELAY_DoContextValidation,
+      OUTP_TRIG_DELAYQuery_DoContextValidation,
   };
   for (CommandOperation handler : engine_handlers) EXPECT_EQ(validations.count(handler), 1u);
   EXPECT_EQ(validations.size(), std::size(engine_handlers));
@@ -419,6 +443,9 @@ TEST(CommandTree, RecordsAreWellFormedAndEveryEngineHandlerHasOne) {
   EXPECT_EQ(RecordAt("DIAG:REL:CYCL:DEL").DoContextValidation,
             &DIAG_RELAY_CYCLES_CLEAR_DoContextValidation);
   EXPECT_EQ(RecordAt("*TST?").DoContextValidation, &TSTQuery_DoContextValidation);
+  EXPECT_EQ(RecordAt("TRIG:SEQ:IMM").DoContextValidation, &TRIG_DoContextValidation);
+  EXPECT_EQ(RecordAt("OUTP:DEL?").DoContextValidation, &OUTP_TRIG_DELAYQuery_DoContextValidation);
+  EXPECT_EQ(RecordAt("ROUT:SCAN:DELETE").DoContextValidation, &ROUTE_SCAN_CLEAR_DoContextValidation);
   EXPECT_EQ(RecordAt("DIAG:IRQ:READ?").DoContextValidation,
             &DIAG_INTERRUPT_READQuery_DoContextValidation);
   EXPECT_EQ(RecordAt("TRAC:SER").DoContextValidation, &TRACE_SERIALNUMBER_DoContextValidation);

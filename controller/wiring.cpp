@@ -1,19 +1,21 @@
 // The controller's wiring unit (see wiring.h). The seams whose subscriber has not
-// been built keep their owner's fallback until it is connected here: the scan-running
-// query of *OPC (SetScanRunningQuery), the switch-completion trigger
-// (SetSwitchCompletionTrigger), the scan's steps of the instrument reset
-// (SetScanResetSteps), the interrupt monitor's external-trigger step and
-// power-fail handler (SetExternalTriggerStep, SetPowerFailHandler) and the GPIB
-// resource publisher (SetGpibResourcePublisher).
+// been built keep their owner's fallback until it is connected here: the interrupt
+// monitor's power-fail handler (SetPowerFailHandler) and the GPIB resource publisher
+// (SetGpibResourcePublisher).
 #include "controller/wiring.h"
 
 #include "cards/card_manager.h"
+#include "cards/xbus_monitor.h"
 #include "controller/command_channel.h"
 #include "controller/command_table.h"
 #include "controller/event_channel.h"
 #include "scpi/scpi_engine.h"
 #include "scpi/slot_notifications.h"
+#include "scanning/scan_engine.h"
+#include "scanning/scan_list.h"
+#include "scpi/status.h"
 #include "switching/interlocks.h"
+#include "switching/relay_operations.h"
 #include "switching/relay_stores.h"
 #include "switching/system_reset.h"
 
@@ -21,17 +23,33 @@ namespace {
 
 // The card scan's last step: the instrument reset in its power-on form (every card
 // reset, its relays open), then the power-on recalls in their order: the saved state
-// 0, the exclude and include lists, the verify masks, the module names. The first
-// failure is the result; the later recalls still run.
+// 0, the exclude and include lists, the scan list, the verify masks, the module
+// names. The first failure is the result; the later recalls still run.
 int32_t RestorePowerOnState() {
   int32_t first_failure = 0;
   for (int32_t (*step)() : {+[] { return SystemReset(ResetForm::kBasic); },
                             +[] { return RecallRelayState(0); }, PowerOnInterlockRecall,
-                            PowerOnVerifyMaskRecall, PowerOnModuleNameRecall}) {
+                            PowerOnScanListRecall, PowerOnVerifyMaskRecall,
+                            PowerOnModuleNameRecall}) {
     const int32_t result = step();
     if (result != 0 && first_failure == 0) first_failure = result;
   }
   return first_failure;
+}
+
+// A scan step the external trigger input starts runs under the execution lock, never
+// beside a command.
+void LockedExternalTriggerStep() {
+  std::lock_guard<std::mutex> hold(ExecutionMutex());
+  StepOnExternalTrigger();
+}
+
+void AnnounceScan(bool started) {
+  if (started) {
+    event_mastermsgrout_do_NOTIFY_SCAN_START_task();
+  } else {
+    event_mastermsgrout_do_NOTIFY_SCAN_END_task();
+  }
 }
 
 }  // namespace
@@ -41,4 +59,9 @@ void ConnectController() {
   SetProgramMessageEngine(ExecuteProgramMessage);
   SetSlotNotificationBroadcast(BroadcastRelayChangeNotice);
   SetPowerOnRestore(RestorePowerOnState);
+  SetSwitchCompletionTrigger(PulseAfterSwitching);
+  SetScanRunningQuery(ScanInitiated);
+  SetScanResetSteps(ResetScanning);
+  SetScanEventNotice(AnnounceScan);
+  SetExternalTriggerStep(LockedExternalTriggerStep);
 }

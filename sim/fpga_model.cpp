@@ -65,6 +65,12 @@ uint64_t FpgaModel::DelayTicks() const {
          words_[kFpgaDelayTimerLow / 4];
 }
 
+int64_t FpgaModel::TriggerPulses(std::chrono::system_clock::time_point* last) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (last != nullptr) *last = last_trigger_pulse_;
+  return trigger_pulses_;
+}
+
 int FpgaModel::ResetPulses() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return reset_pulses_;
@@ -137,6 +143,15 @@ uint32_t FpgaModel::WriteLocked(uint32_t offset, uint32_t value) {
   switch (offset) {
     case kFpgaInterruptAck:
       pending_ &= ~value;
+      return 0;
+    case kFpgaTriggerOutputPulse:
+      // A non-zero write is one pulse of the trigger output (the register defaults
+      // write 0 here and pulse nothing).
+      words_[offset / 4] = value;
+      if (value != 0) {
+        ++trigger_pulses_;
+        last_trigger_pulse_ = std::chrono::system_clock::now();
+      }
       return 0;
     case kFpgaInterruptMask:
       words_[offset / 4] = value;

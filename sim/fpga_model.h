@@ -6,6 +6,7 @@
 //   - 0x401C is the interrupt mask: a 1 bit holds its source off;
 //   - 0x400C is the cards' reset line: a 0 asserts it, a non-zero write releases it,
 //     and each assert-then-release is one reset pulse;
+//   - 0x2000 is the trigger output: each non-zero write is one pulse, counted;
 //   - 0xD004/0xD008 are a running real-time clock in BCD; writing either sets that
 //     part of the clock and it runs on from there. The time register's top byte holds
 //     what was last written there.
@@ -13,6 +14,7 @@
 // chassis bus driver turns it into an event).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -40,6 +42,8 @@ class FpgaModel final : public platform::DeviceModel {
   uint32_t Pending() const;
   uint64_t DelayTicks() const;
   int ResetPulses() const;
+  // Pulses of the trigger output since start, and when the last one was (when asked).
+  int64_t TriggerPulses(std::chrono::system_clock::time_point* last = nullptr) const;
   bool FanOn() const;
 
   int MapWindow(uint64_t open_id, uint64_t base, size_t length) override;
@@ -62,6 +66,8 @@ class FpgaModel final : public platform::DeviceModel {
   uint32_t clock_flags_ = 0;
   bool reset_asserted_ = false;
   int reset_pulses_ = 0;
+  int64_t trigger_pulses_ = 0;
+  std::chrono::system_clock::time_point last_trigger_pulse_{};
 };
 
 }  // namespace sim

@@ -4,9 +4,11 @@
 #include <fcntl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <sstream>
 
 #include "devices/fpga_registers.h"
@@ -195,6 +197,29 @@ int Trigger(const SimulatedHardware& hardware, const Words&, std::string* answer
   return Answer("external trigger fired", answer);
 }
 
+// "3 pulses, last at 2026-12-08 11:05:12.345 UTC", or "0 pulses".
+int TriggerOut(const SimulatedHardware& hardware, const Words&, std::string* answer) {
+  std::chrono::system_clock::time_point last;
+  const int64_t pulses = hardware.fpga->TriggerPulses(&last);
+  std::string text = std::to_string(pulses) + (pulses == 1 ? " pulse" : " pulses");
+  if (pulses > 0) {
+    const auto since_epoch =
+        std::chrono::duration_cast<std::chrono::milliseconds>(last.time_since_epoch()).count();
+    const std::time_t seconds = static_cast<std::time_t>(since_epoch / 1000);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char stamp[48];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &utc);
+    char millis[8];
+    std::snprintf(millis, sizeof millis, ".%03d", static_cast<int>(since_epoch % 1000));
+    text += ", last at ";
+    text += stamp;
+    text += millis;
+    text += " UTC";
+  }
+  return Answer(text, answer);
+}
+
 int PowerFail(const SimulatedHardware& hardware, const Words&, std::string* answer) {
   const size_t before = hardware.xbus->QueuedEvents();
   if (before >= XbusModel::kEventQueueDepth) {
@@ -234,6 +259,8 @@ constexpr Command kCommands[] = {
     {"interrupt", "SLOT [BITS]", 1, 2, Interrupt,
      "the card raises its interrupt (default: all its bits)"},
     {"trigger", "", 0, 0, Trigger, "the external trigger input fires"},
+    {"trigger-out", "", 0, 0, TriggerOut,
+     "how many times the trigger output pulsed, and when it last did"},
     {"power-fail", "", 0, 0, PowerFail, "the bus driver reports a power failure"},
     {"fpga read", "OFFSET", 1, 1, FpgaRead, "an FPGA register"},
 };

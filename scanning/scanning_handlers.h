@@ -1,0 +1,43 @@
+// Handlers of the scanning commands: the scan list (ROUTe:SCAN), the trigger settings,
+// INITiate, ABORt, TRIGger, *TRG and the output trigger. The command table builds
+// their records; spellings that mean the same command share one record.
+#pragma once
+
+#include <cstdint>
+
+struct CommandContext;
+
+#define SCANNING_HANDLERS(NAME)                                    \
+  int32_t NAME##_DoContextValidation(CommandContext* context);     \
+  int32_t NAME##_DoExecutionConclusion(CommandContext* context)
+
+// ROUTe:SCAN and its subcommands
+SCANNING_HANDLERS(ROUTE_SCAN);
+SCANNING_HANDLERS(ROUTE_SCANQuery);
+SCANNING_HANDLERS(ROUTE_SCAN_CLEAR);
+SCANNING_HANDLERS(ROUTE_SCAN_STORE);
+SCANNING_HANDLERS(ROUTE_SCAN_RECALL);
+SCANNING_HANDLERS(ROUTE_SCAN_RECALL_AUTO);
+SCANNING_HANDLERS(ROUTE_SCAN_RECALL_AUTOQuery);
+// TRIGger[:SEQuence]
+SCANNING_HANDLERS(TRIG_SOURCE);
+SCANNING_HANDLERS(TRIG_SOURCEQuery);
+SCANNING_HANDLERS(TRIG_COUNT);
+SCANNING_HANDLERS(TRIG_COUNTQuery);
+SCANNING_HANDLERS(TRIG_DELAY);
+SCANNING_HANDLERS(TRIG_DELAYQuery);
+// TRIGger and TRIGger:IMMediate, *TRG
+SCANNING_HANDLERS(TRIG);
+SCANNING_HANDLERS(TRG);
+// INITiate[:IMMediate], INITiate:CONTinuous, ABORt
+SCANNING_HANDLERS(INIT);
+SCANNING_HANDLERS(INIT_CONTINUOUS);
+SCANNING_HANDLERS(INIT_CONTINUOUSQuery);
+SCANNING_HANDLERS(ABORT);
+// OUTPut:TRIGger[:STATe] and OUTPut[:TRIGger]:DELay
+SCANNING_HANDLERS(OUTP_TRIG_STATE);
+SCANNING_HANDLERS(OUTP_TRIG_STATEQuery);
+SCANNING_HANDLERS(OUTP_TRIG_DELAY);
+SCANNING_HANDLERS(OUTP_TRIG_DELAYQuery);
+
+#undef SCANNING_HANDLERS
