@@ -97,7 +97,7 @@ TEST(EngineGolden, RepliesAreJoinedIntoOneResponse) {
 
 TEST(EngineGolden, OneBadCommandStopsTheWholeMessage) {
   CheckRows({
-      {"unknown header after a valid command", {"*ESE 16;TRIG"}, {}, {kHeaderError},
+      {"unknown header after a valid command", {"*ESE 16;BOGUS"}, {}, {kHeaderError},
        {0, 32, 0, 0}},
       {"command without a record yet", {"DIG:INP? (@6(0));TRIG"}, {}, {kHeaderError},
        {0, 32, 0, 0}},
