@@ -27,7 +27,7 @@ namespace {
 // names. The first failure is the result; the later recalls still run.
 int32_t RestorePowerOnState() {
   int32_t first_failure = 0;
-  for (int32_t (*step)() : {+[] { return SystemReset(ResetForm::kBasic); },
+  for (int32_t (*step)() : {+[] { return SystemReset(ResetForm::kPowerOn); },
                             +[] { return RecallRelayState(0); }, PowerOnInterlockRecall,
                             PowerOnScanListRecall, PowerOnVerifyMaskRecall,
                             PowerOnModuleNameRecall}) {

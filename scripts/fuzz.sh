@@ -40,6 +40,7 @@ declare -A max_len=(
   [interlock_list]=16384      # thirteen slot lines and groups of hundreds of relays
   [path_file]=16384           # definition lines of paths with hundreds of channels
   [relay_store_files]=16384   # twelve mask, name or state lines of long cards
+  [scan_list]=16384           # hundreds of channel and path lines
 )
 
 targets=("$@")

@@ -22,7 +22,10 @@ void SetScanResetSteps(ScanResetSteps steps) { g_scan_reset_steps.Connect(steps)
 
 int32_t SystemReset(ResetForm form) {
   const bool full = form == ResetForm::kFull;
-  if (ScanResetSteps steps = g_scan_reset_steps.function()) steps(full);
+  if (ScanResetSteps steps = g_scan_reset_steps.function();
+      steps != nullptr && form != ResetForm::kPowerOn) {
+    steps(full);
+  }
   int32_t first_failure = SetFPGARegisterDefaults();
   auto keep = [&first_failure](int32_t result) {
     if (result != 0 && first_failure == 0) first_failure = result;

@@ -13,8 +13,10 @@
 #include <cstdint>
 
 enum class ResetForm {
-  kFull,       // *RST
-  kBasic,      // SYSTem:PRESet, *TST?, power-on: without step 6
+  kFull,     // *RST
+  kBasic,    // SYSTem:PRESet, *TST?: without step 6
+  kPowerOn,  // the card scan's restore: steps 5 and 7 only, so that the trigger
+             // settings keep their power-up values (the output trigger on)
 };
 
 // The first failure of its steps, or 0.
