@@ -9,6 +9,11 @@
 //     followed by *OPC?, on the raw port, as the round trip minus the card's settle
 //     time (goal: at most 3 times the *IDN? round trip), and of a 500-channel list over
 //     seven cards (goal: its overhead at most 20 times the one channel's);
+//   - a scan of 100 channels on one SM-MT816 with source BUS, stepped by *TRG as fast as
+//     the client can send them: steps per second, and the overhead per step beyond the
+//     settle waits the card requires (goal: at most 3 times the *IDN? round trip). A
+//     scan with source IMMediate is not measured: an IMMediate scan steps only on TRIGger
+//     or *TRG like any other, it does not run by itself;
 //   - pipelined *IDN? queries per second on one connection (goal >= 25,000) and on
 //     16 connections at once;
 //   - idle CPU of all chassis processes over 10 s (goal < 0.5 % of one core);
@@ -180,6 +185,25 @@ Latency MeasureSwitching(uint16_t port, const std::string& list, double settle_u
   if (client.Query("SYST:ERR?") != "0,\"No error\"") return {};
   latency.median_us -= settle_us;
   latency.p99_us -= settle_us;
+  return latency;
+}
+
+// A BUS scan of 100 channels of the SM-MT816 in slot 2 (0-7, 100-107, ..., 1200-1203).
+// Each step after the first opens the previous channel and closes the next, each a
+// commit that waits the card's 2 ms settle time.
+constexpr double kScanStepSettleUs = 4000;
+
+// Round trips of "*TRG;*ESE?" (the query only shows the step has run; *OPC? would wait
+// for the scan's end) with the settle waits taken off.
+Latency MeasureScanSteps(uint16_t port, int rounds) {
+  sim::LineClient client;
+  if (!ConnectTo(&client, port, false)) return {};
+  if (client.Query("TRIG:SOUR BUS;COUN MAX;:ROUT:SCAN (@2(0:1203));:INIT;*ESE?").empty()) return {};
+  client.Query("*TRG;*ESE?");  // the first step closes only
+  Latency latency = Measure(rounds, [&client] { return !client.Query("*TRG;*ESE?").empty(); });
+  if (client.Query("ABOR;:ROUT:SCAN:CLE;:SYST:ERR?") != "0,\"No error\"") return {};
+  latency.median_us -= kScanStepSettleUs;
+  latency.p99_us -= kScanStepSettleUs;
   return latency;
 }
 
@@ -375,6 +399,17 @@ int main(int argc, char** argv) {
                 20 * one_channel.median_us);
   PrintGoal(goal, many_channels.ok && one_channel.ok &&
                       many_channels.median_us <= 20 * one_channel.median_us);
+
+  // Scan steps.
+  Latency scan = MeasureScanSteps(raw_port, std::max(settings.rounds / 4, 100));
+  std::printf("\nBUS scan of 100 channels stepped by *TRG, round trip minus settle time\n");
+  PrintLatency("*TRG;*ESE? per step", scan);
+  if (scan.ok) {
+    std::printf("%-28s %10.0f steps/s\n", "steps", 1e6 / (scan.median_us + kScanStepSettleUs));
+  }
+  std::snprintf(goal, sizeof goal, "step overhead <= 3 x *IDN? raw median (%.1f us)",
+                3 * idn_raw.median_us);
+  PrintGoal(goal, scan.ok && idn_raw.ok && scan.median_us <= 3 * idn_raw.median_us);
 
   // Throughput.
   double one = Throughput(command_port, true, 1, settings.pipelined);
