@@ -193,14 +193,17 @@ Latency MeasureSwitching(uint16_t port, const std::string& list, double settle_u
 // commit that waits the card's 2 ms settle time.
 constexpr double kScanStepSettleUs = 4000;
 
-// Round trips of "*TRG;*ESE?" (the query only shows the step has run; *OPC? would wait
-// for the scan's end) with the settle waits taken off.
+// Round trips of "*TRG;:TRIG:COUN?" with the settle waits taken off. The query only
+// shows that the step has run; it reads no status byte (*ESE? would ask the server for
+// them), and *OPC? would wait for the scan's end.
 Latency MeasureScanSteps(uint16_t port, int rounds) {
   sim::LineClient client;
   if (!ConnectTo(&client, port, false)) return {};
-  if (client.Query("TRIG:SOUR BUS;COUN MAX;:ROUT:SCAN (@2(0:1203));:INIT;*ESE?").empty()) return {};
-  client.Query("*TRG;*ESE?");  // the first step closes only
-  Latency latency = Measure(rounds, [&client] { return !client.Query("*TRG;*ESE?").empty(); });
+  if (client.Query("TRIG:SOUR BUS;COUN MAX;:ROUT:SCAN (@2(0:1203));:INIT;:TRIG:COUN?").empty()) {
+    return {};
+  }
+  client.Query("*TRG;:TRIG:COUN?");  // the first step closes only
+  Latency latency = Measure(rounds, [&client] { return !client.Query("*TRG;:TRIG:COUN?").empty(); });
   if (client.Query("ABOR;:ROUT:SCAN:CLE;:SYST:ERR?") != "0,\"No error\"") return {};
   latency.median_us -= kScanStepSettleUs;
   latency.p99_us -= kScanStepSettleUs;
@@ -403,7 +406,7 @@ int main(int argc, char** argv) {
   // Scan steps.
   Latency scan = MeasureScanSteps(raw_port, std::max(settings.rounds / 4, 100));
   std::printf("\nBUS scan of 100 channels stepped by *TRG, round trip minus settle time\n");
-  PrintLatency("*TRG;*ESE? per step", scan);
+  PrintLatency("*TRG;:TRIG:COUN? per step", scan);
   if (scan.ok) {
     std::printf("%-28s %10.0f steps/s\n", "steps", 1e6 / (scan.median_us + kScanStepSettleUs));
   }
