@@ -16,6 +16,22 @@ inline constexpr uint32_t kCardInterruptRegister = 0x207;  // pending interrupt 
 inline constexpr uint8_t kDigitalInterruptBits = 0x40;
 inline constexpr uint8_t kTestCardInterruptBits = 0xC0;
 
+// The digital I/O card (SM-DIO12): port p's data at 1 + 2p (read and write), the
+// direction of ports 0-7 and of ports 8-11 (with the synchronous-port count in bits
+// 4-7), the control bits, and the interrupt acknowledge. Directions read back
+// inverted: a 0 bit is an output.
+inline constexpr uint32_t kDioDirectionLowWrite = 0x19;
+inline constexpr uint32_t kDioDirectionHighWrite = 0x1B;
+inline constexpr uint32_t kDioControlWrite = 0x1D;
+inline constexpr uint32_t kDioInterruptAcknowledge = 0x1F;  // write 0
+inline constexpr uint32_t kDioDirectionLowRead = 0x203;
+inline constexpr uint32_t kDioDirectionHighRead = 0x205;
+inline constexpr uint32_t kDioControlRead = 0x207;
+inline constexpr uint8_t kDioControlArmed = 0x01;  // synchronous run armed (interrupt enabled)
+inline constexpr uint8_t kDioControlBusy = 0x02;   // busy polarity: 0 inverted
+inline constexpr uint8_t kDioControlClock = 0x04;  // clock polarity: 1 inverted
+inline constexpr int kDioMostPorts = 12;
+
 // The relay-counter FRAM on a relay card.
 inline constexpr uint32_t kCardFramSequence = 0x301;     // 0xDA opens a write sequence, 0 closes
 inline constexpr uint32_t kCardFramAddressHigh = 0x381;  // FRAM address, high byte

@@ -17,13 +17,13 @@ constexpr size_t kBlockMagic = 0x00;
 constexpr size_t kBlockBytes = kEpromBlockDescriptors + kEpromDescriptorCount * kEpromDescriptorStride;
 
 // Digital I/O card.
-constexpr uint32_t kDirectionLowWrite = 0x19;
-constexpr uint32_t kDirectionHighWrite = 0x1B;
-constexpr uint32_t kControlWrite = 0x1D;
-constexpr uint32_t kInterruptAcknowledge = 0x1F;
-constexpr uint32_t kDirectionLowRead = 0x203;
-constexpr uint32_t kDirectionHighRead = 0x205;
-constexpr uint32_t kControlRead = 0x207;
+constexpr uint32_t kDirectionLowWrite = kDioDirectionLowWrite;
+constexpr uint32_t kDirectionHighWrite = kDioDirectionHighWrite;
+constexpr uint32_t kControlWrite = kDioControlWrite;
+constexpr uint32_t kInterruptAcknowledge = kDioInterruptAcknowledge;
+constexpr uint32_t kDirectionLowRead = kDioDirectionLowRead;
+constexpr uint32_t kDirectionHighRead = kDioDirectionHighRead;
+constexpr uint32_t kControlRead = kDioControlRead;
 constexpr uint8_t kControlBits = 0x07;
 constexpr int kDigitalPorts = 12;
 
