@@ -503,6 +503,26 @@ ENGINE_RECORD(OUTP_TRIG_STATE);
 ENGINE_RECORD(OUTP_TRIG_STATEQuery);
 ENGINE_RECORD(OUTP_TRIG_DELAY);
 ENGINE_RECORD(OUTP_TRIG_DELAYQuery);
+// DIGital.
+ENGINE_RECORD(DIG_INPUTQuery);
+ENGINE_RECORD(DIG_OUTPUT);
+ENGINE_RECORD(DIG_OUTPUT_STATE);
+ENGINE_RECORD(DIG_OUTPUT_STATEQuery);
+ENGINE_RECORD(DIG_CONFIGURE);
+ENGINE_RECORD(DIG_CONFIGUREQuery);
+ENGINE_RECORD(DIG_SYNC_BUSY);
+ENGINE_RECORD(DIG_SYNC_BUSYQuery);
+ENGINE_RECORD(DIG_SYNC_CLOCK);
+ENGINE_RECORD(DIG_SYNC_CLOCKQuery);
+ENGINE_RECORD(DIG_SYNC_POINTS);
+ENGINE_RECORD(DIG_SYNC_POINTSQuery);
+ENGINE_RECORD(DIG_SYNC_INDEX);
+ENGINE_RECORD(DIG_SYNC_INDEXQuery);
+ENGINE_RECORD(DIG_SYNC_STATE);
+ENGINE_RECORD(DIG_SYNC_STATEQuery);
+ENGINE_RECORD(DIG_SYNC_DATA);
+ENGINE_RECORD(DIG_SYNC_DATAQuery);
+ENGINE_RECORD(DIG_SYNC_CLEAR);
 
 #undef ENGINE_RECORD
 #undef LOCK_RECORD
@@ -892,44 +912,44 @@ constexpr CommandNode kDiag[] = {
 
 // DIGital
 constexpr CommandNode kDigitalOutput[] = {
-    {.token = TOK_STATE, .child = nullptr, .record = nullptr},
-    {.token = TOK_STATE_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_DATA, .child = nullptr, .record = nullptr},
+    {.token = TOK_STATE, .child = nullptr, .record = &kDIG_OUTPUT_STATE},
+    {.token = TOK_STATE_QUERY, .child = nullptr, .record = &kDIG_OUTPUT_STATEQuery},
+    {.token = TOK_DATA, .child = nullptr, .record = &kDIG_OUTPUT},
     {},
 };
 constexpr CommandNode kDigitalSyncClock[] = {
-    {.token = TOK_POLARITY, .child = nullptr, .record = nullptr},
-    {.token = TOK_POLARITY_QUERY, .child = nullptr, .record = nullptr},
+    {.token = TOK_POLARITY, .child = nullptr, .record = &kDIG_SYNC_CLOCK},
+    {.token = TOK_POLARITY_QUERY, .child = nullptr, .record = &kDIG_SYNC_CLOCKQuery},
     {},
 };
 constexpr CommandNode kDigitalSyncBusy[] = {
-    {.token = TOK_POLARITY, .child = nullptr, .record = nullptr},
-    {.token = TOK_POLARITY_QUERY, .child = nullptr, .record = nullptr},
+    {.token = TOK_POLARITY, .child = nullptr, .record = &kDIG_SYNC_BUSY},
+    {.token = TOK_POLARITY_QUERY, .child = nullptr, .record = &kDIG_SYNC_BUSYQuery},
     {},
 };
 constexpr CommandNode kDigitalSync[] = {
-    {.token = TOK_DATA, .child = nullptr, .record = nullptr},
-    {.token = TOK_DATA_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_INDEX, .child = nullptr, .record = nullptr},
-    {.token = TOK_INDEX_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_POINTS, .child = nullptr, .record = nullptr},
-    {.token = TOK_POINTS_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_CLOCK, .child = kDigitalSyncClock, .record = nullptr},
-    {.token = TOK_CLOCK_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_BUSY, .child = kDigitalSyncBusy, .record = nullptr},
-    {.token = TOK_BUSY_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_STATE, .child = nullptr, .record = nullptr},
-    {.token = TOK_STATE_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_CLEAR, .child = nullptr, .record = nullptr},
+    {.token = TOK_DATA, .child = nullptr, .record = &kDIG_SYNC_DATA},
+    {.token = TOK_DATA_QUERY, .child = nullptr, .record = &kDIG_SYNC_DATAQuery},
+    {.token = TOK_INDEX, .child = nullptr, .record = &kDIG_SYNC_INDEX},
+    {.token = TOK_INDEX_QUERY, .child = nullptr, .record = &kDIG_SYNC_INDEXQuery},
+    {.token = TOK_POINTS, .child = nullptr, .record = &kDIG_SYNC_POINTS},
+    {.token = TOK_POINTS_QUERY, .child = nullptr, .record = &kDIG_SYNC_POINTSQuery},
+    {.token = TOK_CLOCK, .child = kDigitalSyncClock, .record = &kDIG_SYNC_CLOCK},
+    {.token = TOK_CLOCK_QUERY, .child = nullptr, .record = &kDIG_SYNC_CLOCKQuery},
+    {.token = TOK_BUSY, .child = kDigitalSyncBusy, .record = &kDIG_SYNC_BUSY},
+    {.token = TOK_BUSY_QUERY, .child = nullptr, .record = &kDIG_SYNC_BUSYQuery},
+    {.token = TOK_STATE, .child = nullptr, .record = &kDIG_SYNC_STATE},
+    {.token = TOK_STATE_QUERY, .child = nullptr, .record = &kDIG_SYNC_STATEQuery},
+    {.token = TOK_CLEAR, .child = nullptr, .record = &kDIG_SYNC_CLEAR},
     {},
 };
 constexpr CommandNode kDigital[] = {
     {.token = TOK_STATE, .child = nullptr, .record = nullptr},
     {.token = TOK_STATE_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_CONFIGURE, .child = nullptr, .record = nullptr},
-    {.token = TOK_CONFIGURE_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_INPUT_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_OUTPUT, .child = kDigitalOutput, .record = nullptr},
+    {.token = TOK_CONFIGURE, .child = nullptr, .record = &kDIG_CONFIGURE},
+    {.token = TOK_CONFIGURE_QUERY, .child = nullptr, .record = &kDIG_CONFIGUREQuery},
+    {.token = TOK_INPUT_QUERY, .child = nullptr, .record = &kDIG_INPUTQuery},
+    {.token = TOK_OUTPUT, .child = kDigitalOutput, .record = &kDIG_OUTPUT},
     {.token = TOK_SYNCHRONOUS, .child = kDigitalSync, .record = nullptr},
     {},
 };

@@ -99,7 +99,7 @@ TEST(EngineGolden, OneBadCommandStopsTheWholeMessage) {
   CheckRows({
       {"unknown header after a valid command", {"*ESE 16;BOGUS"}, {}, {kHeaderError},
        {0, 32, 0, 0}},
-      {"command without a record yet", {"DIG:INP? (@6(0));TRIG"}, {}, {kHeaderError},
+      {"command without a record yet", {"DIG:STAT?;TRIG"}, {}, {kHeaderError},
        {0, 32, 0, 0}},
       {"trailing semicolon", {"*ESE 16;"}, {}, {kHeaderError}, {0, 32, 0, 0}},
       {"trailing semicolon after a query", {"SYST:ERR?;"}, {}, {kHeaderError}, {0, 32, 0, 0}},
