@@ -22,14 +22,17 @@ constexpr const char* kSource = "_exec/instctl";
 Seam<void()> g_external_trigger_step;
 Seam<void()> g_power_fail_handler;
 
-// Every card slot whose card reports pending interrupt bits gets them; then every
-// source is acknowledged and unmasked again.
+// Every source is acknowledged first; then every card slot whose card reports pending
+// interrupt bits gets them, and the sources are unmasked again. Acknowledging before
+// serving means that an interrupt a card raises while it is being served (the next
+// clock edge of a synchronous run, once the card acknowledged the last) stays pending
+// in the FPGA and comes back as the next event, instead of being cleared unseen.
 int32_t HandleCardInterrupt() {
+  const int32_t acknowledged = AcknowledgeAllInterrupts();
   for (int slot = kFirstCardSlot; slot <= kLastCardSlot; ++slot) {
     const uint8_t status = CardInterruptStatus(slot);
     if (status != 0) DispatchCardInterrupt(slot, status);
   }
-  const int32_t acknowledged = AcknowledgeAllInterrupts();
   const int32_t unmasked = UnmaskAllInterrupts();
   return acknowledged != 0 ? acknowledged : unmasked;
 }

@@ -367,6 +367,23 @@ uint8_t CardModel::PortValue(int port) const {
   return PortData(port);
 }
 
+bool CardModel::PortIsOutput(int port) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (port < 0 || port >= kDigitalPorts) return false;
+  return port < 8 ? ((direction_low_ >> port) & 1) != 0
+                  : ((direction_high_ >> (port - 8)) & 1) != 0;
+}
+
+int CardModel::SyncCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return direction_high_ >> 4;
+}
+
+uint8_t CardModel::ControlBits() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return static_cast<uint8_t>(control_ & kControlBits);
+}
+
 void CardModel::DrivePortInput(int port, uint8_t value) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (port < 0 || port >= static_cast<int>(port_input_.size())) return;

@@ -104,6 +104,11 @@ class CardModel final : public LocalBusTarget {
   // what the outside world drives into an input port.
   uint8_t PortValue(int port) const;
   void DrivePortInput(int port, uint8_t value);
+  // Digital cards: whether port p drives its bus (an output), the synchronous-port
+  // count, and the control bits (armed, busy, clock), as last written.
+  bool PortIsOutput(int port) const;
+  int SyncCount() const;
+  uint8_t ControlBits() const;
 
  private:
   // Register decoding by card kind; the caller holds mutex_. False: not decoded.

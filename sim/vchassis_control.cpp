@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 #include <sstream>
+#include <thread>
 
 #include "devices/fpga_registers.h"
 #include "devices/xbus_requests.h"
@@ -197,6 +198,88 @@ int Trigger(const SimulatedHardware& hardware, const Words&, std::string* answer
   return Answer("external trigger fired", answer);
 }
 
+// The digital card in the slot a word names, else null and the reason in *answer.
+CardModel* DigitalCard(const SimulatedHardware& hardware, const std::string& word, int* slot,
+                       std::string* answer) {
+  CardModel* card = Card(hardware, word, slot, answer);
+  if (card != nullptr && !card->traits().digital) {
+    Refuse(Named(*slot, *card) + " is not a digital I/O card", answer);
+    return nullptr;
+  }
+  return card;
+}
+
+int PortCount(const CardModel& card) {
+  return card.traits().port_count > 0 ? card.traits().port_count : 12;
+}
+
+// One line per port ("0 out 0x0F"), then "sync N control 0xC".
+int Dio(const SimulatedHardware& hardware, const Words& arguments, std::string* answer) {
+  int slot = 0;
+  CardModel* card = DigitalCard(hardware, arguments[0], &slot, answer);
+  if (card == nullptr) return -1;
+  std::string text;
+  for (int port = 0; port < PortCount(*card); ++port) {
+    text += std::to_string(port) + (card->PortIsOutput(port) ? " out " : " in ") +
+            Hex(card->PortValue(port), 2) + "\n";
+  }
+  text += "sync " + std::to_string(card->SyncCount()) + " control " + Hex(card->ControlBits(), 1);
+  return Answer(text, answer);
+}
+
+int DioInput(const SimulatedHardware& hardware, const Words& arguments, std::string* answer) {
+  int slot = 0;
+  CardModel* card = DigitalCard(hardware, arguments[0], &slot, answer);
+  if (card == nullptr) return -1;
+  uint32_t port = 0;
+  uint32_t value = 0;
+  if (!ParseNumber(arguments[1], static_cast<uint32_t>(PortCount(*card) - 1), &port)) {
+    return Refuse(Named(slot, *card) + " has no port " + arguments[1], answer);
+  }
+  if (!ParseNumber(arguments[2], 0xFF, &value)) {
+    return Refuse("\"" + arguments[2] + "\" is not a byte", answer);
+  }
+  card->DrivePortInput(static_cast<int>(port), static_cast<uint8_t>(value));
+  return Answer(Named(slot, *card) + " port " + std::to_string(port) + " presents " +
+                    Hex(value, 2),
+                answer);
+}
+
+// EDGES clock edges: each raises the card's interrupt and waits, at most 2 s, for the
+// firmware to acknowledge it; then one line with the bytes on the synchronous output
+// ports ("edge 1: 0 0x11 1 0x21").
+int DioClock(const SimulatedHardware& hardware, const Words& arguments, std::string* answer) {
+  int slot = 0;
+  CardModel* card = DigitalCard(hardware, arguments[0], &slot, answer);
+  if (card == nullptr) return -1;
+  uint32_t edges = 1;
+  if (arguments.size() > 1 && (!ParseNumber(arguments[1], 100000, &edges) || edges == 0)) {
+    return Refuse("\"" + arguments[1] + "\" is not a number of edges", answer);
+  }
+  std::string text;
+  for (uint32_t edge = 1; edge <= edges; ++edge) {
+    card->RaiseInterrupt(kDigitalInterruptBits);
+    hardware.fpga->RaiseInterrupt(SlotInterruptSource(slot));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (card->PendingInterrupt() != 0 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    if (card->PendingInterrupt() != 0) {
+      return Refuse(text + "edge " + std::to_string(edge) +
+                        ": the firmware did not acknowledge the interrupt",
+                    answer);
+    }
+    text += "edge " + std::to_string(edge) + ":";
+    for (int port = 0; port < card->SyncCount() && port < PortCount(*card); ++port) {
+      if (card->PortIsOutput(port)) {
+        text += " " + std::to_string(port) + " " + Hex(card->PortValue(port), 2);
+      }
+    }
+    if (edge < edges) text += "\n";
+  }
+  return Answer(text, answer);
+}
+
 // "3 pulses, last at 2026-12-08 11:05:12.345 UTC", or "0 pulses".
 int TriggerOut(const SimulatedHardware& hardware, const Words&, std::string* answer) {
   std::chrono::system_clock::time_point last;
@@ -259,6 +342,10 @@ constexpr Command kCommands[] = {
     {"interrupt", "SLOT [BITS]", 1, 2, Interrupt,
      "the card raises its interrupt (default: all its bits)"},
     {"trigger", "", 0, 0, Trigger, "the external trigger input fires"},
+    {"dio", "SLOT", 1, 1, Dio, "the digital card's ports, sync count and control bits"},
+    {"dio-input", "SLOT PORT VALUE", 3, 3, DioInput, "the byte an input port presents"},
+    {"dio-clock", "SLOT [EDGES]", 1, 2, DioClock,
+     "synchronisation clock edges, each waited for until acknowledged"},
     {"trigger-out", "", 0, 0, TriggerOut,
      "how many times the trigger output pulsed, and when it last did"},
     {"power-fail", "", 0, 0, PowerFail, "the bus driver reports a power failure"},
