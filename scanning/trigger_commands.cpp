@@ -37,17 +37,7 @@ constexpr KeywordValue kSourceNames[] = {
     {nullptr, 0},
 };
 
-int32_t Conclude(CommandContext* context, int32_t code, const char* detail = nullptr) {
-  const int32_t stored =
-      SetCommandResult(context, code == 0 ? kCommandValidated : kCommandFailed, code, detail);
-  return stored != 0 ? stored : code;
-}
 
-bool BooleanParameter(const CommandContext* context) {
-  int32_t on = 0;
-  ParseBoolean(context->parameters[0], &on);
-  return on != 0;
-}
 
 double RealParameter(const CommandContext* context) {
   double value = 0;
@@ -119,11 +109,11 @@ int32_t ROUTE_SCAN_RECALL_AUTOQuery_DoExecutionConclusion(CommandContext* contex
 
 int32_t TRIG_SOURCE_DoContextValidation(CommandContext* context) {
   const int32_t count = CheckParameterCount(context, 1, 1);
-  if (count != 0) return Conclude(context, count);
+  if (count != 0) return ConcludeValidation(context, count);
   if (LookupKeywordValue(kSources, context->parameters[0]) < 0) {
-    return Conclude(context, err::kIllegalParameterValue, kSourceDetail);
+    return ConcludeValidation(context, err::kIllegalParameterValue, kSourceDetail);
   }
-  return Conclude(context, 0);
+  return ConcludeValidation(context, 0);
 }
 int32_t TRIG_SOURCE_DoExecutionConclusion(CommandContext* context) {
   if (ScanInitiated()) return err::kProgramCurrentlyRunning;

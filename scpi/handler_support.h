@@ -20,6 +20,13 @@ inline StatusBytes CurrentStatus(const CommandContext* context) {
   return bytes;
 }
 
+// A parameter that validation already accepted as a boolean (ValidateBoolean).
+inline bool BooleanParameter(const CommandContext* context, int index = 0) {
+  int32_t on = 0;
+  ParseBoolean(context->parameters[index], &on);
+  return on != 0;
+}
+
 // The validation of a command that takes no parameters (most queries).
 #define NO_PARAMETERS_VALIDATION(NAME)                              \
   int32_t NAME##_DoContextValidation(CommandContext* context) {     \

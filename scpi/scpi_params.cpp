@@ -231,23 +231,12 @@ int32_t CheckParameterCount(const CommandContext* context, int32_t minimum, int3
   return 0;
 }
 
-namespace {
-
-// Stores the outcome of a validation: failed with code, or validated.
-int32_t Conclude(CommandContext* context, int32_t code, const char* detail = nullptr) {
-  int32_t stored = SetCommandResult(context, code == 0 ? kCommandValidated : kCommandFailed,
-                                    code, detail);
-  return stored != 0 ? stored : code;
-}
-
-}  // namespace
-
 int32_t ValidateNoParameters(CommandContext* context) {
-  return Conclude(context, CheckParameterCount(context, 0, 0));
+  return ConcludeValidation(context, CheckParameterCount(context, 0, 0));
 }
 
 int32_t ValidateOneParameter(CommandContext* context) {
-  return Conclude(context, CheckParameterCount(context, 1, 1));
+  return ConcludeValidation(context, CheckParameterCount(context, 1, 1));
 }
 
 int32_t ValidateBoolean(CommandContext* context, int32_t* out) {
@@ -255,7 +244,7 @@ int32_t ValidateBoolean(CommandContext* context, int32_t* out) {
   int32_t value = 0;
   if (code == 0) code = ParseBoolean(context->parameters[0], &value);
   if (code == 0 && out != nullptr) *out = value;
-  return Conclude(context, code);
+  return ConcludeValidation(context, code);
 }
 
 int32_t ValidateInteger(CommandContext* context, int32_t minimum, int32_t maximum,
@@ -264,7 +253,7 @@ int32_t ValidateInteger(CommandContext* context, int32_t minimum, int32_t maximu
   int32_t value = 0;
   if (code == 0) code = ParseInteger(context->parameters[0], minimum, maximum, &value);
   if (code == 0 && out != nullptr) *out = value;
-  return Conclude(context, code);
+  return ConcludeValidation(context, code);
 }
 
 int32_t ValidateReal(CommandContext* context, double minimum, double maximum, double* out) {
@@ -272,14 +261,14 @@ int32_t ValidateReal(CommandContext* context, double minimum, double maximum, do
   double value = 0;
   if (code == 0) code = ParseReal(context->parameters[0], minimum, maximum, &value);
   if (code == 0 && out != nullptr) *out = value;
-  return Conclude(context, code);
+  return ConcludeValidation(context, code);
 }
 
 int32_t ValidateQuotedString(CommandContext* context, std::size_t minimum_length,
                              std::size_t maximum_length) {
   int32_t code = CheckParameterCount(context, 1, 1);
   if (code == 0) code = CheckQuotedString(context->parameters[0], minimum_length, maximum_length);
-  return Conclude(context, code);
+  return ConcludeValidation(context, code);
 }
 
 int32_t ValidateKeyword(CommandContext* context, const KeywordValue* table, int32_t* out) {
@@ -295,7 +284,7 @@ int32_t ValidateKeyword(CommandContext* context, const KeywordValue* table, int3
       }
     }
   }
-  return Conclude(context, code);
+  return ConcludeValidation(context, code);
 }
 
 int32_t AppendToReply(const char* text, std::size_t length, char separator,
@@ -361,4 +350,16 @@ int32_t SetIntegerReply(long value, CommandContext* context) {
   char text[kDecimalMax + 1];
   FormatDecimal(value, text);
   return SetStringReply(text, context);
+}
+
+int32_t ConcludeValidation(CommandContext* context, int32_t code, const char* detail) {
+  const int32_t stored =
+      SetCommandResult(context, code == 0 ? kCommandValidated : kCommandFailed, code, detail);
+  return stored != 0 ? stored : code;
+}
+
+int32_t ConcludeValidation(CommandContext* context, int32_t code, int32_t validated_status) {
+  const int32_t stored =
+      SetCommandResult(context, code == 0 ? validated_status : kCommandFailed, code, nullptr);
+  return stored != 0 ? stored : code;
 }

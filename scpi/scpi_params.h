@@ -58,6 +58,12 @@ int32_t ValidateKeyword(CommandContext* context, const KeywordValue* table,
 // The count rule alone: -109 below minimum, -108 above maximum, else 0. For helpers
 // built elsewhere (channel lists) on the same rule.
 int32_t CheckParameterCount(const CommandContext* context, int32_t minimum, int32_t maximum);
+// Stores a validation's outcome through SetCommandResult: failed with `code` (and the
+// detail, when given), or validated when `code` is 0 (with `validated_status` in the
+// second form, for a command that holds a channel list). Returns the code, or
+// SetCommandResult's own failure. Every handler's validation ends with one of these.
+int32_t ConcludeValidation(CommandContext* context, int32_t code, const char* detail = nullptr);
+int32_t ConcludeValidation(CommandContext* context, int32_t code, int32_t validated_status);
 
 // Reply builders: append to the current command's reply (',' first when it is not
 // empty). -301 when the context is incomplete, -223 when the reply buffer is full.

@@ -375,11 +375,6 @@ int AllChannels(const ChannelList& list, Test test) {
   return 1;
 }
 
-int32_t Conclude(CommandContext* context, int32_t code, int32_t status = kCommandValidated) {
-  const int32_t stored = SetCommandResult(context, code == 0 ? status : kCommandFailed, code,
-                                          nullptr);
-  return stored != 0 ? stored : code;
-}
 
 }  // namespace
 
@@ -434,7 +429,7 @@ int32_t ParseChannelListParam(CommandContext* context, const char* text, bool ke
     }
   }
   if (code == 0) code = KeepChannelList(context, std::move(list));
-  const int32_t stored = Conclude(context, code, kCommandValidatedList);
+  const int32_t stored = ConcludeValidation(context, code, kCommandValidatedList);
   return stored;
 }
 
@@ -525,15 +520,15 @@ void BuildChannelListText(const std::vector<ChannelListElement>& list, char* out
 
 int32_t ValidateChannelList(CommandContext* context, bool keep_paths, uint8_t channel_flag) {
   const int32_t count = CheckParameterCount(context, 1, 1);
-  if (count != 0) return Conclude(context, count);
+  if (count != 0) return ConcludeValidation(context, count);
   return ParseChannelListParam(context, context->parameters[0], keep_paths, true, channel_flag);
 }
 
 int32_t ValidateOptionalChannelList(CommandContext* context, bool keep_paths) {
   const int32_t count = CheckParameterCount(context, 0, 1);
-  if (count != 0 || context->parameter_count == 0) return Conclude(context, count);
+  if (count != 0 || context->parameter_count == 0) return ConcludeValidation(context, count);
   const int32_t code = ParseChannelListParam(context, context->parameters[0], keep_paths, true, 0);
-  return Conclude(context, code);
+  return ConcludeValidation(context, code);
 }
 
 int32_t ValidateIntegerAndChannelList(CommandContext* context, int32_t minimum,
@@ -543,7 +538,7 @@ int32_t ValidateIntegerAndChannelList(CommandContext* context, int32_t minimum,
   if (code == 0) code = ParseInteger(context->parameters[0], minimum, maximum, &value);
   if (code == 0) code = ParseChannelListParam(context, context->parameters[1], false, true, 0);
   if (code == 0 && out != nullptr) *out = value;
-  return Conclude(context, code);
+  return ConcludeValidation(context, code);
 }
 
 int32_t ValidateKeywordAndChannelList(CommandContext* context, const KeywordValue* keywords) {
@@ -552,7 +547,7 @@ int32_t ValidateKeywordAndChannelList(CommandContext* context, const KeywordValu
     code = ParseChannelListParam(context, context->parameters[1], false, true, 0);
     if (code == 0) code = err::kIllegalParameterValue;
   }
-  return Conclude(context, code);
+  return ConcludeValidation(context, code);
 }
 
 namespace {
@@ -571,13 +566,13 @@ std::vector<CardHookEntry> HookEntries(CommandContext* context) {
 }  // namespace
 
 int32_t ValidateCardCommand(int32_t command_id, CommandContext* context) {
-  if (context->parameter_count < 1) return Conclude(context, err::kMissingParameter);
+  if (context->parameter_count < 1) return ConcludeValidation(context, err::kMissingParameter);
   int32_t code = ParseChannelListParam(context, context->parameters[context->parameter_count - 1],
                                        true, true, 0);
   if (code != 0) return code;
   const ChannelList* list = ContextChannelList(context);
   for (const ChannelListElement& element : list->close) {
-    if (element.path != 0) return Conclude(context, err::kPathNotSupported);
+    if (element.path != 0) return ConcludeValidation(context, err::kPathNotSupported);
   }
   try {
     const std::vector<CardHookEntry> entries = HookEntries(context);
@@ -586,10 +581,10 @@ int32_t ValidateCardCommand(int32_t command_id, CommandContext* context) {
   } catch (const std::bad_alloc&) {
     code = err::kOutOfMemory;
   }
-  if (code != 0) return Conclude(context, code);
+  if (code != 0) return ConcludeValidation(context, code);
   // A hook may have stored its own outcome; keep a failure it recorded.
   return context->command->status == kCommandFailed ? context->command->execution->error_code
-                                                     : Conclude(context, 0);
+                                                     : ConcludeValidation(context, 0);
 }
 
 int32_t ExecuteCardCommand(int32_t command_id, CommandContext* context) {

@@ -17,11 +17,6 @@
 
 namespace {
 
-int32_t Conclude(CommandContext* context, int32_t code, int32_t status = kCommandValidated) {
-  const int32_t stored =
-      SetCommandResult(context, code == 0 ? status : kCommandFailed, code, nullptr);
-  return stored != 0 ? stored : code;
-}
 
 // The index of the parameter that holds the list ("(@..."), or -1.
 int ListParameter(const CommandContext* context) {
@@ -45,15 +40,15 @@ std::vector<const char*> Values(const CommandContext* context) {
 int32_t ValidatePorts(CommandContext* context, int least_values, int most_values) {
   const int list = ListParameter(context);
   const int values = context->parameter_count - (list >= 0 ? 1 : 0);
-  if (list < 0) return Conclude(context, err::kMissingParameter);
-  if (values < least_values) return Conclude(context, err::kMissingParameter);
-  if (values > most_values) return Conclude(context, err::kParameterNotAllowed);
+  if (list < 0) return ConcludeValidation(context, err::kMissingParameter);
+  if (values < least_values) return ConcludeValidation(context, err::kMissingParameter);
+  if (values > most_values) return ConcludeValidation(context, err::kParameterNotAllowed);
   const int32_t parsed = ParseChannelListParam(context, context->parameters[list], false, true, 0);
   if (parsed != 0) return parsed;
   if (!AllDigitalChannels(*ContextChannelList(context))) {
-    return Conclude(context, err::kNotDigitalModule);
+    return ConcludeValidation(context, err::kNotDigitalModule);
   }
-  return Conclude(context, 0, kCommandValidatedList);
+  return ConcludeValidation(context, 0, kCommandValidatedList);
 }
 
 const std::vector<ChannelListElement>& Ports(CommandContext* context) {
@@ -73,11 +68,11 @@ int32_t ParseDigitalModules(const char* text, int32_t modules[kModuleListSize]) 
 int32_t ValidateModules(CommandContext* context, int values) {
   const int list = ListParameter(context);
   if (list < 0 || context->parameter_count - 1 < values) {
-    return Conclude(context, err::kMissingParameter);
+    return ConcludeValidation(context, err::kMissingParameter);
   }
-  if (context->parameter_count - 1 > values) return Conclude(context, err::kParameterNotAllowed);
+  if (context->parameter_count - 1 > values) return ConcludeValidation(context, err::kParameterNotAllowed);
   int32_t modules[kModuleListSize];
-  return Conclude(context, ParseDigitalModules(context->parameters[list], modules));
+  return ConcludeValidation(context, ParseDigitalModules(context->parameters[list], modules));
 }
 
 int32_t Modules(CommandContext* context, int32_t modules[kModuleListSize]) {
@@ -101,6 +96,20 @@ int32_t ParseValues(const CommandContext* context, int32_t maximum, std::size_t 
 
 bool Inverted(const char* text) { return text[0] == 'I'; }
 
+// One integer reply item per listed port: `item` (slot, port, out value) gives it, or
+// an error that ends the reply.
+template <typename Item>
+int32_t ReplyPerPort(CommandContext* context, Item item) {
+  for (const ChannelListElement& port : Ports(context)) {
+    int32_t value = 0;
+    const int32_t read = item(port.slot, port.channel, &value);
+    if (read != 0) return read;
+    const int32_t appended = AppendIntegerNumberToReply(value, context);
+    if (appended != 0) return appended;
+  }
+  return 0;
+}
+
 int32_t AppendItem(const char* text, CommandContext* context) {
   return AppendStringToReply(text, context);
 }
@@ -121,21 +130,19 @@ int32_t DIG_INPUTQuery_DoExecutionConclusion(CommandContext* context) {
     if (result != 0) return result;
     if (synchronous && output) return err::kReadFromSyncOutputPort;
   }
-  for (const ChannelListElement& port : Ports(context)) {
+  return ReplyPerPort(context, [](int slot, int port, int32_t* value) {
     uint8_t byte = 0;
-    const int32_t read = DioReadPort(port.slot, port.channel, &byte);
-    if (read != 0) return read;
-    const int32_t appended = AppendIntegerNumberToReply(byte, context);
-    if (appended != 0) return appended;
-  }
-  return 0;
+    const int32_t read = DioReadPort(slot, port, &byte);
+    *value = byte;
+    return read;
+  });
 }
 
 int32_t DIG_OUTPUT_DoContextValidation(CommandContext* context) {
   const int32_t validated = ValidatePorts(context, 1, kParameterMax);
   if (validated != 0) return validated;
   std::vector<int32_t> bytes;
-  return Conclude(context, ParseValues(context, 255, Ports(context).size(), &bytes),
+  return ConcludeValidation(context, ParseValues(context, 255, Ports(context).size(), &bytes),
                   kCommandValidatedList);
 }
 int32_t DIG_OUTPUT_DoExecutionConclusion(CommandContext* context) {
@@ -154,7 +161,7 @@ int32_t DIG_OUTPUT_STATE_DoContextValidation(CommandContext* context) {
   const int32_t validated = ValidatePorts(context, 1, 1);
   if (validated != 0) return validated;
   int32_t on = 0;
-  return Conclude(context, ParseBoolean(Values(context)[0], &on), kCommandValidatedList);
+  return ConcludeValidation(context, ParseBoolean(Values(context)[0], &on), kCommandValidatedList);
 }
 int32_t DIG_OUTPUT_STATE_DoExecutionConclusion(CommandContext* context) {
   int32_t on = 0;
@@ -170,14 +177,12 @@ int32_t DIG_OUTPUT_STATEQuery_DoContextValidation(CommandContext* context) {
   return ValidatePorts(context, 0, 0);
 }
 int32_t DIG_OUTPUT_STATEQuery_DoExecutionConclusion(CommandContext* context) {
-  for (const ChannelListElement& port : Ports(context)) {
+  return ReplyPerPort(context, [](int slot, int port, int32_t* value) {
     bool output = false;
-    const int32_t read = DioIsOutput(port.slot, port.channel, &output);
-    if (read != 0) return read;
-    const int32_t appended = AppendIntegerNumberToReply(output ? 1 : 0, context);
-    if (appended != 0) return appended;
-  }
-  return 0;
+    const int32_t read = DioIsOutput(slot, port, &output);
+    *value = output ? 1 : 0;
+    return read;
+  });
 }
 
 // ---- Synchronous ports -------------------------------------------------------------
@@ -212,7 +217,7 @@ int32_t DIG_SYNC_POINTS_DoContextValidation(CommandContext* context) {
   const int32_t validated = ValidatePorts(context, 1, 1);
   if (validated != 0) return validated;
   int32_t points = 0;
-  return Conclude(context, ParseInteger(Values(context)[0], 0, kDioPatternBytes, &points),
+  return ConcludeValidation(context, ParseInteger(Values(context)[0], 0, kDioPatternBytes, &points),
                   kCommandValidatedList);
 }
 int32_t DIG_SYNC_POINTS_DoExecutionConclusion(CommandContext* context) {
@@ -232,18 +237,17 @@ int32_t DIG_SYNC_POINTSQuery_DoContextValidation(CommandContext* context) {
   return ValidatePorts(context, 0, 0);
 }
 int32_t DIG_SYNC_POINTSQuery_DoExecutionConclusion(CommandContext* context) {
-  for (const ChannelListElement& port : Ports(context)) {
-    const int32_t appended = AppendIntegerNumberToReply(DioPoints(port.slot, port.channel), context);
-    if (appended != 0) return appended;
-  }
-  return 0;
+  return ReplyPerPort(context, [](int slot, int port, int32_t* value) {
+    *value = DioPoints(slot, port);
+    return 0;
+  });
 }
 
 int32_t DIG_SYNC_INDEX_DoContextValidation(CommandContext* context) {
   const int32_t validated = ValidatePorts(context, 1, 1);
   if (validated != 0) return validated;
   int32_t index = 0;
-  return Conclude(context, ParseInteger(Values(context)[0], 0, kDioPatternBytes - 1, &index),
+  return ConcludeValidation(context, ParseInteger(Values(context)[0], 0, kDioPatternBytes - 1, &index),
                   kCommandValidatedList);
 }
 int32_t DIG_SYNC_INDEX_DoExecutionConclusion(CommandContext* context) {
@@ -264,22 +268,21 @@ int32_t DIG_SYNC_INDEXQuery_DoContextValidation(CommandContext* context) {
   return ValidatePorts(context, 0, 0);
 }
 int32_t DIG_SYNC_INDEXQuery_DoExecutionConclusion(CommandContext* context) {
-  for (const ChannelListElement& port : Ports(context)) {
-    const int32_t appended = AppendIntegerNumberToReply(DioIndex(port.slot, port.channel), context);
-    if (appended != 0) return appended;
-  }
-  return 0;
+  return ReplyPerPort(context, [](int slot, int port, int32_t* value) {
+    *value = DioIndex(slot, port);
+    return 0;
+  });
 }
 
 // One port and its bytes: appended to the port's pattern, all or none.
 int32_t DIG_SYNC_DATA_DoContextValidation(CommandContext* context) {
   const int32_t validated = ValidatePorts(context, 1, kParameterMax);
   if (validated != 0) return validated;
-  if (Ports(context).size() != 1) return Conclude(context, err::kDataListSizeMismatch);
+  if (Ports(context).size() != 1) return ConcludeValidation(context, err::kDataListSizeMismatch);
   for (const char* text : Values(context)) {
     int32_t byte = 0;
     const int32_t parsed = ParseInteger(text, 0, 255, &byte);
-    if (parsed != 0) return Conclude(context, parsed);
+    if (parsed != 0) return ConcludeValidation(context, parsed);
   }
   return 0;
 }
@@ -305,7 +308,7 @@ int32_t DIG_SYNC_DATA_DoExecutionConclusion(CommandContext* context) {
 int32_t DIG_SYNC_DATAQuery_DoContextValidation(CommandContext* context) {
   const int32_t validated = ValidatePorts(context, 0, 0);
   if (validated != 0) return validated;
-  return Conclude(context, Ports(context).size() == 1 ? 0 : err::kDataListSizeMismatch,
+  return ConcludeValidation(context, Ports(context).size() == 1 ? 0 : err::kDataListSizeMismatch,
                   kCommandValidatedList);
 }
 // The pattern's first bytes: as many as its points (output) or as recorded (input).
@@ -335,7 +338,7 @@ int32_t DIG_SYNC_DATAQuery_DoExecutionConclusion(CommandContext* context) {
     const char* value = Values(context)[0];                                                 \
     const bool known = std::strcmp(value, "NORM") == 0 || std::strcmp(value, "NORMAL") == 0 || \
                        std::strcmp(value, "INV") == 0 || std::strcmp(value, "INVERTED") == 0; \
-    return Conclude(context, known ? 0 : err::kIllegalParameterValue);                     \
+    return ConcludeValidation(context, known ? 0 : err::kIllegalParameterValue);                     \
   }                                                                                         \
   int32_t NAME##_DoExecutionConclusion(CommandContext* context) {                          \
     int32_t modules[kModuleListSize];                                                       \
@@ -373,7 +376,7 @@ int32_t DIG_SYNC_STATE_DoContextValidation(CommandContext* context) {
   const int32_t validated = ValidateModules(context, 1);
   if (validated != 0) return validated;
   int32_t on = 0;
-  return Conclude(context, ParseBoolean(Values(context)[0], &on));
+  return ConcludeValidation(context, ParseBoolean(Values(context)[0], &on));
 }
 // Each card in list order: sync mode set, and armed (ON) or disarmed (OFF).
 int32_t DIG_SYNC_STATE_DoExecutionConclusion(CommandContext* context) {

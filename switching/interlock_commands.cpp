@@ -13,36 +13,31 @@ namespace {
 
 constexpr char kOverflowDetail[] = "Output queue overflow";
 
-int32_t Conclude(CommandContext* context, int32_t code) {
-  const int32_t stored =
-      SetCommandResult(context, code == 0 ? kCommandValidated : kCommandFailed, code, nullptr);
-  return stored != 0 ? stored : code;
-}
 
 // A channel list for the deleting and listing forms: a path that brings channels to
 // open cannot name members.
 int32_t ValidateMemberList(CommandContext* context) {
   const int32_t parsed = ParseChannelListParam(context, context->parameters[0], false, true, 0);
   if (parsed != 0) return parsed;
-  return Conclude(context, ContextChannelList(context)->open.empty() ? 0 : err::kSyntaxError);
+  return ConcludeValidation(context, ContextChannelList(context)->open.empty() ? 0 : err::kSyntaxError);
 }
 
 int32_t ValidateGroup(InterlockSide side, CommandContext* context) {
   const bool include = side == InterlockSide::kInclude;
   const int32_t count = CheckParameterCount(context, 1, 1);
-  if (count != 0) return Conclude(context, count);
+  if (count != 0) return ConcludeValidation(context, count);
   const int32_t parsed = ParseChannelListParam(context, context->parameters[0], false, true, 0);
   if (parsed != 0) return parsed;
   const ChannelList& list = *ContextChannelList(context);
   if (!list.open.empty()) {
-    return Conclude(context, include ? err::kOpenPathInIncludeList : err::kOpenPathInExcludeList);
+    return ConcludeValidation(context, include ? err::kOpenPathInIncludeList : err::kOpenPathInExcludeList);
   }
   if (list.close.size() < 2) {
-    return Conclude(context, include ? err::kIncludeListTooShort : err::kExcludeListTooShort);
+    return ConcludeValidation(context, include ? err::kIncludeListTooShort : err::kExcludeListTooShort);
   }
-  if (!AllRelayChannels(list)) return Conclude(context, err::kRelayChannelsOnly);
+  if (!AllRelayChannels(list)) return ConcludeValidation(context, err::kRelayChannelsOnly);
   // Relays that close together must be closable together.
-  return Conclude(context, include ? CheckCloseCompatibility(list) : 0);
+  return ConcludeValidation(context, include ? CheckCloseCompatibility(list) : 0);
 }
 
 int32_t MakeGroup(InterlockSide side, CommandContext* context) {
@@ -51,7 +46,7 @@ int32_t MakeGroup(InterlockSide side, CommandContext* context) {
 
 int32_t ValidateDelete(CommandContext* context) {
   const int32_t count = CheckParameterCount(context, 1, 1);
-  if (count != 0) return Conclude(context, count);
+  if (count != 0) return ConcludeValidation(context, count);
   return ValidateMemberList(context);
 }
 
@@ -64,7 +59,7 @@ int32_t DeleteMembers(InterlockSide side, CommandContext* context) {
 
 int32_t ValidateList(CommandContext* context) {
   const int32_t count = CheckParameterCount(context, 0, 1);
-  if (count != 0 || context->parameter_count == 0) return Conclude(context, count);
+  if (count != 0 || context->parameter_count == 0) return ConcludeValidation(context, count);
   return ValidateMemberList(context);
 }
 

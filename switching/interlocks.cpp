@@ -99,12 +99,6 @@ int32_t Adopt(InterlockSide side, std::unique_ptr<InterlockGroup> group) {
   return 0;
 }
 
-// The card type id of a slot, 0 for an empty one; false when it cannot be read.
-bool InstalledTypeId(int slot, uint32_t* type_id) {
-  *type_id = 0;
-  if (!IsCardPresent(slot)) return true;
-  return GetCardTypeId(slot, type_id) == 0;
-}
 
 // Visits every channel of every present slot 0..12, in slot and channel order.
 template <typename Visit>

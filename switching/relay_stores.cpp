@@ -35,11 +35,6 @@ constexpr std::size_t kVerifyReplyLimit = 10237;
 
 std::string g_module_names[kSlotCount];
 
-// The installed card's type id, 0 for an empty slot; false when it cannot be read.
-bool InstalledTypeId(int slot, uint32_t* type_id) {
-  *type_id = 0;
-  return !IsCardPresent(slot) || GetCardTypeId(slot, type_id) == 0;
-}
 
 // "<prefix> %d: %X" at the start of a line: its slot and type id, and where the text
 // after the second ':' begins. False when the line does not start so.

@@ -50,18 +50,13 @@ std::string RelayServiceCode(int32_t relay) {
 
 namespace {
 
-int32_t Conclude(CommandContext* context, int32_t code) {
-  const int32_t stored =
-      SetCommandResult(context, code == 0 ? kCommandValidated : kCommandFailed, code, nullptr);
-  return stored != 0 ? stored : code;
-}
 
 // A relay list in the cards' relay numbering, without paths.
 int32_t ValidateRelayNumbers(CommandContext* context, const char* text) {
   const int32_t parsed = ParseChannelListParam(context, text, true, true, kRelayNumbering);
   if (parsed != 0) return parsed;
   for (const ChannelListElement& element : ContextChannelList(context)->close) {
-    if (element.path != 0) return Conclude(context, err::kPathNotSupported);
+    if (element.path != 0) return ConcludeValidation(context, err::kPathNotSupported);
   }
   return 0;
 }
@@ -94,7 +89,7 @@ int32_t TSTQuery_DoContextValidation(CommandContext* context) {
   if (code == 0 && context->parameter_count == 1) {
     code = ParseInteger(context->parameters[0], 0, kLastSelfTest, &selector);
   }
-  return Conclude(context, code);
+  return ConcludeValidation(context, code);
 }
 
 // The self-test's answer is the selector's result; the reset that follows is the
@@ -111,7 +106,7 @@ int32_t TSTQuery_DoExecutionConclusion(CommandContext* context) {
 
 int32_t DIAG_RELAY_CYCLESQuery_DoContextValidation(CommandContext* context) {
   const int32_t count = CheckParameterCount(context, 1, 1);
-  if (count != 0) return Conclude(context, count);
+  if (count != 0) return ConcludeValidation(context, count);
   return ValidateRelayNumbers(context, context->parameters[0]);
 }
 
@@ -131,14 +126,14 @@ int32_t DIAG_RELAY_CYCLESQuery_DoExecutionConclusion(CommandContext* context) {
 
 int32_t DIAG_RELAY_CYCLES_CLEAR_DoContextValidation(CommandContext* context) {
   const int32_t count = CheckParameterCount(context, 2, 2);
-  if (count != 0) return Conclude(context, count);
+  if (count != 0) return ConcludeValidation(context, count);
   const int32_t listed = ValidateRelayNumbers(context, context->parameters[0]);
   if (listed != 0) return listed;
   const char* password = context->parameters[1];
   const std::size_t length = std::strlen(password);
   const bool quoted = length >= 2 && (password[0] == '"' || password[0] == '\'') &&
                       password[length - 1] == password[0];
-  return Conclude(context, quoted ? 0 : err::kInvalidStringData);
+  return ConcludeValidation(context, quoted ? 0 : err::kInvalidStringData);
 }
 
 int32_t DIAG_RELAY_CYCLES_CLEAR_DoExecutionConclusion(CommandContext* context) {

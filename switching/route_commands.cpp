@@ -21,24 +21,19 @@ constexpr std::size_t kStateReplyLimit = 10238;
 constexpr std::size_t kAttenuationReplyLimit = 10230;
 constexpr double kAttenuationMax = 128;
 
-int32_t Conclude(CommandContext* context, int32_t code, int32_t status = kCommandValidated) {
-  const int32_t stored =
-      SetCommandResult(context, code == 0 ? status : kCommandFailed, code, nullptr);
-  return stored != 0 ? stored : code;
-}
 
 // One channel list parameter, relay channels only (and, for CLOSe, the one-wire
 // multiplexers' rules).
 int32_t ValidateRelayList(CommandContext* context, bool keep_paths, bool closing) {
   const int32_t count = CheckParameterCount(context, 1, 1);
-  if (count != 0) return Conclude(context, count);
+  if (count != 0) return ConcludeValidation(context, count);
   const int32_t parsed = ParseChannelListParam(context, context->parameters[0], keep_paths,
                                                false, 0);
   if (parsed != 0) return parsed;
   const ChannelList& list = *ContextChannelList(context);
-  if (!AllRelayChannels(list)) return Conclude(context, err::kRelayChannelsOnly);
-  if (closing) return Conclude(context, CheckCloseCompatibility(list), kCommandValidatedList);
-  return Conclude(context, 0, kCommandValidatedList);
+  if (!AllRelayChannels(list)) return ConcludeValidation(context, err::kRelayChannelsOnly);
+  if (closing) return ConcludeValidation(context, CheckCloseCompatibility(list), kCommandValidatedList);
+  return ConcludeValidation(context, 0, kCommandValidatedList);
 }
 
 // "1 0 1": for each element, 1 when it is in the asked state.
@@ -120,7 +115,7 @@ int32_t ROUTE_CONFIGURE_DoContextValidation(CommandContext* context) {
   }
   int32_t modules[kModuleListSize];
   if (code == 0) code = ParseModuleList(context->parameters[0], modules);
-  return Conclude(context, code);
+  return ConcludeValidation(context, code);
 }
 
 // Modules before a refusing one keep their new mode.
@@ -144,7 +139,7 @@ int32_t ROUTE_CONFIGUREQuery_DoContextValidation(CommandContext* context) {
   for (int i = 0; code == 0 && modules[i] != 0; ++i) {
     if (!IsCardPresent(modules[i])) code = err::kNoModule;
   }
-  return Conclude(context, code);
+  return ConcludeValidation(context, code);
 }
 
 int32_t ROUTE_CONFIGUREQuery_DoExecutionConclusion(CommandContext* context) {
@@ -167,11 +162,11 @@ int32_t ROUTE_CONFIGUREQuery_DoExecutionConclusion(CommandContext* context) {
 
 int32_t ATTENUATE_DoContextValidation(CommandContext* context) {
   int32_t code = CheckParameterCount(context, 2, 2);
-  if (code != 0) return Conclude(context, code);
+  if (code != 0) return ConcludeValidation(context, code);
   code = ParseChannelListParam(context, context->parameters[1], true, true, 0);
   if (code != 0) return code;
   double value = 0;
-  return Conclude(context, ParseReal(context->parameters[0], 0, kAttenuationMax, &value));
+  return ConcludeValidation(context, ParseReal(context->parameters[0], 0, kAttenuationMax, &value));
 }
 
 // Every element is checked before any card switches.
@@ -194,7 +189,7 @@ int32_t ATTENUATE_DoExecutionConclusion(CommandContext* context) {
 
 int32_t ATTENUATEQuery_DoContextValidation(CommandContext* context) {
   const int32_t count = CheckParameterCount(context, 1, 1);
-  if (count != 0) return Conclude(context, count);
+  if (count != 0) return ConcludeValidation(context, count);
   return ParseChannelListParam(context, context->parameters[0], false, true, 0);
 }
 

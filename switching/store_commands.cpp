@@ -16,11 +16,6 @@ namespace {
 
 constexpr std::size_t kCatalogLimit = 10239;
 
-int32_t Conclude(CommandContext* context, int32_t code) {
-  const int32_t stored =
-      SetCommandResult(context, code == 0 ? kCommandValidated : kCommandFailed, code, nullptr);
-  return stored != 0 ? stored : code;
-}
 
 const char* Parameter(const CommandContext* context, int i) { return context->parameters[i]; }
 
@@ -32,7 +27,7 @@ int32_t ValidatePathName(CommandContext* context, bool must_exist) {
   if (code == 0 && must_exist && FindPathChannels(Parameter(context, 0)) == nullptr) {
     code = err::kReferencedNameDoesNotExist;
   }
-  return Conclude(context, code);
+  return ConcludeValidation(context, code);
 }
 
 // One module name parameter: -10237 unless it is a valid name.
@@ -42,7 +37,7 @@ int32_t ValidateModuleNameParameter(CommandContext* context) {
                     !IsValidLongName(Parameter(context, 0)))) {
     code = err::kMissingOrInvalidModuleName;
   }
-  return Conclude(context, code);
+  return ConcludeValidation(context, code);
 }
 
 // A relay list as the path definition takes it: parsed, relays only.
@@ -65,7 +60,7 @@ int32_t ValidateStateNumber(CommandContext* context) {
   if (code == 0 && context->parameter_count == 1) {
     code = ParseInteger(Parameter(context, 0), 0, kLastStateNumber, &number);
   }
-  return Conclude(context, code);
+  return ConcludeValidation(context, code);
 }
 
 int32_t StateNumber(const CommandContext* context) {
@@ -81,11 +76,6 @@ int32_t AppendOrEmpty(const std::string& text, CommandContext* context) {
   return AppendToReply(text.data(), text.size(), ',', context);
 }
 
-bool BooleanParameter(const CommandContext* context) {
-  int32_t on = 0;
-  ParseBoolean(Parameter(context, 0), &on);
-  return on != 0;
-}
 
 }  // namespace
 
@@ -100,7 +90,7 @@ int32_t ROUTE_PATH_DEFINE_DoContextValidation(CommandContext* context) {
   for (int i = 1; code == 0 && i < context->parameter_count; ++i) {
     code = CheckRelayList(Parameter(context, i));
   }
-  return Conclude(context, code);
+  return ConcludeValidation(context, code);
 }
 int32_t ROUTE_PATH_DEFINE_DoExecutionConclusion(CommandContext* context) {
   return DefinePath(Parameter(context, 0), Parameter(context, 1),
@@ -178,7 +168,7 @@ int32_t ROUTE_VERIFY_MASK_DoContextValidation(CommandContext* context) {
   if (code == 0 && LookupKeywordValue(kMaskModes, Parameter(context, 1)) < 0) {
     code = err::kIllegalParameterValue;
   }
-  if (code != 0) return Conclude(context, code);
+  if (code != 0) return ConcludeValidation(context, code);
   return ParseChannelListParam(context, Parameter(context, 0), true, true, 0);
 }
 int32_t ROUTE_VERIFY_MASK_DoExecutionConclusion(CommandContext* context) {
@@ -202,7 +192,7 @@ int32_t ROUTE_VERIFYQuery_DoContextValidation(CommandContext* context) {
   const int32_t validated = ValidateChannelList(context);
   if (validated != 0) return validated;
   for (const ChannelListElement& element : ContextChannelList(context)->close) {
-    if (!CardSupportsVerify(element.slot)) return Conclude(context, err::kNotSupportedByCard);
+    if (!CardSupportsVerify(element.slot)) return ConcludeValidation(context, err::kNotSupportedByCard);
   }
   return 0;
 }
@@ -254,7 +244,7 @@ int32_t ROUTE_MODULE_DEFINE_DoContextValidation(CommandContext* context) {
   if (code == 0 && FindModuleName(name) >= 0) code = err::kReferencedNameAlreadyExists;
   int32_t slot = 0;
   if (code == 0) code = ParseInteger(Parameter(context, 1), kFirstCardSlot, kLastCardSlot, &slot);
-  return Conclude(context, code);
+  return ConcludeValidation(context, code);
 }
 int32_t ROUTE_MODULE_DEFINE_DoExecutionConclusion(CommandContext* context) {
   int32_t slot = 0;
@@ -296,7 +286,7 @@ int32_t ROUTE_MODULE_LISTQuery_DoContextValidation(CommandContext* context) {
   if (code == 0 && context->parameter_count == 1) {
     code = ParseModuleList(Parameter(context, 0), modules);
   }
-  return Conclude(context, code);
+  return ConcludeValidation(context, code);
 }
 int32_t ROUTE_MODULE_LISTQuery_DoExecutionConclusion(CommandContext* context) {
   int32_t modules[kModuleListSize] = {};
