@@ -397,7 +397,8 @@ LOCK_RECORD(SYST_LOCK_RELEASE);
 LOCK_RECORD(SYST_LOCK_OWNERQuery);
 ENGINE_RECORD(DIAG_DATAQuery);
 
-// Chassis hardware: event log, FPGA and local-bus service commands, trace switches.
+// Chassis hardware: event log, FPGA and local-bus service commands, trace switches,
+// the board's FRAM records and the fan override.
 ENGINE_RECORD(SYST_EVENTQuery);
 ENGINE_RECORD(SYST_EVENT_COUNTQuery);
 ENGINE_RECORD(SYST_EVENT_CLEAR);
@@ -408,6 +409,11 @@ ENGINE_RECORD(DIAG_LBUS_READQuery);
 ENGINE_RECORD(DIAG_LBUS_WRITE);
 ENGINE_RECORD(TRACE_SERIALPORT);
 ENGINE_RECORD(TRACE_SERIALNUMBER);
+ENGINE_RECORD(DIAG_MAC_ADDRESS_READQuery);
+ENGINE_RECORD(DIAG_MAC_ADDRESS_WRITE);
+ENGINE_RECORD(DIAG_SERIALNUMBER_READQuery);
+ENGINE_RECORD(DIAG_SERIALNUMBER_WRITE);
+ENGINE_RECORD(DIAG_FANOVERRIDE);
 
 // Cards: channel and relay lists of a module, the slots' interrupt bytes.
 ENGINE_RECORD(SYST_MODULE_CHANNEL_LISTQuery);
@@ -860,8 +866,8 @@ constexpr CommandNode kSystem[] = {
 
 // DIAGnostic. Each register family gets its own READ?/WRITe table: their handlers differ.
 constexpr CommandNode kDiagMacAddress[] = {
-    {.token = TOK_READ_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_WRITE, .child = nullptr, .record = nullptr},
+    {.token = TOK_READ_QUERY, .child = nullptr, .record = &kDIAG_MAC_ADDRESS_READQuery},
+    {.token = TOK_WRITE, .child = nullptr, .record = &kDIAG_MAC_ADDRESS_WRITE},
     {},
 };
 constexpr CommandNode kDiagMac[] = {
@@ -869,8 +875,8 @@ constexpr CommandNode kDiagMac[] = {
     {},
 };
 constexpr CommandNode kDiagSerialNumber[] = {
-    {.token = TOK_READ_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_WRITE, .child = nullptr, .record = nullptr},
+    {.token = TOK_READ_QUERY, .child = nullptr, .record = &kDIAG_SERIALNUMBER_READQuery},
+    {.token = TOK_WRITE, .child = nullptr, .record = &kDIAG_SERIALNUMBER_WRITE},
     {},
 };
 constexpr CommandNode kDiagFpga[] = {
@@ -904,7 +910,7 @@ constexpr CommandNode kDiag[] = {
     {.token = TOK_FPGA, .child = kDiagFpga, .record = nullptr},
     {.token = TOK_LOCALBUS, .child = kDiagLocalBus, .record = nullptr},
     {.token = TOK_INTERRUPT, .child = kDiagInterrupt, .record = nullptr},
-    {.token = TOK_FANOVERRIDE, .child = nullptr, .record = nullptr},
+    {.token = TOK_FANOVERRIDE, .child = nullptr, .record = &kDIAG_FANOVERRIDE},
     {.token = TOK_DATA_QUERY, .child = nullptr, .record = &kDIAG_DATAQuery},
     {.token = TOK_RELAY, .child = kDiagRelay, .record = nullptr},
     {},

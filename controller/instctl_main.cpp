@@ -23,7 +23,11 @@
 #include "core/diag_print.h"
 #include "core/gpibdev_utils.h"
 #include "core/run_state.h"
+#include "hardware/board_signals.h"
 #include "hardware/event_log.h"
+#include "hardware/fans.h"
+#include "hardware/i2c_bus.h"
+#include "hardware/sensors.h"
 #include "platform/command_runner.h"
 
 // The controller's process id, for the parts that report or signal it.
@@ -84,10 +88,10 @@ ThreadSlot g_threads[kThreadCount] = {
     {CommandChannelThread, ChannelArgument(0), {}, false},
     {CommandChannelThread, ChannelArgument(1), {}, false},
     {CommandChannelThread, ChannelArgument(2), {}, false},
-    {nullptr, nullptr, {}, false},  // FanControlLoop
-    {nullptr, nullptr, {}, false},  // LCIMonitorLoop
+    {FanControlLoop, nullptr, {}, false},
+    {LCIMonitorLoop, nullptr, {}, false},
     {MonitorXbusEvents, nullptr, {}, false},
-    {nullptr, nullptr, {}, false},  // GpibFanControlLoop
+    {GpibFanControlLoop, nullptr, {}, false},
 };
 
 // Sets or clears SA_RESTART on the stop handler. While the main thread waits in the
@@ -115,6 +119,13 @@ void init() {
   // The stop also wakes the main thread while it is blocked in start-up.
   RegisterWakeThread(pthread_self());
   if (GPIBDevInit() != 0) diag_error_line(kSource, "init", __LINE__, "GPIBDevInit failed\n");
+  if (i2c_initialize() != 0) diag_error_line(kSource, "init", __LINE__, "i2c_initialize failed\n");
+  if (max1039_initialize() != 0) {
+    diag_error_line(kSource, "init", __LINE__, "max1039_initialize failed\n");
+  }
+  if (fpga_i2c_initialize() != 0) {
+    diag_error_line(kSource, "init", __LINE__, "fpga_i2c_initialize failed\n");
+  }
   if (!IsGPIBEnabled()) EnableGPIB(1);
   // Loaded before anything can log: no other thread runs yet.
   StartEventLog();

@@ -1,7 +1,7 @@
 // The controller's wiring unit (see wiring.h). The seams whose subscriber has not
-// been built keep their owner's fallback until it is connected here: the interrupt
-// monitor's power-fail handler (SetPowerFailHandler) and the GPIB resource publisher
-// (SetGpibResourcePublisher).
+// been built keep their owner's fallback until it is connected here: the GPIB
+// resource publisher (SetGpibResourcePublisher) and the MAC address setter of
+// DIAG:MAC:ADDR:WRIT (SetMacAddressSetter).
 #include "controller/wiring.h"
 
 #include "cards/card_manager.h"
@@ -9,6 +9,7 @@
 #include "controller/command_channel.h"
 #include "controller/command_table.h"
 #include "controller/event_channel.h"
+#include "hardware/board_signals.h"
 #include "scpi/scpi_engine.h"
 #include "scpi/slot_notifications.h"
 #include "scanning/scan_engine.h"
@@ -64,4 +65,5 @@ void ConnectController() {
   SetScanResetSteps(ResetScanning);
   SetScanEventNotice(AnnounceScan);
   SetExternalTriggerStep(LockedExternalTriggerStep);
+  SetPowerFailHandler(RecordPowerFailure);
 }

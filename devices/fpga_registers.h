@@ -20,6 +20,7 @@ inline constexpr uint32_t kFpgaTriggerOutputPulse = 0x2000;  // a non-zero write
 inline constexpr uint32_t kFpgaTriggerOutputDelay = 0x2004;  // the output trigger's delay, microseconds
 inline constexpr uint32_t kFpgaPeriod = 0x203C;          // period in microseconds
 inline constexpr uint32_t kFpgaRouteBlock = 0x3000;      // 0x3000-0x303C, set to 1 by the defaults
+inline constexpr uint32_t kFpgaI2cBridge = 0x4000;       // one I2C byte per command word
 inline constexpr uint32_t kFpgaControl = 0x4004;         // fan, default and trigger bits
 inline constexpr uint32_t kFpgaCardReset = 0x400C;       // the cards' reset line
 inline constexpr uint32_t kFpgaInterruptAck = 0x4014;    // a written 1 clears that pending source

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 
+#include "devices/board_devices.h"
 #include "devices/fpga_registers.h"
 
 namespace sim {
@@ -28,6 +29,11 @@ FpgaModel::FpgaModel(TimeSource now)
 void FpgaModel::SetInterruptSink(InterruptSink sink) {
   std::lock_guard<std::mutex> lock(mutex_);
   sink_ = std::move(sink);
+}
+
+void FpgaModel::SetI2cBridge(std::shared_ptr<I2cBridgeTarget> bridge) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  bridge_ = std::move(bridge);
 }
 
 uint32_t FpgaModel::NewlyActive(uint32_t before) const {
@@ -104,10 +110,23 @@ int FpgaModel::RegisterWrite(uint64_t, uint32_t offset, unsigned width, uint32_t
       const uint32_t old = ReadLocked(aligned);
       value = (old & ~(0xFFFFu << shift)) | ((value & 0xFFFF) << shift);
     }
+    if (aligned == kFpgaI2cBridge) return BridgeLocked(value);
     fired = WriteLocked(aligned, value);
     sink = sink_;
   }
   if (fired != 0 && sink) sink(fired);
+  return 0;
+}
+
+int FpgaModel::BridgeLocked(uint32_t command) {
+  // The bridge's target never calls back into the FPGA, so it runs under its lock:
+  // one transfer at a time, as on the one bridge of the board.
+  uint8_t data = 0xFF;
+  if (bridge_) {
+    const int result = bridge_->Transfer(command, &data);
+    if (result != 0) return result;
+  }
+  words_[kFpgaI2cBridge / 4] = BridgeIsRead(command) ? (command & ~0xFFu) | data : command;
   return 0;
 }
 

@@ -7,6 +7,8 @@
 //   - 0x400C is the cards' reset line: a 0 asserts it, a non-zero write releases it,
 //     and each assert-then-release is one reset pulse;
 //   - 0x2000 is the trigger output: each non-zero write is one pulse, counted;
+//   - 0x4000 is the I2C bridge: each written command word is one byte transfer to the
+//     bridge's target; a read command leaves the byte read in the register's low byte;
 //   - 0xD004/0xD008 are a running real-time clock in BCD; writing either sets that
 //     part of the clock and it runs on from there. The time register's top byte holds
 //     what was last written there.
@@ -17,12 +19,22 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 #include "platform/device_model.h"
 
 namespace sim {
+
+// What the FPGA's I2C bridge reaches. `command` is the 32-bit word written to the
+// bridge register; a read leaves the byte read in *data. 0, or a negated errno, which
+// makes the register write fail as a broken bridge would.
+class I2cBridgeTarget {
+ public:
+  virtual ~I2cBridgeTarget() = default;
+  virtual int Transfer(uint32_t command, uint8_t* data) = 0;
+};
 
 class FpgaModel final : public platform::DeviceModel {
  public:
@@ -34,6 +46,8 @@ class FpgaModel final : public platform::DeviceModel {
   explicit FpgaModel(TimeSource now = nullptr);
 
   void SetInterruptSink(InterruptSink sink);
+  // The bridge's target; without one, bridge commands reach nothing (a read gives 0xFF).
+  void SetI2cBridge(std::shared_ptr<I2cBridgeTarget> bridge);
   // Sources (card slot bits, the chassis bit) become pending.
   void RaiseInterrupt(uint32_t sources);
 
@@ -56,9 +70,12 @@ class FpgaModel final : public platform::DeviceModel {
   // Returns the sources to hand to the sink (0: none).
   uint32_t WriteLocked(uint32_t offset, uint32_t value);
   uint32_t NewlyActive(uint32_t before) const;
+  // One bridge transfer. 0, or the target's negated errno.
+  int BridgeLocked(uint32_t command);
 
   TimeSource now_;
   InterruptSink sink_;
+  std::shared_ptr<I2cBridgeTarget> bridge_;
   mutable std::mutex mutex_;
   std::vector<uint32_t> words_;
   uint32_t pending_ = 0;

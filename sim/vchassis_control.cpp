@@ -7,8 +7,10 @@
 #include <chrono>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -16,6 +18,7 @@
 #include "devices/xbus_requests.h"
 #include "platform/device.h"
 #include "platform/paths.h"
+#include "sim/board_models.h"
 #include "sim/card_models.h"
 #include "sim/fpga_model.h"
 
@@ -323,6 +326,139 @@ int FpgaRead(const SimulatedHardware& hardware, const Words& arguments, std::str
   return Answer(Hex(hardware.fpga->Peek(offset), 8), answer);
 }
 
+// The LM35's range, in degrees.
+constexpr double kColdest = -55;
+constexpr double kHottest = 150;
+
+// "temperature DEGREES [SENSOR]": both sensors, or sensor 1 or 2.
+int Temperature(const SimulatedHardware& hardware, const Words& arguments, std::string* answer) {
+  char* end = nullptr;
+  const double degrees = std::strtod(arguments[0].c_str(), &end);
+  if (end == arguments[0].c_str() || *end != '\0' || !(degrees >= kColdest && degrees <= kHottest)) {
+    return Refuse("\"" + arguments[0] + "\" is not a temperature from -55 to 150 degrees", answer);
+  }
+  uint32_t sensor = 0;
+  if (arguments.size() > 1 && (!ParseNumber(arguments[1], 2, &sensor) || sensor == 0)) {
+    return Refuse("\"" + arguments[1] + "\" is not sensor 1 or 2", answer);
+  }
+  std::string text;
+  for (int each = 1; each <= 2; ++each) {
+    if (sensor != 0 && static_cast<int>(sensor) != each) continue;
+    hardware.adc->SetTemperature(each, degrees);
+    char line[64];
+    std::snprintf(line, sizeof line, "%ssensor %d: %.1f degrees", text.empty() ? "" : "\n", each,
+                  degrees);
+    text += line;
+  }
+  return Answer(text, answer);
+}
+
+// "chassis: on|auto|none" and "bus-board: on|off".
+int Fans(const SimulatedHardware& hardware, const Words&, std::string* answer) {
+  const char* chassis = "none";
+  switch (hardware.fans->Last()) {
+    case FanDevice::Request::kOn:
+      chassis = "on";
+      break;
+    case FanDevice::Request::kAuto:
+      chassis = "auto";
+      break;
+    case FanDevice::Request::kNone:
+      break;
+  }
+  return Answer(std::string("chassis: ") + chassis + "\nbus-board: " +
+                    (hardware.fpga->FanOn() ? "on" : "off"),
+                answer);
+}
+
+int LanButton(const SimulatedHardware& hardware, const char* edge, std::string* answer) {
+  hardware.lan_button->Edge();
+  return Answer(std::string("LAN button ") + edge, answer);
+}
+
+int LanButtonPress(const SimulatedHardware& hardware, const Words&, std::string* answer) {
+  return LanButton(hardware, "pressed", answer);
+}
+
+int LanButtonRelease(const SimulatedHardware& hardware, const Words&, std::string* answer) {
+  return LanButton(hardware, "released", answer);
+}
+
+// The chip and address words of a FRAM request. False with the reason in *answer.
+bool FramPlace(const Words& arguments, uint32_t* chip, uint32_t* address, std::string* answer) {
+  if (!ParseNumber(arguments[0], kFramChipCount - 1, chip)) {
+    Refuse("\"" + arguments[0] + "\" is not a FRAM chip from 0 to " +
+               std::to_string(kFramChipCount - 1),
+           answer);
+    return false;
+  }
+  if (!ParseNumber(arguments[1], kFramChipSize - 1, address)) {
+    Refuse("\"" + arguments[1] + "\" is not an address from 0 to " +
+               std::to_string(kFramChipSize - 1),
+           answer);
+    return false;
+  }
+  return true;
+}
+
+// "fram read CHIP ADDRESS [COUNT]": the bytes in hex, sixteen to a line.
+int FramRead(const SimulatedHardware& hardware, const Words& arguments, std::string* answer) {
+  uint32_t chip = 0;
+  uint32_t address = 0;
+  if (!FramPlace(arguments, &chip, &address, answer)) return -1;
+  uint32_t count = 1;
+  if (arguments.size() > 2 &&
+      (!ParseNumber(arguments[2], kFramChipSize, &count) || count == 0 ||
+       address + count > kFramChipSize)) {
+    return Refuse("\"" + arguments[2] + "\" bytes from " + std::to_string(address) +
+                      " do not fit the chip's " + std::to_string(kFramChipSize),
+                  answer);
+  }
+  std::vector<uint8_t> bytes;
+  hardware.bridge->Read(static_cast<int>(chip), static_cast<int>(address), static_cast<int>(count),
+                        &bytes);
+  std::string text;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    char hex[4];
+    std::snprintf(hex, sizeof hex, "%02X", bytes[i]);
+    if (i > 0) text += i % 16 == 0 ? "\n" : " ";
+    text += hex;
+  }
+  return Answer(text, answer);
+}
+
+// "fram write CHIP ADDRESS BYTE...".
+int FramWrite(const SimulatedHardware& hardware, const Words& arguments, std::string* answer) {
+  uint32_t chip = 0;
+  uint32_t address = 0;
+  if (!FramPlace(arguments, &chip, &address, answer)) return -1;
+  std::vector<uint8_t> bytes;
+  for (size_t i = 2; i < arguments.size(); ++i) {
+    uint32_t byte = 0;
+    if (!ParseNumber(arguments[i], 0xFF, &byte)) {
+      return Refuse("\"" + arguments[i] + "\" is not a byte", answer);
+    }
+    bytes.push_back(static_cast<uint8_t>(byte));
+  }
+  if (!hardware.bridge->Write(static_cast<int>(chip), static_cast<int>(address), bytes)) {
+    return Refuse(std::to_string(bytes.size()) + " bytes from " + std::to_string(address) +
+                      " do not fit the chip's " + std::to_string(kFramChipSize),
+                  answer);
+  }
+  return Answer(std::to_string(bytes.size()) + (bytes.size() == 1 ? " byte" : " bytes") +
+                    " written to FRAM chip " + std::to_string(chip) + " at " +
+                    std::to_string(address),
+                answer);
+}
+
+// Every outside command line the firmware ran, in order; "none" before the first.
+int Commands(const SimulatedHardware& hardware, const Words&, std::string* answer) {
+  std::ifstream log(CommandLogFile(hardware.fram_folder));
+  std::string text;
+  for (std::string line; std::getline(log, line);) text += (text.empty() ? "" : "\n") + line;
+  return Answer(text.empty() ? "none" : text, answer);
+}
+
 struct Command {
   const char* words;      // the subcommand
   const char* arguments;  // its arguments as the usage names them
@@ -350,6 +486,15 @@ constexpr Command kCommands[] = {
      "how many times the trigger output pulsed, and when it last did"},
     {"power-fail", "", 0, 0, PowerFail, "the bus driver reports a power failure"},
     {"fpga read", "OFFSET", 1, 1, FpgaRead, "an FPGA register"},
+    {"temperature", "DEGREES [SENSOR]", 1, 2, Temperature,
+     "the temperature at both sensors, or at sensor 1 or 2"},
+    {"fans", "", 0, 0, Fans, "the chassis fans' last request and the bus-board fan"},
+    {"lan-button press", "", 0, 0, LanButtonPress, "the LAN reset button goes down (one edge)"},
+    {"lan-button release", "", 0, 0, LanButtonRelease, "the LAN reset button comes up (one edge)"},
+    {"fram read", "CHIP ADDRESS [COUNT]", 2, 3, FramRead, "bytes of a FRAM chip, in hex"},
+    {"fram write", "CHIP ADDRESS BYTE...", 3, kFramChipSize + 2, FramWrite,
+     "bytes into a FRAM chip"},
+    {"commands", "", 0, 0, Commands, "the outside command lines the firmware ran, in order"},
 };
 
 Words Split(std::string_view text) {

@@ -10,10 +10,12 @@
 #include <utility>
 #include <vector>
 
+#include "devices/board_devices.h"
 #include "devices/card_registers.h"
 #include "devices/fpga_registers.h"
 #include "devices/gpib_requests.h"
 #include "devices/xbus_requests.h"
+#include "sim/board_models.h"
 #include "sim/card_models.h"
 #include "sim/device_server.h"
 #include "sim/fpga_model.h"
@@ -124,6 +126,8 @@ int LoadFram(CardModel* card, int slot, const std::string& path, std::string* er
 
 std::string FramFolder(const std::string& root) { return root + "/sim"; }
 
+std::string CommandLogFile(const std::string& fram_folder) { return fram_folder + "/commands.log"; }
+
 std::string FramFile(const std::string& fram_folder, int slot, const std::string& model) {
   return fram_folder + "/fram-slot" + std::to_string(slot) + "-" + model;
 }
@@ -144,6 +148,12 @@ int BuildHardware(const ChassisDescription& description, const std::string& fram
     *error = fram_folder + ": " + std::strerror(errno);
     return -1;
   }
+  built.adc = std::make_shared<TemperatureAdc>();
+  built.bridge = std::make_shared<BoardBridge>(fram_folder, built.adc);
+  if (built.bridge->Load(error) != 0) return -1;
+  built.fpga->SetI2cBridge(built.bridge);
+  built.fans = std::make_shared<FanDevice>();
+  built.lan_button = std::make_shared<LanButtonDevice>();
   for (int slot = kFirstCageSlot; slot <= kLastCardSlot; ++slot) {
     const std::string& model = description.models[static_cast<size_t>(slot)];
     if (model.empty()) continue;
@@ -194,6 +204,9 @@ int AddSimulatedDevices(DeviceServer* server, const SimulatedHardware& hardware)
       {kUsbtmcHostPath, usbtmc->host_side()},
       {kFpgaMemoryPath, hardware.fpga},
       {kXbusDevicePath, hardware.xbus},
+      {kI2cDevicePath, std::make_shared<I2cBusDevice>(hardware.adc)},
+      {kFanDevicePath, hardware.fans},
+      {kLciDevicePath, hardware.lan_button},
       {kControlDevicePath, std::make_shared<ControlDevice>(hardware)},
   };
   for (const Node& node : nodes) {
