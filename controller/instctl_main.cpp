@@ -127,6 +127,7 @@ void init() {
     diag_error_line(kSource, "init", __LINE__, "fpga_i2c_initialize failed\n");
   }
   if (!IsGPIBEnabled()) EnableGPIB(1);
+  PrepareFanLoopWake();
   // Loaded before anything can log: no other thread runs yet.
   StartEventLog();
 }

@@ -2,6 +2,8 @@
 #include "hardware/fans.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -32,7 +34,13 @@ std::atomic<bool> fan_override{false};
 std::mutex gpib_fan_lock;
 int gpib_fan_state = -1;
 
-void SleepOnePeriod() { sleep(kFanPeriodSeconds); }
+// Signalled by the stop; -1 before PrepareFanLoopWake.
+std::atomic<int> period_wake_fd{-1};
+
+void SleepOnePeriod() {
+  pollfd wake{.fd = period_wake_fd.load(), .events = POLLIN, .revents = 0};
+  if (IsRunning()) poll(&wake, wake.fd >= 0 ? 1 : 0, kFanPeriodSeconds * 1000);
+}
 std::atomic<FanPeriodWait> period_wait{SleepOnePeriod};
 
 int32_t StoredThreshold(const char* fixed_path, int32_t fallback) {
@@ -153,6 +161,17 @@ void ResetFansForTest() {
   std::lock_guard<std::mutex> hold(gpib_fan_lock);
   gpib_fan_state = -1;
   fan_override = false;
+}
+
+int PrepareFanLoopWake() {
+  if (period_wake_fd.load() >= 0) return 0;
+  const int fd = eventfd(0, EFD_CLOEXEC);
+  if (fd < 0 || RegisterWakeFd(fd) != 0) {
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  period_wake_fd = fd;
+  return 0;
 }
 
 void SetFanPeriodWaitForTest(FanPeriodWait wait) {

@@ -50,8 +50,13 @@ int SetGpibFan(bool on);
 // Forgets the last written state and the override, as a fresh process has none.
 void ResetFansForTest();
 
-// The wait between decisions (5 s, cut short by the stop's wake-up signal); tests put
-// their own in place. Null restores it.
+// Makes the wait between decisions end at once on the stop: an eventfd that the stop
+// signals (a signal alone could land while a loop is between decisions and be missed).
+// Call once, before the loops start. 0, or -1 when no eventfd could be made (the wait
+// then ends only on the stop's signal or after the period).
+int PrepareFanLoopWake();
+// The wait between decisions (5 s, or until the stop); tests put their own in place.
+// Null restores it.
 using FanPeriodWait = void (*)();
 void SetFanPeriodWaitForTest(FanPeriodWait wait);
 
