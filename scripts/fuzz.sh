@@ -41,6 +41,7 @@ declare -A max_len=(
   [path_file]=16384           # definition lines of paths with hundreds of channels
   [relay_store_files]=16384   # twelve mask, name or state lines of long cards
   [scan_list]=16384           # hundreds of channel and path lines
+  [fan_threshold]=64          # a number and what follows it in the file
 )
 
 targets=("$@")

@@ -1,11 +1,15 @@
 // The controller board's simulated devices (see board_models.h).
 #include "sim/board_models.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <random>
+
+#include "sim/file_bytes.h"
 
 namespace sim {
 namespace {
@@ -64,12 +68,8 @@ int BoardBridge::Load(std::string* error) {
   for (int chip = 0; chip < kFramChipCount && !folder_.empty(); ++chip) {
     auto& bytes = chips_[static_cast<size_t>(chip)];
     const std::string path = File(chip);
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
-    if (!file) {
-      if (errno != ENOENT) {
-        *error = path + ": " + std::strerror(errno);
-        return -1;
-      }
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0 && errno == ENOENT) {
       if (chip != kFramControllerChip) continue;
       // A factory programs the controller board once: a MAC address of its own with
       // the maker's OUI, a serial number, a descriptor.
@@ -86,12 +86,11 @@ int BoardBridge::Load(std::string* error) {
       SaveLocked(chip);
       continue;
     }
-    std::array<uint8_t, kFramChipSize + 1> image{};
-    const size_t got = std::fread(image.data(), 1, image.size(), file.get());
-    if (got != kFramChipSize) {
-      *error = path + " holds " + (got > kFramChipSize ? "more" : std::to_string(got)) +
-               " bytes, not the chip's " + std::to_string(kFramChipSize) +
-               ": remove the file for a blank chip";
+    std::vector<uint8_t> image;
+    if (ReadFileBytes(path, &image, error) != 0) return -1;
+    if (image.size() != kFramChipSize) {
+      *error = path + " holds " + std::to_string(image.size()) + " bytes, not the chip's " +
+               std::to_string(kFramChipSize) + ": remove the file for a blank chip";
       return -1;
     }
     std::memcpy(bytes.data(), image.data(), kFramChipSize);
@@ -101,17 +100,11 @@ int BoardBridge::Load(std::string* error) {
 
 void BoardBridge::SaveLocked(int chip) {
   if (folder_.empty()) return;
-  // Replaced whole, so that a chassis killed while saving keeps the old contents.
-  const std::string path = File(chip);
-  const std::string temporary = path + ".new";
-  FILE* file = std::fopen(temporary.c_str(), "wb");
   const auto& bytes = chips_[static_cast<size_t>(chip)];
-  bool written = file != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  if (file != nullptr && std::fclose(file) != 0) written = false;
-  if (written && std::rename(temporary.c_str(), path.c_str()) == 0) return;
-  std::remove(temporary.c_str());
-  std::fprintf(stderr, "vchassis: cannot keep FRAM chip %d in %s: %s\n", chip, path.c_str(),
-               std::strerror(errno));
+  std::string error;
+  if (ReplaceFileBytes(File(chip), bytes.data(), bytes.size(), &error) != 0) {
+    std::fprintf(stderr, "vchassis: cannot keep FRAM chip %d: %s\n", chip, error.c_str());
+  }
 }
 
 int BoardBridge::Transfer(uint32_t command, uint8_t* data) {

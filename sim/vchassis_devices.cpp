@@ -18,6 +18,7 @@
 #include "sim/board_models.h"
 #include "sim/card_models.h"
 #include "sim/device_server.h"
+#include "sim/file_bytes.h"
 #include "sim/fpga_model.h"
 #include "sim/gpib_model.h"
 #include "sim/usbtmc_model.h"
@@ -27,49 +28,11 @@ namespace sim {
 namespace {
 
 
-// 0, or -1 with *error.
-int ReadFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
-  if (!file) {
-    *error = path + ": " + std::strerror(errno);
-    return -1;
-  }
-  bytes->clear();
-  uint8_t buffer[4096];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
-    bytes->insert(bytes->end(), buffer, buffer + got);
-  }
-  if (std::ferror(file.get())) {
-    *error = path + ": " + std::strerror(errno);
-    return -1;
-  }
-  return 0;
-}
-
-// Replaces the file whole, so that a chassis killed while saving leaves the old
-// contents rather than half of the new. 0, or -1 with *error.
-int WriteFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error) {
-  const std::string temporary = path + ".new";
-  FILE* file = std::fopen(temporary.c_str(), "wb");
-  bool written =
-      file != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  int saved_errno = errno;
-  if (file != nullptr && std::fclose(file) != 0 && written) {
-    written = false;
-    saved_errno = errno;
-  }
-  if (written && std::rename(temporary.c_str(), path.c_str()) == 0) return 0;
-  if (written) saved_errno = errno;
-  std::remove(temporary.c_str());
-  *error = path + ": " + std::strerror(saved_errno);
-  return -1;
-}
-
 bool KeepsFram(const CardModel& card) { return card.traits().relay_counters > 0; }
 
 int SaveFram(const CardModel& card, const std::string& path, std::string* error) {
-  return WriteFile(path, card.FramImage(), error);
+  const std::vector<uint8_t> image = card.FramImage();
+  return ReplaceFileBytes(path, image.data(), image.size(), error);
 }
 
 // A card with relay counters as the bus sees it: its FRAM is saved each time the
@@ -110,7 +73,7 @@ int LoadFram(CardModel* card, int slot, const std::string& path, std::string* er
   struct stat info {};
   if (stat(path.c_str(), &info) != 0 && errno == ENOENT) return 0;
   std::vector<uint8_t> image;
-  if (ReadFile(path, &image, error) != 0) return -1;
+  if (ReadFileBytes(path, &image, error) != 0) return -1;
   const size_t size = card->FramImage().size();
   if (image.size() != size) {
     *error = path + " holds " + std::to_string(image.size()) + " bytes, but the " +
