@@ -9,6 +9,7 @@
 #include "cards/card_handlers.h"
 #include "hardware/event_log.h"
 #include "hardware/hardware_handlers.h"
+#include "lan/lan_handlers.h"
 #include "scanning/scanning_handlers.h"
 #include "scpi/scpi_engine.h"
 #include "scpi/scpi_handlers.h"
@@ -415,6 +416,36 @@ ENGINE_RECORD(DIAG_SERIALNUMBER_READQuery);
 ENGINE_RECORD(DIAG_SERIALNUMBER_WRITE);
 ENGINE_RECORD(DIAG_FANOVERRIDE);
 
+// SYSTem:COMMunicate: the interfaces' enables, the GPIB address, the LAN settings.
+ENGINE_RECORD(SYST_COMM_GPIB_ADDRESS);
+ENGINE_RECORD(SYST_COMM_GPIB_ADDRESSQuery);
+ENGINE_RECORD(SYST_COMM_LAN_MANUAL_IPADDRESS);
+ENGINE_RECORD(SYST_COMM_LAN_MANUAL_IPADDRESSQuery);
+ENGINE_RECORD(SYST_COMM_LAN_MANUAL_DNS);
+ENGINE_RECORD(SYST_COMM_LAN_MANUAL_DNSQuery);
+ENGINE_RECORD(SYST_COMM_LAN_MANUAL_SMASK);
+ENGINE_RECORD(SYST_COMM_LAN_MANUAL_SMASKQuery);
+ENGINE_RECORD(SYST_COMM_LAN_MANUAL_GATEWAY);
+ENGINE_RECORD(SYST_COMM_LAN_MANUAL_GATEWAYQuery);
+ENGINE_RECORD(SYST_COMM_LAN_DNSQuery);
+ENGINE_RECORD(SYST_COMM_LAN_DOMAIN);
+ENGINE_RECORD(SYST_COMM_LAN_DOMAINQuery);
+ENGINE_RECORD(SYST_COMM_LAN_GATEWAYQuery);
+ENGINE_RECORD(SYST_COMM_LAN_HOSTNAME);
+ENGINE_RECORD(SYST_COMM_LAN_HOSTNAMEQuery);
+ENGINE_RECORD(SYST_COMM_LAN_IPADDRESSQuery);
+ENGINE_RECORD(SYST_COMM_LAN_KEEPALIVE);
+ENGINE_RECORD(SYST_COMM_LAN_KEEPALIVEQuery);
+ENGINE_RECORD(SYST_COMM_LAN_MACQuery);
+ENGINE_RECORD(SYST_COMM_LAN_SMASKQuery);
+ENGINE_RECORD(SYST_COMM_LAN_MODE);
+ENGINE_RECORD(SYST_COMM_LAN_MODEQuery);
+ENGINE_RECORD(SYST_COMM_LAN_PING);
+ENGINE_RECORD(SYST_COMM_LAN_PINGQuery);
+ENGINE_RECORD(SYST_COMM_LAN_RESET);
+ENGINE_RECORD(SYST_COMM_ENABLE);
+ENGINE_RECORD(SYST_COMM_ENABLEQuery);
+
 // Cards: channel and relay lists of a module, the slots' interrupt bytes.
 ENGINE_RECORD(SYST_MODULE_CHANNEL_LISTQuery);
 ENGINE_RECORD(SYST_MODULE_RELAY_LISTQuery);
@@ -802,45 +833,45 @@ constexpr CommandNode kSystemLock[] = {
 
 // SYSTem:COMMunicate
 constexpr CommandNode kCommGpib[] = {
-    {.token = TOK_ADDRESS, .child = nullptr, .record = nullptr},
-    {.token = TOK_ADDRESS_QUERY, .child = nullptr, .record = nullptr},
+    {.token = TOK_ADDRESS, .child = nullptr, .record = &kSYST_COMM_GPIB_ADDRESS},
+    {.token = TOK_ADDRESS_QUERY, .child = nullptr, .record = &kSYST_COMM_GPIB_ADDRESSQuery},
     {},
 };
 constexpr CommandNode kCommLanManual[] = {
-    {.token = TOK_IPADDRESS, .child = nullptr, .record = nullptr},
-    {.token = TOK_IPADDRESS_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_DNS, .child = nullptr, .record = nullptr},
-    {.token = TOK_DNS_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_SMASK, .child = nullptr, .record = nullptr},
-    {.token = TOK_SMASK_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_GATEWAY, .child = nullptr, .record = nullptr},
-    {.token = TOK_GATEWAY_QUERY, .child = nullptr, .record = nullptr},
+    {.token = TOK_IPADDRESS, .child = nullptr, .record = &kSYST_COMM_LAN_MANUAL_IPADDRESS},
+    {.token = TOK_IPADDRESS_QUERY, .child = nullptr, .record = &kSYST_COMM_LAN_MANUAL_IPADDRESSQuery},
+    {.token = TOK_DNS, .child = nullptr, .record = &kSYST_COMM_LAN_MANUAL_DNS},
+    {.token = TOK_DNS_QUERY, .child = nullptr, .record = &kSYST_COMM_LAN_MANUAL_DNSQuery},
+    {.token = TOK_SMASK, .child = nullptr, .record = &kSYST_COMM_LAN_MANUAL_SMASK},
+    {.token = TOK_SMASK_QUERY, .child = nullptr, .record = &kSYST_COMM_LAN_MANUAL_SMASKQuery},
+    {.token = TOK_GATEWAY, .child = nullptr, .record = &kSYST_COMM_LAN_MANUAL_GATEWAY},
+    {.token = TOK_GATEWAY_QUERY, .child = nullptr, .record = &kSYST_COMM_LAN_MANUAL_GATEWAYQuery},
     {},
 };
 constexpr CommandNode kCommLan[] = {
-    {.token = TOK_DNS_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_DOMAIN, .child = nullptr, .record = nullptr},
-    {.token = TOK_DOMAIN_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_GATEWAY_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_HOSTNAME, .child = nullptr, .record = nullptr},
-    {.token = TOK_HOSTNAME_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_IPADDRESS_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_KEEPALIVE, .child = nullptr, .record = nullptr},
-    {.token = TOK_KEEPALIVE_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_MAC_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_SMASK_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_MODE, .child = nullptr, .record = nullptr},
-    {.token = TOK_MODULE, .child = nullptr, .record = nullptr},  // another spelling of MODE
-    {.token = TOK_MODE_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_PING, .child = nullptr, .record = nullptr},
-    {.token = TOK_PING_QUERY, .child = nullptr, .record = nullptr},
-    {.token = TOK_RESET, .child = nullptr, .record = nullptr},
+    {.token = TOK_DNS_QUERY, .child = nullptr, .record = &kSYST_COMM_LAN_DNSQuery},
+    {.token = TOK_DOMAIN, .child = nullptr, .record = &kSYST_COMM_LAN_DOMAIN},
+    {.token = TOK_DOMAIN_QUERY, .child = nullptr, .record = &kSYST_COMM_LAN_DOMAINQuery},
+    {.token = TOK_GATEWAY_QUERY, .child = nullptr, .record = &kSYST_COMM_LAN_GATEWAYQuery},
+    {.token = TOK_HOSTNAME, .child = nullptr, .record = &kSYST_COMM_LAN_HOSTNAME},
+    {.token = TOK_HOSTNAME_QUERY, .child = nullptr, .record = &kSYST_COMM_LAN_HOSTNAMEQuery},
+    {.token = TOK_IPADDRESS_QUERY, .child = nullptr, .record = &kSYST_COMM_LAN_IPADDRESSQuery},
+    {.token = TOK_KEEPALIVE, .child = nullptr, .record = &kSYST_COMM_LAN_KEEPALIVE},
+    {.token = TOK_KEEPALIVE_QUERY, .child = nullptr, .record = &kSYST_COMM_LAN_KEEPALIVEQuery},
+    {.token = TOK_MAC_QUERY, .child = nullptr, .record = &kSYST_COMM_LAN_MACQuery},
+    {.token = TOK_SMASK_QUERY, .child = nullptr, .record = &kSYST_COMM_LAN_SMASKQuery},
+    {.token = TOK_MODE, .child = nullptr, .record = &kSYST_COMM_LAN_MODE},
+    {.token = TOK_MODULE, .child = nullptr, .record = &kSYST_COMM_LAN_MODE},  // another spelling of MODE
+    {.token = TOK_MODE_QUERY, .child = nullptr, .record = &kSYST_COMM_LAN_MODEQuery},
+    {.token = TOK_PING, .child = nullptr, .record = &kSYST_COMM_LAN_PING},
+    {.token = TOK_PING_QUERY, .child = nullptr, .record = &kSYST_COMM_LAN_PINGQuery},
+    {.token = TOK_RESET, .child = nullptr, .record = &kSYST_COMM_LAN_RESET},
     {.token = TOK_MANUAL, .child = kCommLanManual, .record = nullptr},
     {},
 };
 constexpr CommandNode kComm[] = {
-    {.token = TOK_ENABLE, .child = nullptr, .record = nullptr},
-    {.token = TOK_ENABLE_QUERY, .child = nullptr, .record = nullptr},
+    {.token = TOK_ENABLE, .child = nullptr, .record = &kSYST_COMM_ENABLE},
+    {.token = TOK_ENABLE_QUERY, .child = nullptr, .record = &kSYST_COMM_ENABLEQuery},
     {.token = TOK_GPIB, .child = kCommGpib, .record = nullptr},
     {.token = TOK_LAN, .child = kCommLan, .record = nullptr},
     {},

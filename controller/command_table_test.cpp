@@ -14,6 +14,7 @@
 #include "controller/command_tree_test_support.h"
 #include "hardware/event_log.h"
 #include "hardware/hardware_handlers.h"
+#include "lan/lan_handlers.h"
 #include "scpi/command_tree.h"
 #include "scanning/scanning_handlers.h"
 #include "scpi/scpi_handlers.h"
@@ -334,6 +335,34 @@ TEST(CommandTree, RecordsAreWellFormedAndEveryEngineHandlerHasOne) {
       DIAG_SERIALNUMBER_READQuery_DoContextValidation,
       DIAG_SERIALNUMBER_WRITE_DoContextValidation,
       DIAG_FANOVERRIDE_DoContextValidation,
+      SYST_COMM_ENABLE_DoContextValidation,
+      SYST_COMM_ENABLEQuery_DoContextValidation,
+      SYST_COMM_GPIB_ADDRESS_DoContextValidation,
+      SYST_COMM_GPIB_ADDRESSQuery_DoContextValidation,
+      SYST_COMM_LAN_DNSQuery_DoContextValidation,
+      SYST_COMM_LAN_DOMAIN_DoContextValidation,
+      SYST_COMM_LAN_DOMAINQuery_DoContextValidation,
+      SYST_COMM_LAN_GATEWAYQuery_DoContextValidation,
+      SYST_COMM_LAN_HOSTNAME_DoContextValidation,
+      SYST_COMM_LAN_HOSTNAMEQuery_DoContextValidation,
+      SYST_COMM_LAN_IPADDRESSQuery_DoContextValidation,
+      SYST_COMM_LAN_KEEPALIVE_DoContextValidation,
+      SYST_COMM_LAN_KEEPALIVEQuery_DoContextValidation,
+      SYST_COMM_LAN_MACQuery_DoContextValidation,
+      SYST_COMM_LAN_MODE_DoContextValidation,
+      SYST_COMM_LAN_MODEQuery_DoContextValidation,
+      SYST_COMM_LAN_PING_DoContextValidation,
+      SYST_COMM_LAN_PINGQuery_DoContextValidation,
+      SYST_COMM_LAN_SMASKQuery_DoContextValidation,
+      SYST_COMM_LAN_RESET_DoContextValidation,
+      SYST_COMM_LAN_MANUAL_DNS_DoContextValidation,
+      SYST_COMM_LAN_MANUAL_DNSQuery_DoContextValidation,
+      SYST_COMM_LAN_MANUAL_GATEWAY_DoContextValidation,
+      SYST_COMM_LAN_MANUAL_GATEWAYQuery_DoContextValidation,
+      SYST_COMM_LAN_MANUAL_IPADDRESS_DoContextValidation,
+      SYST_COMM_LAN_MANUAL_IPADDRESSQuery_DoContextValidation,
+      SYST_COMM_LAN_MANUAL_SMASK_DoContextValidation,
+      SYST_COMM_LAN_MANUAL_SMASKQuery_DoContextValidation,
       SYST_MODULE_CHANNEL_LISTQuery_DoContextValidation,
       SYST_MODULE_RELAY_LISTQuery_DoContextValidation,
       DIAG_INTERRUPT_READQuery_DoContextValidation,

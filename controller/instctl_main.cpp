@@ -28,6 +28,10 @@
 #include "hardware/fans.h"
 #include "hardware/i2c_bus.h"
 #include "hardware/sensors.h"
+#include "lan/identity.h"
+#include "lan/lan_config.h"
+#include "lan/lan_settings.h"
+#include "lan/usb_device.h"
 #include "platform/command_runner.h"
 
 // The controller's process id, for the parts that report or signal it.
@@ -118,6 +122,8 @@ void init() {
   SetStopRestart(false);
   // The stop also wakes the main thread while it is blocked in start-up.
   RegisterWakeThread(pthread_self());
+  if (InitLanOnBootup(1) != 0) diag_error_line(kSource, "init", __LINE__, "InitLanOnBootup failed\n");
+  if (UsbDevInit() != 0) diag_error_line(kSource, "init", __LINE__, "UsbDevInit failed\n");
   if (GPIBDevInit() != 0) diag_error_line(kSource, "init", __LINE__, "GPIBDevInit failed\n");
   if (i2c_initialize() != 0) diag_error_line(kSource, "init", __LINE__, "i2c_initialize failed\n");
   if (max1039_initialize() != 0) {
@@ -127,6 +133,12 @@ void init() {
     diag_error_line(kSource, "init", __LINE__, "fpga_i2c_initialize failed\n");
   }
   if (!IsGPIBEnabled()) EnableGPIB(1);
+  // The interfaces come up enabled at every start: a disabled LAN, web server or USB
+  // device would leave no way to reach the instrument.
+  if (!lan_get_enable()) LanEnable(1);
+  if (!web_get_enable()) WebEnable(1);
+  if (UsbDevEnabled() == 0) UsbDevEnable();
+  if (InitSysInfo() != 0) diag_error_line(kSource, "init", __LINE__, "InitSysInfo failed\n");
   PrepareFanLoopWake();
   // Loaded before anything can log: no other thread runs yet.
   StartEventLog();

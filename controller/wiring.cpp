@@ -1,7 +1,4 @@
-// The controller's wiring unit (see wiring.h). The seams whose subscriber has not
-// been built keep their owner's fallback until it is connected here: the GPIB
-// resource publisher (SetGpibResourcePublisher) and the MAC address setter of
-// DIAG:MAC:ADDR:WRIT (SetMacAddressSetter).
+// The controller's wiring unit (see wiring.h).
 #include "controller/wiring.h"
 
 #include "cards/card_manager.h"
@@ -9,7 +6,14 @@
 #include "controller/command_channel.h"
 #include "controller/command_table.h"
 #include "controller/event_channel.h"
+#include "core/gpibdev_utils.h"
 #include "hardware/board_signals.h"
+#include "hardware/hardware_handlers.h"
+#include "lan/identity.h"
+#include "lan/lan_config.h"
+#include "lan/lan_settings.h"
+#include "scpi/scpi_handlers.h"
+#include "scpi/error_codes.h"
 #include "scpi/scpi_engine.h"
 #include "scpi/slot_notifications.h"
 #include "scanning/scan_engine.h"
@@ -53,6 +57,14 @@ void AnnounceScan(bool started) {
   }
 }
 
+// DIAG:MAC:ADDR:WRIT: the address written to the FRAM goes to the interface and to the
+// stored setting.
+int32_t ApplyMacAddress(const uint8_t mac[6]) {
+  const int applied = set_mac_address(mac);
+  const int stored = lan_set_stored_mac(mac);
+  return applied == 0 && stored == 0 ? 0 : err::kSystemError;
+}
+
 }  // namespace
 
 void ConnectController() {
@@ -66,4 +78,8 @@ void ConnectController() {
   SetScanEventNotice(AnnounceScan);
   SetExternalTriggerStep(LockedExternalTriggerStep);
   SetPowerFailHandler(RecordPowerFailure);
+  SetLanConfigurationReset(DoLCI);
+  SetMacAddressSetter(ApplyMacAddress);
+  SetGpibResourcePublisher(PublishGpibResource);
+  SetFirmwareRevisionSource(GetFirmwareRevision);
 }

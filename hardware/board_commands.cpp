@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/seam.h"
 #include "hardware/fans.h"
 #include "hardware/fram.h"
 #include "hardware/hardware_handlers.h"
@@ -26,7 +27,7 @@ constexpr const char* kSerialEmptyDetail = "serial number minimum length is 1 ch
 // The FRAM field holds 16 characters and the terminating zero.
 constexpr const char* kSerialFieldDetail = "serial number maximum length is 16 characters";
 
-MacAddressSetter mac_address_setter = nullptr;
+Seam<int32_t(const uint8_t*)> mac_address_setter;
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -92,7 +93,7 @@ int32_t ParseSerialNumber(const char* text, std::string* serial, const char** de
 
 }  // namespace
 
-void SetMacAddressSetter(MacAddressSetter setter) { mac_address_setter = setter; }
+void SetMacAddressSetter(MacAddressSetter setter) { mac_address_setter.Connect(setter); }
 
 int32_t DIAG_MAC_ADDRESS_READQuery_DoContextValidation(CommandContext* context) {
   return ValidateNoParameters(context);
@@ -118,7 +119,8 @@ int32_t DIAG_MAC_ADDRESS_WRITE_DoExecutionConclusion(CommandContext* context) {
   const char* detail = nullptr;
   ParseMacAddress(context->parameters[0], mac, &detail);
   const int32_t written = WriteFRAMMacAddr(mac) == 0 ? 0 : err::kHardwareError;
-  const int32_t applied = mac_address_setter != nullptr ? mac_address_setter(mac) : 0;
+  const MacAddressSetter apply = mac_address_setter.function();
+  const int32_t applied = apply != nullptr ? apply(mac) : 0;
   return written != 0 ? written : applied;
 }
 

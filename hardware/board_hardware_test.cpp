@@ -452,24 +452,16 @@ TEST_F(BoardHardwareTest, FanLoopDecidesEveryPeriodUntilTheStop) {
 
 // ---- LAN reset button and power fail
 
+std::atomic<int> lan_resets{0};
+int CountLanReset() { return ++lan_resets, 0; }
+
 class LanButtonTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    // A stand-in "lanconfig" that logs its arguments under the root.
-    const std::string bin = root_.path() + "/sim-bin";
-    ASSERT_EQ(mkdir(bin.c_str(), 0755), 0);
-    std::ofstream tool(bin + "/lanconfig");
-    tool << "#!/bin/sh\necho \"lanconfig $*\" >> \"$CHASSIS_ROOT/lanconfig.log\"\n";
-    tool.close();
-    ASSERT_EQ(chmod((bin + "/lanconfig").c_str(), 0755), 0);
+    lan_resets = 0;
+    SetLanConfigurationReset(CountLanReset);
   }
-
-  std::string Log() {
-    std::ifstream file(root_.path() + "/lanconfig.log");
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-  }
+  void TearDown() override { SetLanConfigurationReset(nullptr); }
 
   platform::TempFolder root_;
   platform::ScopedEnv env_{"CHASSIS_ROOT", root_.path().c_str()};
@@ -480,11 +472,11 @@ TEST_F(LanButtonTest, APressOfFiveToSixtySecondsResetsTheLanOnce) {
   ASSERT_EQ(LciButtonEdge(&button, 1000.0), 0);
   ASSERT_EQ(LciButtonEdge(&button, 1004.9), 0);
   EXPECT_EQ(button.state, 0);
-  EXPECT_EQ(Log(), "") << "released too soon";
+  EXPECT_EQ(lan_resets, 0) << "released too soon";
 
   ASSERT_EQ(LciButtonEdge(&button, 2000.0), 0);
   ASSERT_EQ(LciButtonEdge(&button, 2005.0), 0);
-  EXPECT_EQ(Log(), "lanconfig lci\n");
+  EXPECT_EQ(lan_resets, 1);
   EXPECT_EQ(button.state, 0);
 
   // Held past 60 s: the late edge starts the timing anew.
@@ -494,7 +486,14 @@ TEST_F(LanButtonTest, APressOfFiveToSixtySecondsResetsTheLanOnce) {
   EXPECT_NE(CapturedStdout().find("MAX push time exceeded, resyncing IRQ"), std::string::npos);
   EXPECT_EQ(button.state, 1);
   ASSERT_EQ(LciButtonEdge(&button, 3064.0), 0);
-  EXPECT_EQ(Log(), "lanconfig lci\n") << "4 s after the late edge";
+  EXPECT_EQ(lan_resets, 1) << "4 s after the late edge";
+
+  // A reset that fails is reported.
+  SetLanConfigurationReset(nullptr);
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(LciButtonEdge(&button, 3070.0), 0);
+  ASSERT_EQ(LciButtonEdge(&button, 3076.0), 0);
+  EXPECT_NE(CapturedStdout().find("DoLCI failed"), std::string::npos);
 
   button.state = 7;
   testing::internal::CaptureStdout();
@@ -517,10 +516,10 @@ TEST_F(LanButtonTest, LoopWaitsForEdgesAndAcknowledgesThem) {
   button->Edge();
   button->Edge();
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (Log().empty() && std::chrono::steady_clock::now() < deadline) {
+  while (lan_resets == 0 && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  EXPECT_EQ(Log(), "lanconfig lci\n");
+  EXPECT_EQ(lan_resets, 1);
   SetRunning(false);
   button->Edge();  // wakes the wait; the loop then sees the stop
   loop.join();

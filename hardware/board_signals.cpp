@@ -13,9 +13,9 @@
 
 #include "core/diag_print.h"
 #include "core/run_state.h"
+#include "core/seam.h"
 #include "devices/board_devices.h"
 #include "hardware/event_log.h"
-#include "platform/command_runner.h"
 #include "platform/device.h"
 
 namespace {
@@ -31,6 +31,7 @@ double MonotonicSeconds() {
       .count();
 }
 std::atomic<LciClock> lci_clock{MonotonicSeconds};
+Seam<int()> lan_reset;
 
 // When the last power failure was recorded; empty before the first.
 std::mutex power_fail_lock;
@@ -52,7 +53,10 @@ int LciButtonEdge(LciButton* button, double now) {
       if (held < kShortestPress) {
         button->state = 0;  // released too soon
       } else if (held < kLongestPress) {
-        if (DoLCI() != 0) diag_error_line(kSource, "LCIMonitorLoop", __LINE__, "DoLCI failed");
+        const LanConfigurationReset reset = lan_reset.function();
+        if (reset == nullptr || reset() != 0) {
+          diag_error_line(kSource, "LCIMonitorLoop", __LINE__, "DoLCI failed");
+        }
         button->state = 0;
       } else {
         diag_error_line(kSource, "LCIMonitorLoop", __LINE__,
@@ -67,7 +71,7 @@ int LciButtonEdge(LciButton* button, double now) {
   }
 }
 
-int DoLCI() { return platform::RunCommand("lanconfig lci"); }
+void SetLanConfigurationReset(LanConfigurationReset reset) { lan_reset.Connect(reset); }
 
 void SetLciClockForTest(LciClock clock) { lci_clock = clock != nullptr ? clock : MonotonicSeconds; }
 

@@ -14,11 +14,14 @@ struct LciButton {
 };
 
 // What one edge at time `now` (seconds) does to the button: 0, or -1 on an impossible
-// state (after the "default case" line). Runs DoLCI when a press of 5 to 60 seconds ends.
+// state (after the "default case" line). Runs the LAN configuration reset when a press
+// of 5 to 60 seconds ends.
 int LciButtonEdge(LciButton* button, double now);
 
-// The LAN configuration reset: the outside "lanconfig lci". 0, or nonzero on failure.
-int DoLCI();
+// The LAN configuration reset belongs to the LAN layer, which connects it: 0, or
+// nonzero on failure. Unconnected, a press does nothing but report the failure.
+using LanConfigurationReset = int (*)();
+void SetLanConfigurationReset(LanConfigurationReset reset);
 
 // The clock the button loop reads, in seconds: a monotonic clock, so that a change of
 // the wall clock during a press does not fake a long or short one. Tests put their own

@@ -2,14 +2,20 @@
 // *IDN?, *OPC, *OPC?, *OPT?, *SRE, *SRE?, *STB? and *WAI. The status bytes belong to
 // the client's server; every change goes through the rules of status.h.
 #include <chrono>
+#include <string>
 #include <thread>
+
+#include "core/seam.h"
 
 #include "scpi/handler_support.h"
 #include "scpi/scpi_handlers.h"
 
 namespace {
 
-constexpr char kIdentity[] = "Tellwin Instruments 4410 Switch System, 1.6.8";
+constexpr char kIdentityPrefix[] = "Tellwin Instruments 4410 Switch System, ";
+constexpr char kBuiltInRevision[] = "1.6.8";
+
+Seam<const char*()> revision_source;
 
 // The byte parameter of *ESE and *SRE; validation has already accepted it.
 uint8_t ByteParameter(const CommandContext* context) {
@@ -81,8 +87,12 @@ int32_t ESRQuery_DoExecutionConclusion(CommandContext* context) {
 NO_PARAMETERS_VALIDATION(IDNQuery)
 
 int32_t IDNQuery_DoExecutionConclusion(CommandContext* context) {
-  return AppendConstantToReply(kIdentity, context);
+  const FirmwareRevisionSource source = revision_source.function();
+  const std::string identity = std::string(kIdentityPrefix) + (source ? source() : kBuiltInRevision);
+  return AppendToReply(identity.c_str(), identity.size(), ',', context);
 }
+
+void SetFirmwareRevisionSource(FirmwareRevisionSource source) { revision_source.Connect(source); }
 
 NO_PARAMETERS_VALIDATION(OPC)
 

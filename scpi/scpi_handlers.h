@@ -19,9 +19,13 @@ int32_t ESEQuery_DoExecutionConclusion(CommandContext* context);
 // *ESR?
 int32_t ESRQuery_DoContextValidation(CommandContext* context);
 int32_t ESRQuery_DoExecutionConclusion(CommandContext* context);
-// *IDN?
+// *IDN?: "Tellwin Instruments 4410 Switch System, <revision>". The firmware revision
+// belongs to the instrument's identity, which the controller connects; unconnected,
+// the built-in "1.6.8".
 int32_t IDNQuery_DoContextValidation(CommandContext* context);
 int32_t IDNQuery_DoExecutionConclusion(CommandContext* context);
+using FirmwareRevisionSource = const char* (*)();
+void SetFirmwareRevisionSource(FirmwareRevisionSource source);
 // *OPC
 int32_t OPC_DoContextValidation(CommandContext* context);
 int32_t OPC_DoExecutionConclusion(CommandContext* context);

@@ -1,0 +1,73 @@
+// The instrument's identity values and files (see identity.h).
+#include "lan/identity.h"
+
+#include <cstdio>
+#include <mutex>
+
+#include "core/gpibdev_utils.h"
+#include "core/stored_file.h"
+#include "hardware/fram.h"
+#include "lan/lan_settings.h"
+
+namespace {
+
+constexpr const char* kNotAssigned = "NOT ASSIGNED";
+constexpr size_t kSerialExamined = 17;
+
+std::mutex serial_lock;
+std::string serial_number;  // empty until read
+
+}  // namespace
+
+std::string GetSerialNumber() {
+  std::lock_guard<std::mutex> hold(serial_lock);
+  if (!serial_number.empty()) return serial_number;
+  std::string read;
+  if (ReadFRAMSerialNumber(&read) != 0) return kNotAssigned;
+  for (size_t i = 0; i < read.size() && i < kSerialExamined; ++i) {
+    if (read[i] < ' ' || read[i] > '~') return kNotAssigned;
+  }
+  if (read.empty()) return kNotAssigned;
+  serial_number = read;
+  return serial_number;
+}
+
+const char* GetFirmwareRevision() { return kFirmwareRevision; }
+const char* GetModelName() { return kModelName; }
+
+void ForgetSerialNumberForTest() {
+  std::lock_guard<std::mutex> hold(serial_lock);
+  serial_number.clear();
+}
+
+std::string GpibResourceString(int address) { return "GPIB::" + std::to_string(address) + "::INSTR"; }
+
+std::string UsbResourceString() {
+  char text[64];
+  std::snprintf(text, sizeof text, "USB::0x%x::0x%x::", kUsbVendorId, kUsbProductId);
+  return text + GetSerialNumber() + "::0::INSTR";
+}
+
+int WriteSysInfoFile(const char* name, const std::string& value) {
+  const std::string path = std::string(kSysInfoFolder) + "/" + name;
+  return ReplaceStoredFile(path.c_str(), value) == 0 ? 0 : -1;
+}
+
+int InitSysInfo() {
+  WriteSysInfoFile("lxi_class", "LXI Core 2011");
+  WriteSysInfoFile("lxi_version", "1.4");
+  WriteSysInfoFile("serial_number", GetSerialNumber());
+  WriteSysInfoFile("firmware_rev", GetFirmwareRevision());
+  WriteSysInfoFile("model_name", GetModelName());
+  WriteSysInfoFile("manufacturer", kManufacturer);
+  WriteSysInfoFile("description", lan_get_description());
+  WriteSysInfoFile("homepage_url", kMakerHomePage);
+  WriteSysInfoFile("driver_url", kMakerHomePage);
+  WriteSysInfoFile("tcpip_raw_port", std::to_string(kRawSocketPort));
+  WriteSysInfoFile("usb_visa_resource", UsbResourceString());
+  WriteSysInfoFile("gpib_visa_resource", GpibResourceString(GetGPIBPrimaryAddress()));
+  WriteSysInfoFile("servicename", lan_get_servicename());
+  return 0;
+}
+
+void PublishGpibResource(const char* resource) { WriteSysInfoFile("gpib_visa_resource", resource); }

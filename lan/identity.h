@@ -1,0 +1,38 @@
+// The instrument's identity: the serial number (from the controller board's FRAM, read
+// once), the firmware revision and the model name, and the identity files under
+// "/etc/sysinfo" that the web server and the discovery service read.
+#pragma once
+
+#include <string>
+
+// The product's configuration values, in one place.
+inline constexpr const char* kMakerHomePage = "https://www.corvane-test.example/switch/4410x";
+inline constexpr unsigned kUsbVendorId = 0x2B7A;
+inline constexpr unsigned kUsbProductId = 0x7A00;
+inline constexpr const char* kFirmwareRevision = "1.6.8";
+inline constexpr const char* kModelName = "4410X";
+inline constexpr const char* kManufacturer = "Corvane Test Systems";
+inline constexpr const char* kSysInfoFolder = "/etc/sysinfo";
+inline constexpr int kRawSocketPort = 4446;
+
+// The serial number, read from the FRAM on first use and kept. "NOT ASSIGNED" (not
+// kept, so a later call reads again) when the FRAM cannot be read or a character of the
+// stored serial is not printable.
+std::string GetSerialNumber();
+const char* GetFirmwareRevision();
+const char* GetModelName();
+// Forgets the kept serial number, as a fresh process has none (tests).
+void ForgetSerialNumberForTest();
+
+// "GPIB::<address>::INSTR" and "USB::0x<vendor>::0x<product>::<serial>::0::INSTR".
+std::string GpibResourceString(int address);
+std::string UsbResourceString();
+
+// One writer per identity file: the value written whole ("/etc/sysinfo/<name>").
+// 0, or -1 when it could not be written.
+int WriteSysInfoFile(const char* name, const std::string& value);
+// Writes every identity file, lxi_class first and servicename last. Always 0: a file
+// that cannot be written is left out.
+int InitSysInfo();
+// Rewrites the GPIB resource file for a new primary address.
+void PublishGpibResource(const char* resource);
