@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <regex>
 #include <string>
 
 #include "cards/card_manager.h"
@@ -52,7 +53,17 @@ TEST_P(CardIdentification, ScanInstallsTheCardOfItsTypeAndLeavesTheOtherSlotsEmp
   const uint32_t type_id = card_->traits().type_id;
   char line[48];
   std::snprintf(line, sizeof line, " Card in slot %d = 0x%x\n", kSlot, type_id);
-  EXPECT_EQ(scan_output_, line);
+  std::string expected_output = line;
+  if (DownloadedCategory(GetParam()) == kCardDownloadedOwn) {
+    // Its panel is its own, so the web control table has no row for it: only logged.
+    char missing[96];
+    std::snprintf(missing, sizeof missing, "Could not find the web controls for card id 0x%x\n",
+                  type_id);
+    expected_output += std::string("** ERROR: [_cards/webctrl_utils | InstallCardWebControl | N] ") +
+                       missing;
+  }
+  EXPECT_EQ(std::regex_replace(scan_output_, std::regex("\\| [0-9]+\\]"), "| N]"),
+            expected_output);
   for (int slot = kFirstCardSlot; slot <= kLastCardSlot; ++slot) {
     EXPECT_EQ(IsCardPresent(slot), slot == kSlot) << slot;
   }

@@ -12,6 +12,7 @@
 #include "cards/card_manager.h"
 #include "cards/card_storage.h"
 #include "cards/channel_attributes.h"
+#include "cards/web_controls.h"
 #include "core/diag_print.h"
 #include "scpi/error_codes.h"
 
@@ -25,8 +26,6 @@ thread_local const CardHookEntry* g_current_hook_entry = nullptr;
 
 // Allocations left before one fails, for the tests; negative: none fails.
 std::atomic<int> g_allocations_before_failure{-1};
-
-void CreateCardWebControl(int, uint32_t) {}
 
 // Results of a dispatcher that cannot call the operation.
 struct Refusals {
@@ -117,7 +116,8 @@ int32_t InstallCard(int slot, uint32_t type_id) {
   uint32_t control_id = record.type_id;
   if (record.category == kCardDownloaded) control_id = kGenericTypeId;
   if (record.category == kCardUnsupported) control_id = kUnsupportedTypeId;
-  CreateCardWebControl(slot, control_id);
+  // A card without a web control stays installed: its missing row is only logged.
+  InstallCardWebControl(control_id, slot);
   return 0;
 }
 
