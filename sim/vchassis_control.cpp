@@ -21,6 +21,7 @@
 #include "sim/board_models.h"
 #include "sim/card_models.h"
 #include "sim/fpga_model.h"
+#include "sim/lan_state.h"
 
 namespace sim {
 namespace {
@@ -459,6 +460,69 @@ int Commands(const SimulatedHardware& hardware, const Words&, std::string* answe
   return Answer(text.empty() ? "none" : text, answer);
 }
 
+// The chassis' LAN state folder, else empty and the reason in *answer.
+std::string LanFolder(const SimulatedHardware& hardware, std::string* answer) {
+  if (hardware.fram_folder.empty()) {
+    Refuse("this chassis keeps no LAN state: it has no root folder", answer);
+    return {};
+  }
+  return LanStateFolder(hardware.fram_folder);
+}
+
+// The simulated interface eth0, one "key: value" line each.
+int Lan(const SimulatedHardware& hardware, const Words&, std::string* answer) {
+  const std::string folder = LanFolder(hardware, answer);
+  if (folder.empty()) return -1;
+  return Answer(DescribeLan(ReadLanState(folder), DiscoveryServiceRunning()), answer);
+}
+
+// One of two words of a request, each storing its value under `key` and answering
+// its text.
+struct Choice {
+  const char* word;
+  const char* value;
+  const char* done;
+};
+
+int Choose(const SimulatedHardware& hardware, const char* key, const std::string& word,
+           const Choice (&choices)[2], std::string* answer) {
+  const std::string folder = LanFolder(hardware, answer);
+  if (folder.empty()) return -1;
+  for (const Choice& choice : choices) {
+    if (word != choice.word) continue;
+    std::string error;
+    if (WriteLanValue(folder, key, choice.value, &error) != 0) return Refuse(error, answer);
+    return Answer(choice.done, answer);
+  }
+  return Refuse("\"" + word + "\" is not " + choices[0].word + " or " + choices[1].word, answer);
+}
+
+int LanCable(const SimulatedHardware& hardware, const Words& arguments, std::string* answer) {
+  static constexpr Choice kCable[] = {{"plug", "plugged", "LAN cable plugged in"},
+                                      {"unplug", "unplugged", "LAN cable unplugged"}};
+  return Choose(hardware, "cable", arguments[0], kCable, answer);
+}
+
+int Dhcp(const SimulatedHardware& hardware, const Words& arguments, std::string* answer) {
+  static constexpr Choice kLease[] = {{"lease", "lease", "the DHCP server grants a lease"},
+                                      {"none", "none", "the DHCP server grants no lease"}};
+  return Choose(hardware, "lease", arguments[0], kLease, answer);
+}
+
+int LanDuplicate(const SimulatedHardware& hardware, const Words& arguments, std::string* answer) {
+  const std::string folder = LanFolder(hardware, answer);
+  if (folder.empty()) return -1;
+  const std::string& address = arguments[0];
+  if (!IsDottedIpv4(address)) {
+    return Refuse("\"" + address + "\" is not a dotted IPv4 address", answer);
+  }
+  bool added = false;
+  std::string error;
+  if (AddDuplicateAddress(folder, address, &added, &error) != 0) return Refuse(error, answer);
+  return Answer(std::string("another host ") + (added ? "" : "already ") + "answers for " + address,
+                answer);
+}
+
 struct Command {
   const char* words;      // the subcommand
   const char* arguments;  // its arguments as the usage names them
@@ -495,6 +559,10 @@ constexpr Command kCommands[] = {
     {"fram write", "CHIP ADDRESS BYTE...", 3, kFramChipSize + 2, FramWrite,
      "bytes into a FRAM chip"},
     {"commands", "", 0, 0, Commands, "the outside command lines the firmware ran, in order"},
+    {"lan", "", 0, 0, Lan, "the simulated interface eth0 as the stand-in tools left it"},
+    {"lan-cable", "plug|unplug", 1, 1, LanCable, "the LAN cable is plugged in or pulled out"},
+    {"dhcp", "lease|none", 1, 1, Dhcp, "whether the DHCP server grants a lease"},
+    {"lan-duplicate", "ADDRESS", 1, 1, LanDuplicate, "another host answers for ADDRESS"},
 };
 
 Words Split(std::string_view text) {

@@ -1,6 +1,8 @@
 // Control of a running virtual chassis' hardware by other processes: list the cage,
 // read relay coils and FPGA registers, make a relay stick, break a slot's local bus,
-// raise a card interrupt, fire the external trigger input, queue a power failure.
+// raise a card interrupt, fire the external trigger input, queue a power failure;
+// show the simulated LAN interface and change the network around it (the cable, the
+// DHCP server, a host that answers for an address).
 //
 // The chassis serves a control device at kControlDevicePath under its root. Each
 // write to it is one request line, "<subcommand> <arguments>" with the words of the

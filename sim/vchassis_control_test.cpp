@@ -7,14 +7,18 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "devices/fpga_registers.h"
 #include "devices/xbus_requests.h"
 #include "platform/device.h"
+#include "platform/test_support.h"
 #include "sim/card_models.h"
 #include "sim/fpga_model.h"
+#include "sim/lan_state.h"
 
 namespace sim {
 namespace {
@@ -185,6 +189,10 @@ TEST(ControlWords, OnlyKnownSubcommandsWithFittingArgumentsAreRequests) {
                          W{"interrupt", "7", "0x40"}, W{"fpga", "read", "0"}, W{"power-fail"}}) {
     EXPECT_TRUE(IsControlRequest(words)) << words[0];
   }
+  for (const W& words : {W{"lan"}, W{"lan-cable", "plug"}, W{"dhcp", "none"},
+                         W{"lan-duplicate", "1.2.3.4"}}) {
+    EXPECT_TRUE(IsControlRequest(words)) << words[0];
+  }
   for (const W& words :
        {W{}, W{"cards", "1"}, W{"coils"}, W{"stick", "1"}, W{"interrupt", "7", "1", "2"},
         W{"fpga", "read"}, W{"fpga", "0x4014"}, W{"run"}, W{"gpib", "poll"}}) {
@@ -193,6 +201,80 @@ TEST(ControlWords, OnlyKnownSubcommandsWithFittingArgumentsAreRequests) {
   const std::string usage = ControlUsage();
   EXPECT_NE(usage.find("vchassis fpga read OFFSET"), std::string::npos) << usage;
   EXPECT_NE(usage.find("vchassis interrupt SLOT [BITS]"), std::string::npos) << usage;
+}
+
+// The network around the simulated interface, as `vchassis lan-cable`, `dhcp` and
+// `lan-duplicate` change it, against a chassis with a root.
+class LanControl : public Control {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_EQ(BuildHardware(ChassisDescription{}, root_.path() + "/sim", &hardware_, &error), 0)
+        << error;
+  }
+  std::string Value(const std::string& key) {
+    std::ifstream file(LanStateFolder(hardware_.fram_folder) + "/" + key);
+    std::stringstream text;
+    text << file.rdbuf();
+    return file ? text.str() : "<missing>";
+  }
+
+  platform::TempFolder root_;
+  platform::ScopedEnv env_{"CHASSIS_ROOT", root_.path().c_str()};
+};
+
+TEST_F(LanControl, CableDhcpServerAndDuplicatesAreSetAndShown) {
+  EXPECT_EQ(Ask("lan-cable unplug"), "LAN cable unplugged");
+  EXPECT_EQ(Value("cable"), "unplugged");
+  EXPECT_EQ(Ask("lan-cable plug"), "LAN cable plugged in");
+  EXPECT_EQ(Value("cable"), "plugged");
+  EXPECT_EQ(Ask("dhcp none"), "the DHCP server grants no lease");
+  EXPECT_EQ(Value("lease"), "none");
+  EXPECT_EQ(Ask("dhcp lease"), "the DHCP server grants a lease");
+  EXPECT_EQ(Value("lease"), "lease");
+
+  EXPECT_EQ(Ask("lan-duplicate 192.168.7.60"), "another host answers for 192.168.7.60");
+  EXPECT_EQ(Ask("lan-duplicate 10.0.0.255"), "another host answers for 10.0.0.255");
+  EXPECT_EQ(Ask("lan-duplicate 192.168.7.60"), "another host already answers for 192.168.7.60");
+  EXPECT_EQ(Value("duplicates"), "192.168.7.60\n10.0.0.255\n");
+  EXPECT_EQ(ReadLanState(LanStateFolder(hardware_.fram_folder)).duplicates,
+            (std::vector<std::string>{"192.168.7.60", "10.0.0.255"}));
+
+  // The network around the interface is not part of what `lan` shows.
+  EXPECT_EQ(Ask("lan"),
+            "link: down\naddress: none\nnetmask: none\ngateway: none\nmac: none\n"
+            "dhcp: stopped\nindicator: off\nping: none\nkeepalive: none\nmdns: stopped\n"
+            "hostname: none\nservice: none\nweb: stopped");
+}
+
+TEST_F(LanControl, WrongWordsAndAddressesAreRefusedAndChangeNothing) {
+  const std::pair<const char*, const char*> refusals[] = {
+      {"lan-cable out", "\"out\" is not plug or unplug"},
+      {"lan-cable PLUG", "\"PLUG\" is not plug or unplug"},
+      {"dhcp maybe", "\"maybe\" is not lease or none"},
+      {"lan-duplicate 192.168.7.256", "\"192.168.7.256\" is not a dotted IPv4 address"},
+      {"lan-duplicate 192.168.7", "\"192.168.7\" is not a dotted IPv4 address"},
+      {"lan-duplicate 192.168.07.1", "\"192.168.07.1\" is not a dotted IPv4 address"},
+      {"lan-duplicate 1.2.3.4.5", "\"1.2.3.4.5\" is not a dotted IPv4 address"},
+      {"lan-duplicate +1.2.3.4", "\"+1.2.3.4\" is not a dotted IPv4 address"},
+      {"lan-duplicate host", "\"host\" is not a dotted IPv4 address"},
+      {"lan extra", "not a control request: \"lan extra\""},
+      {"lan-cable", "not a control request: \"lan-cable\""},
+  };
+  for (const auto& [request, reason] : refusals) {
+    EXPECT_EQ(Ask(request), std::string("refused: ") + reason) << request;
+  }
+  for (const char* key : {"cable", "lease", "duplicates"}) {
+    EXPECT_EQ(Value(key), "<missing>") << key;
+  }
+  // A chassis without a root keeps no LAN state.
+  std::string answer;
+  SimulatedHardware rootless;
+  std::string error;
+  ASSERT_EQ(BuildHardware(ChassisDescription{}, "", &rootless, &error), 0) << error;
+  EXPECT_EQ(ChassisControl(rootless).Execute("lan-cable plug", &answer), -1);
+  EXPECT_EQ(answer, "this chassis keeps no LAN state: it has no root folder\n");
+  EXPECT_EQ(ChassisControl(rootless).Execute("lan", &answer), -1);
 }
 
 // The control device as another process reaches it: one request a write, the reply

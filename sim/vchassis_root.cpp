@@ -3,11 +3,14 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
@@ -16,9 +19,11 @@
 namespace sim {
 namespace {
 
-// The fixed folders the firmware writes into without creating them first.
+// The fixed folders the firmware writes into without creating them first (the
+// discovery service's run folder is part of the board's installed system).
 constexpr const char* kRootFolders[] = {
     "/tmp", "/dev", "/mnt/nonv", "/etc/sysinfo", "/var/www/controls", "/lib/webctrls",
+    "/tmp/avahi/var/run/avahi-daemon",
 };
 
 // mkdir -p; 0 or a negated errno.
@@ -31,13 +36,13 @@ int MakeFolders(const std::string& path) {
   return 0;
 }
 
-int CopyFile(const std::string& from, const std::string& to) {
+int CopyFile(const std::string& from, const std::string& to, mode_t mode) {
   int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return -errno;
   // A fresh file: replacing a copy that a running chassis executes must not change it
   // under that chassis' feet.
   std::string temporary = to + ".new";
-  int out = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755);
+  int out = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
   if (out < 0) {
     int error = errno;
     close(in);
@@ -65,7 +70,7 @@ int CopyFile(const std::string& from, const std::string& to) {
     if (result != 0) break;
   }
   close(in);
-  if (fchmod(out, 0755) != 0 && result == 0) result = -errno;
+  if (fchmod(out, mode) != 0 && result == 0) result = -errno;
   if (close(out) != 0 && result == 0) result = -errno;
   if (result == 0 && rename(temporary.c_str(), to.c_str()) != 0) result = -errno;
   if (result != 0) unlink(temporary.c_str());
@@ -119,7 +124,7 @@ int InstallStandIns(const std::string& from_folder, const std::string& to_folder
     std::string from = from_folder + "/" + entry->d_name;
     struct stat info {};
     if (stat(from.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
-    result = CopyFile(from, to_folder + "/" + entry->d_name);
+    result = CopyFile(from, to_folder + "/" + entry->d_name, 0755);
     if (result != 0) break;
     installed.emplace_back(entry->d_name);
   }
@@ -130,6 +135,72 @@ int InstallStandIns(const std::string& from_folder, const std::string& to_folder
     result = LinkHostTool(tool, to_folder + "/" + tool);
   }
   return result;
+}
+
+int InstallRootStandIns(const std::string& from_folder, const std::string& root) {
+  DIR* folder = opendir(from_folder.c_str());
+  if (folder == nullptr) return -errno;
+  int result = MakeFolders(root);
+  while (result == 0) {
+    const dirent* entry = readdir(folder);
+    if (entry == nullptr) break;
+    const std::string_view name(entry->d_name);
+    if (name == "." || name == "..") continue;
+    const std::string from = from_folder + "/" + entry->d_name;
+    const std::string to = root + "/" + entry->d_name;
+    struct stat info {};
+    if (stat(from.c_str(), &info) != 0) continue;
+    if (S_ISDIR(info.st_mode)) {
+      result = InstallRootStandIns(from, to);
+    } else if (S_ISREG(info.st_mode)) {
+      result = CopyFile(from, to, (info.st_mode & S_IXUSR) != 0 ? 0755 : 0644);
+    }
+  }
+  closedir(folder);
+  return result;
+}
+
+int BuildNonvolatileTree(const std::string& program_folder, const std::string& root,
+                         std::string* error) {
+  if (access((root + "/mnt/nonv/config").c_str(), F_OK) == 0) return 0;
+  const std::string program = program_folder + "/" + kNonvolatileBuilder;
+  if (access(program.c_str(), X_OK) != 0) return 0;
+  std::fflush(nullptr);  // the child must not repeat buffered output
+  const pid_t pid = fork();
+  if (pid < 0) {
+    *error = std::string(kNonvolatileBuilder) + ": fork: " + std::strerror(errno);
+    return -1;
+  }
+  if (pid == 0) {
+    // The builder gets the signals the caller may hold back for its own waits.
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    signal(SIGPIPE, SIG_DFL);
+    setenv("CHASSIS_ROOT", root.c_str(), 1);
+    execl(program.c_str(), kNonvolatileBuilder, static_cast<char*>(nullptr));
+    std::perror(program.c_str());
+    _exit(127);
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) {
+      *error = std::string(kNonvolatileBuilder) + ": wait: " + std::strerror(errno);
+      return -1;
+    }
+  }
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return 0;
+  char how[64];
+  if (WIFEXITED(status)) {
+    std::snprintf(how, sizeof how, "exit status %d", WEXITSTATUS(status));
+  } else if (WIFSIGNALED(status)) {
+    std::snprintf(how, sizeof how, "signal %d", WTERMSIG(status));
+  } else {
+    std::snprintf(how, sizeof how, "status 0x%x", static_cast<unsigned>(status));
+  }
+  *error = std::string(kNonvolatileBuilder) + " failed (" + how +
+           "); the nonvolatile tree may be incomplete";
+  return -1;
 }
 
 void RemoveChassisFifos(const std::string& root) {

@@ -108,6 +108,14 @@ class Chassis {
     int installed = InstallStandIns(options_.program_folder + "/stand-ins",
                                     platform::StandInFolder());
     if (installed != 0) return Fail("cannot install the stand-in tools", -installed);
+    installed = InstallRootStandIns(
+        options_.program_folder + "/stand-ins/" + kRootStandInFolder, root_);
+    if (installed != 0) return Fail("cannot install the stand-ins under the root", -installed);
+    // A builder that fails is reported and the chassis starts all the same: the
+    // firmware creates its files as it needs them.
+    if (BuildNonvolatileTree(options_.program_folder, root_, &error) != 0) {
+      std::fprintf(stderr, "vchassis: %s\n", error.c_str());
+    }
 
     if (BuildHardware(description, FramFolder(root_), &hardware_, &error) != 0) {
       std::fprintf(stderr, "vchassis: %s\n", error.c_str());

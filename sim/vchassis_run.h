@@ -1,9 +1,10 @@
 // `vchassis run`: one virtual chassis. It reads the chassis description, furnishes a
-// root, serves the simulated devices there with a card of each described model in its
-// slot (their FRAM kept under the root), starts the controller `instctl` (which starts
-// its servers) in a process group of its own, says where the SCPI ports are once they
-// listen, and on Ctrl-C or SIGTERM stops every process of the chassis and removes what
-// it created.
+// root (the stand-in tools and, in a fresh root, the default nonvolatile tree), serves
+// the simulated devices there with a card of each described model in its slot (their
+// FRAM kept under the root), starts the controller `instctl` (which starts its
+// servers) in a process group of its own, says where the SCPI ports are once they
+// listen, and on Ctrl-C or SIGTERM stops every process of the chassis (the background
+// tools the firmware started with them) and removes what it created.
 #pragma once
 
 #include <cstdint>

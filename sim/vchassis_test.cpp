@@ -46,7 +46,7 @@ TEST_F(RootFolder, FreshRootIsAnEmptyPrivateFolderAndPreparingItAddsTheFixedFold
   EXPECT_NE(root_.find("vchassis-"), std::string::npos);
   ASSERT_EQ(PrepareRoot(root_), 0);
   for (const char* folder : {"/tmp", "/dev", "/mnt/nonv", "/etc/sysinfo", "/var/www/controls",
-                             "/lib/webctrls"}) {
+                             "/lib/webctrls", "/tmp/avahi/var/run/avahi-daemon"}) {
     EXPECT_TRUE(IsFolder(root_ + folder)) << folder;
   }
   // Preparing an existing root again is harmless; a relative root is refused.
@@ -81,12 +81,14 @@ TEST_F(RootFolder, HarmlessHostToolsAreLinkedBesideTheStandIns) {
   std::string to = root_ + "/sim-bin";
   ASSERT_EQ(InstallStandIns(from, to), 0);
   ASSERT_EQ(InstallStandIns(from, to), 0);  // linking again replaces the links
-  for (const char* tool : {"grep", "wc", "ps", "sleep"}) {
+  for (const char* tool : {"grep", "wc", "sleep"}) {
     struct stat info {};
     ASSERT_EQ(lstat((to + "/" + tool).c_str(), &info), 0) << tool;
     EXPECT_TRUE(S_ISLNK(info.st_mode)) << tool;
     EXPECT_EQ(access((to + "/" + tool).c_str(), X_OK), 0) << tool;
   }
+  // The host's ps would show every chassis' processes: only a stand-in may run as ps.
+  EXPECT_FALSE(Exists(to + "/ps"));
   struct stat info {};
   ASSERT_EQ(lstat((to + "/cat").c_str(), &info), 0);
   EXPECT_TRUE(S_ISREG(info.st_mode));
@@ -99,6 +101,69 @@ TEST_F(RootFolder, HarmlessHostToolsAreLinkedBesideTheStandIns) {
   count >> lines;
   EXPECT_EQ(lines, 1);
   EXPECT_FALSE(Exists(root_ + "/touched"));
+}
+
+TEST_F(RootFolder, RootStandInsAreMirroredWhereTheFirmwareRunsThem) {
+  const std::string from = std::string(CHASSIS_STAND_INS) + "/" + kRootStandInFolder;
+  ASSERT_EQ(InstallRootStandIns(from, root_), 0);
+  ASSERT_EQ(InstallRootStandIns(from, root_), 0);  // again over the first copies
+  const std::pair<const char*, mode_t> files[] = {
+      {"/etc/appweb/appweb", 0755},          {"/etc/editlanconfig", 0755},
+      {"/tmp/avahi/bin/lxi-avahi-service", 0755}, {"/etc/appweb/factory_default_users.db", 0644},
+      {"/lib/modules/g_usbtmc.ko", 0644},     {"/sim/stand-in.sh", 0644}};
+  for (const auto& [file, mode] : files) {
+    struct stat info {};
+    ASSERT_EQ(lstat((root_ + file).c_str(), &info), 0) << file;
+    EXPECT_TRUE(S_ISREG(info.st_mode)) << file;
+    EXPECT_EQ(info.st_mode & 0777, mode) << file;
+  }
+  EXPECT_LT(InstallRootStandIns(root_ + "/missing", root_), 0);
+}
+
+// A fresh root's nonvolatile tree comes from the firmware's builder, run once.
+class NonvolatileTree : public RootFolder {
+ protected:
+  void SetUp() override {
+    RootFolder::SetUp();
+    programs_ = root_ + "/programs";
+    chassis_ = root_ + "/chassis";
+    ASSERT_EQ(mkdir(programs_.c_str(), 0755), 0);
+    ASSERT_EQ(PrepareRoot(chassis_), 0);
+  }
+  // A builder that records the root it was given and how often it ran, then ends with
+  // `status`.
+  void WriteBuilder(int status) {
+    const std::string path = programs_ + "/" + kNonvolatileBuilder;
+    std::ofstream(path) << "#!/bin/sh\nmkdir -p \"$CHASSIS_ROOT/mnt/nonv/config\"\n"
+                        << "echo \"$CHASSIS_ROOT\" >> \"$CHASSIS_ROOT/mnt/nonv/built\"\n"
+                        << "exit " << status << "\n";
+    ASSERT_EQ(chmod(path.c_str(), 0755), 0);
+  }
+  std::string Built() {
+    std::ifstream file(chassis_ + "/mnt/nonv/built");
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    return text;
+  }
+  std::string programs_;
+  std::string chassis_;
+};
+
+TEST_F(NonvolatileTree, TheBuilderRunsOnceForAFreshRootWithThatRoot) {
+  std::string error;
+  EXPECT_EQ(BuildNonvolatileTree(programs_, chassis_, &error), 0) << "no builder: skipped";
+  EXPECT_EQ(error, "");
+  WriteBuilder(0);
+  ASSERT_EQ(BuildNonvolatileTree(programs_, chassis_, &error), 0) << error;
+  EXPECT_EQ(Built(), chassis_ + "\n");
+  ASSERT_EQ(BuildNonvolatileTree(programs_, chassis_, &error), 0) << error;
+  EXPECT_EQ(Built(), chassis_ + "\n") << "a tree that exists stays as it is";
+}
+
+TEST_F(NonvolatileTree, AFailingBuilderIsReported) {
+  WriteBuilder(3);
+  std::string error;
+  EXPECT_EQ(BuildNonvolatileTree(programs_, chassis_, &error), -1);
+  EXPECT_EQ(error, "mknonvol failed (exit status 3); the nonvolatile tree may be incomplete");
 }
 
 TEST_F(RootFolder, OnlyFifosAreRemovedFromTheRootsTmp) {
