@@ -90,9 +90,11 @@ class StandIns : public ::testing::Test {
   }
 
   void TearDown() override {
-    // A service a failed test left running must not outlive it.
+    // A service still running must end (with its sleep) before its root goes away.
     for (pid_t pid : started_) {
-      if (!Ended(pid)) kill(pid, SIGKILL);
+      if (!Ended(pid) && kill(pid, SIGTERM) == 0 && !Eventually([&] { return Ended(pid); })) {
+        kill(pid, SIGKILL);
+      }
     }
   }
 
@@ -427,7 +429,6 @@ TEST_F(StandIns, DiscoveryServicePublishesAndWithdrawsWhenStopped) {
   ASSERT_TRUE(Eventually([&] { return Ended(older); }));
   EXPECT_EQ(Value("hostname"), "second");
   EXPECT_TRUE(DiscoveryServiceRunning());
-  kill(newer, SIGTERM);
 }
 
 TEST_F(StandIns, TheLanRequestShowsWhatTheToolsLeft) {

@@ -22,9 +22,11 @@ log_command() {
 }
 
 # replace_file PATH TEXT: the file holds TEXT exactly, written beside it and renamed
-# over it, so that a reader never sees half a value.
+# over it, so that a reader never sees half a value. A root that has been removed
+# (the chassis is gone) is not made again.
 replace_file() {
-  mkdir -p "${1%/*}" &&
+  [ -d "$chassis_root" ] &&
+    mkdir -p "${1%/*}" &&
     printf '%s' "$2" > "$1.$$.new" &&
     mv -f "$1.$$.new" "$1"
 }
