@@ -1,6 +1,8 @@
 // For the hardware tests: a fixture with the simulated FPGA and chassis bus driver
-// registered in this process and the FPGA access state fresh for every test, and a
-// scope in which one of those devices is missing.
+// registered in this process, the FPGA access state fresh for every test and a
+// temporary chassis root (so that nothing a test stores, such as a card's web control
+// folder, reaches this machine's own paths), and a scope in which one of those
+// devices is missing.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -30,6 +32,8 @@ class SimulatedHardwareTest : public ::testing::Test {
     platform::UnregisterDeviceModel(kXbusDevicePath);
   }
 
+  platform::TempFolder root_folder_;
+  platform::ScopedEnv root_env_{"CHASSIS_ROOT", root_folder_.path().c_str()};
   std::shared_ptr<sim::FpgaModel> fpga_ =
       std::make_shared<sim::FpgaModel>([] { return kClockSeconds; });
   std::shared_ptr<sim::XbusModel> xbus_ = std::make_shared<sim::XbusModel>();
