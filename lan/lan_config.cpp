@@ -434,11 +434,9 @@ int StartDiscoveryService(int already_stopped) {
     if (FirstLine(kServiceNameCount, 32, &count) && std::atoi(count.c_str()) > 0) {
       std::ifstream names(Resolved(kServiceNameFile));
       for (std::string line; std::getline(names, line);) {
-        const size_t at = line.find("Established under name '");
-        if (at == std::string::npos) continue;
-        const size_t start = at + std::strlen("Established under name '");
-        const size_t end = line.find('\'', start);
-        lan_set_resolved_servicename(line.substr(start, end == std::string::npos ? end : end - start));
+        std::string name;
+        if (!ParseEstablishedName(line, &name)) continue;
+        lan_set_resolved_servicename(name);
         return 0;
       }
     }
@@ -469,6 +467,18 @@ int InitLanOnBootup(int at_boot) {
     Run(platform::FormatCommand("cd %p && ./appweb -b -f appweb.conf 1>/dev/null 2>&1", {kAppwebFolder}));
   }
   return 0;
+}
+
+bool ParseEstablishedName(const std::string& line, std::string* name) {
+  static constexpr char kEstablished[] = "Established under name '";
+  const size_t at = line.find(kEstablished);
+  if (at == std::string::npos) return false;
+  const size_t start = at + sizeof kEstablished - 1;
+  const size_t end = line.find('\'', start);
+  // An empty name is no name: the match needs at least one character.
+  if (end == start || start >= line.size()) return false;
+  *name = line.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  return true;
 }
 
 int lan_get_live_address(std::string* address) {

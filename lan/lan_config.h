@@ -43,6 +43,10 @@ int WriteDhcpClientConfig();
 int StopDiscoveryService();
 int StartDiscoveryService(int already_stopped);
 
+// The published name in one line of the discovery service's log ("Established under
+// name '...'"): true and the name when the line holds one.
+bool ParseEstablishedName(const std::string& line, std::string* name);
+
 // The interface as it is now. 0 and the text, or -1 when it cannot be read.
 int lan_get_live_address(std::string* address);
 int lan_get_live_mac(std::string* mac);

@@ -42,6 +42,7 @@ declare -A max_len=(
   [relay_store_files]=16384   # twelve mask, name or state lines of long cards
   [scan_list]=16384           # hundreds of channel and path lines
   [fan_threshold]=64          # a number and what follows it in the file
+  [lan_settings]=512          # a setting file or a service log line, beyond their limits
 )
 
 targets=("$@")
