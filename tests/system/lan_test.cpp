@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -17,6 +18,15 @@ namespace {
 
 class Lan : public ChassisTest {
  protected:
+  // A file under the chassis root, whole, or "<missing>".
+  std::string File(const std::string& fixed_path) {
+    std::ifstream file(root_ + fixed_path, std::ios::binary);
+    if (!file) return "<missing>";
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+  }
+
   // `vchassis lan` as key and value.
   std::map<std::string, std::string> Interface() {
     std::map<std::string, std::string> values;
@@ -64,6 +74,18 @@ TEST_F(Lan, StartUpBringsTheInterfaceUpWithDhcpAndPublishesTheInstrument) {
   EXPECT_EQ(client.Query("SYST:COMM:ENAB? LAN"), "1");
   EXPECT_EQ(client.Query("*IDN?"), std::string(kIdentity));
   EXPECT_EQ(client.Query("SYST:ERR?"), "0,\"No error\"");
+
+  // The identity files and the cards' web control folders are there after start-up.
+  EXPECT_EQ(File("/etc/sysinfo/serial_number"), serial);
+  EXPECT_EQ(File("/etc/sysinfo/model_name"), "4410X");
+  EXPECT_EQ(File("/etc/sysinfo/gpib_visa_resource"), "GPIB::1::INSTR");
+  EXPECT_EQ(File("/etc/sysinfo/servicename"), "Corvane Switch System 4410X - " + serial);
+  EXPECT_EQ(File("/var/www/controls/system/model"), "4410X System");
+  EXPECT_EQ(File("/var/www/controls/slot3/model"), "SM-MX26Q");
+  EXPECT_EQ(File("/var/www/controls/slot3/slot"), "3");
+  ASSERT_TRUE(client.Send("SYST:COMM:GPIB:ADDR 7\n"));
+  EXPECT_EQ(client.Query("SYST:COMM:GPIB:ADDR?"), "7");
+  EXPECT_EQ(File("/etc/sysinfo/gpib_visa_resource"), "GPIB::7::INSTR");
 }
 
 TEST_F(Lan, AStaticAddressTakesEffectAtTheNextResetAndADuplicateShowsTheFault) {
