@@ -1,12 +1,17 @@
 // Bring-up of the Ethernet interface and the services on it (see lan_config.h).
 #include "lan/lan_config.h"
 
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -41,6 +46,7 @@ constexpr const char* kEditLanConfig = "/etc/editlanconfig";
 constexpr const char* kAppwebFolder = "/etc/appweb";
 constexpr int kDuplicateChecks = 8;
 constexpr unsigned kDiscoveryWaitSeconds = 10;
+constexpr auto kSlowLookup = std::chrono::seconds(2);
 
 void SleepSeconds(unsigned seconds) { sleep(seconds); }
 std::atomic<LanSleep> lan_sleep{SleepSeconds};
@@ -271,6 +277,22 @@ int ReadPid(const char* fixed_path) {
   return std::atoi(line.c_str());
 }
 
+// The word after `label` in what "ifconfig eth0" prints ("inet addr:", "HWaddr",
+// "Mask:"). 0, or -1 when the interface does not show it.
+int IfconfigField(const char* label, std::string* value) {
+  Run(platform::FormatCommand(std::string("ifconfig ") + kLanInterface + ">%p", {kIfconfigOut}));
+  std::ifstream file(Resolved(kIfconfigOut));
+  for (std::string line; std::getline(file, line);) {
+    size_t at = line.find(label);
+    if (at == std::string::npos) continue;
+    at = line.find_first_not_of(' ', at + std::strlen(label));
+    if (at == std::string::npos) return -1;
+    *value = line.substr(at, line.find(' ', at) - at);
+    return 0;
+  }
+  return -1;
+}
+
 }  // namespace
 
 int lan_set_ping(int on) {
@@ -481,43 +503,9 @@ bool ParseEstablishedName(const std::string& line, std::string* name) {
   return true;
 }
 
-int lan_get_live_address(std::string* address) {
-  Run(platform::FormatCommand(std::string("ifconfig ") + kLanInterface + ">%p", {kIfconfigOut}));
-  std::ifstream file(Resolved(kIfconfigOut));
-  for (std::string line; std::getline(file, line);) {
-    const size_t at = line.find("inet addr:");
-    if (at == std::string::npos) continue;
-    *address = line.substr(at + 10, line.find(' ', at + 10) - (at + 10));
-    return 0;
-  }
-  return -1;
-}
-
-int lan_get_live_mac(std::string* mac) {
-  Run(platform::FormatCommand(std::string("ifconfig ") + kLanInterface + ">%p", {kIfconfigOut}));
-  std::ifstream file(Resolved(kIfconfigOut));
-  for (std::string line; std::getline(file, line);) {
-    size_t at = line.find("HWaddr");
-    if (at == std::string::npos) continue;
-    at = line.find_first_not_of(' ', at + 6);
-    if (at == std::string::npos) return -1;
-    *mac = line.substr(at, line.find(' ', at) - at);
-    return 0;
-  }
-  return -1;
-}
-
-int lan_get_live_netmask(std::string* mask) {
-  Run(platform::FormatCommand(std::string("ifconfig ") + kLanInterface + ">%p", {kIfconfigOut}));
-  std::ifstream file(Resolved(kIfconfigOut));
-  for (std::string line; std::getline(file, line);) {
-    const size_t at = line.find("Mask:");
-    if (at == std::string::npos) continue;
-    *mask = line.substr(at + 5, line.find(' ', at + 5) - (at + 5));
-    return 0;
-  }
-  return -1;
-}
+int lan_get_live_address(std::string* address) { return IfconfigField("inet addr:", address); }
+int lan_get_live_mac(std::string* mac) { return IfconfigField("HWaddr", mac); }
+int lan_get_live_netmask(std::string* mask) { return IfconfigField("Mask:", mask); }
 
 int lan_get_live_gateway(std::string* gateway) {
   Run(platform::FormatCommand("route>%p", {kRouteOut}));
@@ -530,6 +518,33 @@ int lan_get_live_gateway(std::string* gateway) {
     return gateway->empty() ? -1 : 0;
   }
   return -1;
+}
+
+std::string lan_get_reported_hostname() {
+  std::string address;
+  if (lan_get_live_address(&address) != 0) return "";
+  if (!lan_get_dns_available()) return address;
+  sockaddr_in socket_address{};
+  socket_address.sin_family = AF_INET;
+  if (inet_pton(AF_INET, address.c_str(), &socket_address.sin_addr) != 1) return address;
+  char name[NI_MAXHOST];
+  const auto started = std::chrono::steady_clock::now();
+  if (getnameinfo(reinterpret_cast<const sockaddr*>(&socket_address), sizeof socket_address, name,
+                  sizeof name, nullptr, 0, NI_NAMEREQD) != 0) {
+    if (std::chrono::steady_clock::now() - started > kSlowLookup) lan_set_dns_available(0);
+    return address;
+  }
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(name, nullptr, &hints, &found) != 0) return address;
+  bool same = false;
+  for (const addrinfo* entry = found; entry != nullptr && !same; entry = entry->ai_next) {
+    same = reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr.s_addr ==
+           socket_address.sin_addr.s_addr;
+  }
+  freeaddrinfo(found);
+  return same ? std::string(name) : address;
 }
 
 std::string lan_get_live_dns() {

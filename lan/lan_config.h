@@ -52,6 +52,11 @@ int lan_get_live_address(std::string* address);
 int lan_get_live_mac(std::string* mac);
 int lan_get_live_netmask(std::string* mask);
 int lan_get_live_gateway(std::string* gateway);
+// The host name to report: the reverse DNS name of the address in effect when the DNS
+// server is marked available and the name leads back to the same address, else the
+// address itself (empty when there is none). A reverse lookup that fails after more
+// than 2 seconds marks the DNS server unavailable, so later calls skip the lookup.
+std::string lan_get_reported_hostname();
 // The name servers of "/etc/resolv.conf", joined with commas; empty for none.
 std::string lan_get_live_dns();
 

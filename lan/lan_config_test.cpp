@@ -197,6 +197,10 @@ TEST_F(LanConfigTest, LiveValuesAreReadFromTheInterface) {
   EXPECT_EQ(value, "192.168.7.1");
   EXPECT_EQ(lan_get_live_dns(), "192.168.7.1");
 
+  // Without a DNS server the reported name is the address itself.
+  ASSERT_EQ(lan_set_dns_available(0), 0);
+  EXPECT_EQ(lan_get_reported_hostname(), "192.168.7.50");
+
   ASSERT_EQ(lan_set_keepalive(0), 0);
   EXPECT_EQ(File(kLanKeepaliveFile), "-1");
   EXPECT_EQ(Interface("keepalive"), "-1");
