@@ -174,6 +174,15 @@ TEST_F(LanConfigTest, DisabledLanMdnsAndWebServerAreLeftOut) {
   EXPECT_EQ(File(kWebEnableFile), "0");
 }
 
+TEST_F(LanConfigTest, MdnsOrWebDisabledAloneLeavesOnlyItsCommandOut) {
+  const Lines dhcp = {"dhclient -r", "dhclient eth0", "ifplugstatus eth0", "lanstatind -n", "ps"};
+  ASSERT_EQ(lan_set_mdns_enable(0), 0);
+  EXPECT_EQ(Run(1), Join({kSettings, dhcp, {"appweb -b -f appweb.conf"}}));
+  ASSERT_EQ(lan_set_mdns_enable(1), 0);
+  ASSERT_EQ(web_set_enable_flag(0), 0);
+  EXPECT_EQ(Run(1), Join({kSettings, dhcp, {kService}}));
+}
+
 TEST_F(LanConfigTest, AnUnknownModeFallsBackToDhcp) {
   Store(kLanModeFile, "sideways");
   const Lines commands = Run(1);

@@ -7,5 +7,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 [ -f build/build.ninja ] || cmake --preset debug >/dev/null
-cmake --build --preset debug --target vchassis instctl lanlink buslink usblink
+cmake --build --preset debug --target vchassis instctl lanlink buslink usblink mknonvol
 exec build/bin/vchassis run "$@"

@@ -83,6 +83,10 @@ TEST_F(Lan, StartUpBringsTheInterfaceUpWithDhcpAndPublishesTheInstrument) {
   EXPECT_EQ(File("/var/www/controls/system/model"), "4410X System");
   EXPECT_EQ(File("/var/www/controls/slot3/model"), "SM-MX26Q");
   EXPECT_EQ(File("/var/www/controls/slot3/slot"), "3");
+  // Slot 8 holds a card whose channel table is downloaded: its panel's size is computed.
+  EXPECT_EQ(File("/var/www/controls/slot8/class"), "MainForm");
+  EXPECT_NE(File("/var/www/controls/slot8/width"), "<missing>");
+  EXPECT_NE(File("/var/www/controls/slot8/height"), "<missing>");
   ASSERT_TRUE(client.Send("SYST:COMM:GPIB:ADDR 7\n"));
   EXPECT_EQ(client.Query("SYST:COMM:GPIB:ADDR?"), "7");
   EXPECT_EQ(File("/etc/sysinfo/gpib_visa_resource"), "GPIB::7::INSTR");
