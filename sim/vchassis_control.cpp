@@ -621,6 +621,43 @@ std::string ControlUsage() {
   return usage;
 }
 
+std::string ControlSubcommandUsage(const std::vector<std::string>& words) {
+  // "lan-button" names both of its forms, "lan-button press 3" the one; when the
+  // second word names no form ("lan-button hold"), the first word's forms are shown.
+  std::string usage;
+  for (size_t compared : {words.size(), size_t{1}}) {
+    for (const Command& command : kCommands) {
+      const Words name = Split(command.words);
+      const size_t common = std::min({name.size(), words.size(), compared});
+      if (common == 0 || !std::equal(name.begin(), name.begin() + static_cast<std::ptrdiff_t>(common),
+                                     words.begin())) {
+        continue;
+      }
+      const std::string form = std::string("vchassis ") + command.words +
+                               (*command.arguments ? " " : "") + command.arguments + " [--root DIR]";
+      usage += (usage.empty() ? "usage: " : "       ") + form + "\n         " + command.what + "\n";
+    }
+    if (!usage.empty()) break;
+  }
+  return usage;
+}
+
+std::string ControlArgumentProblem(const std::vector<std::string>& words) {
+  size_t name_words = 0;
+  if (const Command* command = Find(words, &name_words)) {
+    return std::string(command->words) + " wants " +
+           (*command->arguments ? command->arguments : "no arguments");
+  }
+  // Only the first word names a subcommand: its forms differ in the second.
+  std::string forms;
+  for (const Command& command : kCommands) {
+    const Words name = Split(command.words);
+    if (name.size() < 2 || words.empty() || name[0] != words[0]) continue;
+    forms += (forms.empty() ? "" : " or ") + name[1];
+  }
+  return forms.empty() ? "" : words[0] + " wants " + forms;
+}
+
 int ChassisControl::Execute(std::string_view request, std::string* answer) {
   const Words words = Split(request);
   Words arguments;

@@ -33,6 +33,13 @@ inline constexpr const char* kControlDevicePath = "/dev/vchassis";
 bool IsControlRequest(const std::vector<std::string>& words);
 // One usage line per control subcommand, each "       vchassis <words> [--root DIR]".
 std::string ControlUsage();
+// The usage of the control subcommand whose name `words` begin with, whatever its
+// arguments: "usage: vchassis <name> <arguments> [--root DIR]" and a line saying what
+// it does. Empty when `words` name no control subcommand.
+std::string ControlSubcommandUsage(const std::vector<std::string>& words);
+// What is wrong with `words` for the control subcommand they name ("coils wants SLOT",
+// "lan-button wants press or release"). Empty when they name none.
+std::string ControlArgumentProblem(const std::vector<std::string>& words);
 
 class ChassisControl {
  public:

@@ -17,26 +17,77 @@
 #include "sim/vchassis_host.h"
 #include "sim/vchassis_root.h"
 #include "sim/vchassis_run.h"
+#include "sim/vchassis_watch.h"
 
 namespace {
 
 constexpr int kDefaultTimeoutS = 5;
 
-void Usage() {
-  std::fprintf(stderr,
-               "usage: vchassis run [--root DIR] [--port-base N] [--bind ADDR] [--chassis FILE]\n"
-               "       vchassis gpib send \"<message>\" [--timeout S] [--root DIR]\n"
-               "       vchassis gpib poll [--root DIR]\n"
-               "       vchassis gpib wait-srq [--timeout S] [--root DIR]\n"
-               "       vchassis usb send \"<message>\" [--timeout S] [--root DIR]\n"
+// The subcommands vchassis itself carries out; the control subcommands come from the
+// control table.
+struct OwnUsage {
+  const char* name;
+  const char* text;
+};
+constexpr OwnUsage kOwnUsage[] = {
+    {"run",
+     "vchassis run [--root DIR] [--port-base N] [--bind ADDR] [--chassis FILE]\n"
+     "         starts a virtual chassis and its firmware; Ctrl-C stops it\n"},
+    {"gpib",
+     "vchassis gpib send \"<message>\" [--timeout S] [--root DIR]\n"
+     "       vchassis gpib poll [--root DIR]\n"
+     "       vchassis gpib wait-srq [--timeout S] [--root DIR]\n"
+     "         the GPIB bus controller: send a program message and print the reply,\n"
+     "         serial-poll the status byte, wait for a service request\n"},
+    {"usb",
+     "vchassis usb send \"<message>\" [--timeout S] [--root DIR]\n"
+     "         the USB host: send a program message and print the reply\n"},
+    {"watch",
+     "vchassis watch [--once] [--root DIR]\n"
+     "         a live view of the cage: each slot's energised relays or ports, the fans,\n"
+     "         the LAN and the trigger output; Ctrl-C ends it (--once: one frame)\n"},
+    {"help", "vchassis help SUBCOMMAND\n         how to use one subcommand\n"},
+};
+
+void FullUsage(FILE* out) {
+  std::fprintf(out, "usage: ");
+  for (const OwnUsage& own : kOwnUsage) {
+    std::fprintf(out, "%s%s", &own == kOwnUsage ? "" : "       ", own.text);
+  }
+  std::fprintf(out,
                "%s"
                "Without --chassis, run takes the cards from %s beside the program.\n"
                "Without --root the other subcommands use the chassis CHASSIS_ROOT names.\n",
                sim::ControlUsage().c_str(), sim::kDefaultChassisFile);
 }
 
+// The usage of the subcommand `words` name, or empty when they name none.
+std::string SubcommandUsage(const std::vector<std::string>& words) {
+  if (words.empty()) return "";
+  for (const OwnUsage& own : kOwnUsage) {
+    if (words[0] == own.name) return std::string("usage: ") + own.text;
+  }
+  return sim::ControlSubcommandUsage(words);
+}
+
+// A wrong invocation: one line saying what is wrong, then how the subcommand is used
+// (or every subcommand, when none was named). Exit status 2.
+int Wrong(const std::string& what, const std::vector<std::string>& words) {
+  std::fprintf(stderr, "vchassis: %s\n", what.c_str());
+  const std::string usage = SubcommandUsage(words);
+  if (usage.empty()) {
+    FullUsage(stderr);
+  } else {
+    std::fputs(usage.c_str(), stderr);
+  }
+  return 2;
+}
+
 struct Arguments {
   std::vector<std::string> words;  // subcommand words and the message, in order
+  bool help = false;               // --help or -h
+  bool once = false;               // --once (watch)
+  std::string wrong;               // what was wrong with the options, if anything
   std::string root;
   std::string bind = "127.0.0.1";
   std::string chassis;
@@ -53,7 +104,7 @@ bool ParseNumber(const char* text, long low, long high, long* value) {
   return true;
 }
 
-bool Parse(int argc, char** argv, Arguments* out) {
+void Parse(int argc, char** argv, Arguments* out) {
   for (int i = 1; i < argc; ++i) {
     std::string word = argv[i];
     bool has_value = i + 1 < argc;
@@ -63,29 +114,28 @@ bool Parse(int argc, char** argv, Arguments* out) {
       out->bind = argv[++i];
       in_addr address{};
       if (inet_pton(AF_INET, out->bind.c_str(), &address) != 1) {
-        std::fprintf(stderr, "vchassis: --bind wants an IPv4 address\n");
-        return false;
+        out->wrong = "--bind wants an IPv4 address";
       }
     } else if (word == "--chassis" && has_value) {
       out->chassis = argv[++i];
     } else if (word == "--port-base" && has_value) {
       if (!ParseNumber(argv[++i], 1, 65533, &out->port_base)) {
-        std::fprintf(stderr, "vchassis: --port-base wants a number from 1 to 65533\n");
-        return false;
+        out->wrong = "--port-base wants a number from 1 to 65533";
       }
     } else if (word == "--timeout" && has_value) {
       if (!ParseNumber(argv[++i], 0, 86400, &out->timeout_s)) {
-        std::fprintf(stderr, "vchassis: --timeout wants seconds from 0 to 86400\n");
-        return false;
+        out->wrong = "--timeout wants seconds from 0 to 86400";
       }
+    } else if (word == "--help" || word == "-h") {
+      out->help = true;
+    } else if (word == "--once") {
+      out->once = true;
     } else if (word.rfind("--", 0) == 0) {
-      std::fprintf(stderr, "vchassis: unknown or incomplete option %s\n", word.c_str());
-      return false;
+      if (out->wrong.empty()) out->wrong = "unknown or incomplete option " + word;
     } else {
       out->words.push_back(word);
     }
   }
-  return true;
 }
 
 // The absolute form of a root given on the command line: the firmware resolves its
@@ -160,24 +210,52 @@ int Bus(const Arguments& arguments) {
     std::printf("SRQ\n");
     return 0;
   }
-  Usage();
-  return 2;
+  return Wrong(words[0] == "gpib" ? "gpib wants send \"<message>\", poll or wait-srq"
+                                  : "usb wants send \"<message>\"",
+               words);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   Arguments arguments;
-  if (!Parse(argc, argv, &arguments) || arguments.words.empty()) {
-    Usage();
-    return 2;
+  Parse(argc, argv, &arguments);
+  std::vector<std::string>& words = arguments.words;
+  // vchassis --help, vchassis help, vchassis help SUBCOMMAND, vchassis SUBCOMMAND --help
+  const bool asked = arguments.help || (!words.empty() && words[0] == "help");
+  if (asked) {
+    std::vector<std::string> topic = words;
+    // "vchassis help --help" is about help itself.
+    if (!topic.empty() && topic[0] == "help" && !(arguments.help && topic.size() == 1)) {
+      topic.erase(topic.begin());
+    }
+    if (topic.empty()) {
+      FullUsage(stdout);
+      return 0;
+    }
+    const std::string usage = SubcommandUsage(topic);
+    if (usage.empty()) return Wrong("no subcommand \"" + topic[0] + "\"", {});
+    std::fputs(usage.c_str(), stdout);
+    return 0;
   }
-  const std::string& command = arguments.words[0];
-  if (command == "run" && arguments.words.size() == 1) return Run(arguments);
-  if ((command == "gpib" || command == "usb") && arguments.words.size() >= 2) {
+  if (words.empty()) return Wrong("name a subcommand", {});
+  if (!arguments.wrong.empty()) return Wrong(arguments.wrong, words);
+  const std::string& command = words[0];
+  if (command == "run") {
+    if (words.size() != 1) return Wrong("run takes options only, not \"" + words[1] + "\"", words);
+    return Run(arguments);
+  }
+  if (command == "gpib" || command == "usb") {
+    if (words.size() < 2) return Wrong(command + " wants a request", words);
     return Bus(arguments);
   }
-  if (sim::IsControlRequest(arguments.words)) return Control(arguments);
-  Usage();
-  return 2;
+  if (command == "watch") {
+    if (words.size() != 1) return Wrong("watch takes options only, not \"" + words[1] + "\"", words);
+    if (!FindChassis(arguments)) return 2;
+    return sim::Watch(arguments.once);
+  }
+  if (sim::IsControlRequest(words)) return Control(arguments);
+  const std::string problem = sim::ControlArgumentProblem(words);
+  if (!problem.empty()) return Wrong(problem, words);
+  return Wrong("no subcommand \"" + command + "\"", {});
 }

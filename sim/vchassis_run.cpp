@@ -195,6 +195,14 @@ class Chassis {
     std::printf(
         "vchassis: ready, SCPI on %s ports %u (commands) %u (events) %u (raw), root %s\n",
         options_.bind_address.c_str(), ports_[0], ports_[1], ports_[2], root_.c_str());
+    // Three lines to paste: a PyVISA resource, an lxi-tools command, the live view.
+    const std::string host =
+        options_.bind_address == "0.0.0.0" ? std::string("127.0.0.1") : options_.bind_address;
+    std::printf("vchassis: PyVISA resource  TCPIP::%s::%u::SOCKET\n", host.c_str(), ports_[2]);
+    std::printf("vchassis: lxi-tools        lxi scpi --address %s --port %u --raw \"*IDN?\"\n",
+                host.c_str(), ports_[2]);
+    std::printf("vchassis: live view        %s/vchassis watch --root %s\n",
+                options_.program_folder.c_str(), root_.c_str());
     std::fflush(stdout);
     for (;;) {
       int signal = sigwaitinfo(&signals_, nullptr);

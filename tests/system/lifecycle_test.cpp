@@ -119,6 +119,22 @@ TEST(ChassisLifecycle, StopSignalEndsEveryProcessAndRemovesWhatTheChassisMade) {
                        std::to_string(base + 2) + " (raw), root " + launcher.root());
   std::string root = launcher.root();
   ASSERT_FALSE(root.empty());
+  // After the ready line, three lines a newcomer can paste.
+  const auto shown = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (launcher.Output().find("vchassis: live view") == std::string::npos &&
+         std::chrono::steady_clock::now() < shown) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  const std::string raw_port = std::to_string(base + 2);
+  EXPECT_NE(launcher.Output().find("vchassis: PyVISA resource  TCPIP::127.0.0.1::" + raw_port + "::SOCKET\n"),
+            std::string::npos)
+      << launcher.Output();
+  EXPECT_NE(launcher.Output().find("vchassis: lxi-tools        lxi scpi --address 127.0.0.1 --port " +
+                                   raw_port + " --raw \"*IDN?\"\n"),
+            std::string::npos);
+  EXPECT_NE(launcher.Output().find("vchassis: live view        " + ProgramFolder() +
+                                   "/vchassis watch --root " + root + "\n"),
+            std::string::npos);
   ASSERT_TRUE(Exists(root + "/tmp/sock_write_2_scpi"));
 
   // instctl and its three servers run under the root.

@@ -1,0 +1,110 @@
+// `vchassis watch`: one frame shows the cage as it is (closed relays on their slot's
+// row), and the live view, run in a pseudo-terminal, gives the terminal back as it found
+// it when Ctrl-C ends it.
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "tests/system/chassis_fixture.h"
+
+namespace systest {
+namespace {
+
+using Watch = ChassisTest;
+
+// The frame's row of `slot`.
+std::string Row(const std::string& frame, int slot) {
+  std::istringstream lines(frame);
+  char head[8];
+  std::snprintf(head, sizeof head, "%4d ", slot);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind(head, 0) == 0) return line;
+  }
+  return "";
+}
+
+TEST_F(Watch, OneFrameShowsTheClosedRelaysOnTheirRows) {
+  TcpClient client;
+  ASSERT_GE(ConnectCommand(&client), 0);
+  ASSERT_TRUE(client.Send("ROUT:CLOS (@1(100,207),2(0))\n"));
+  EXPECT_EQ(client.Query("*OPC?"), "1");
+  const Outcome once = Vchassis({"watch", "--once"}, root_);
+  ASSERT_EQ(once.status, 0) << once.err;
+  EXPECT_EQ(Row(once.out, 1), "   1 SM-RD96        0 15");
+  EXPECT_EQ(Row(once.out, 2), "   2 SM-MT816       0");
+  EXPECT_EQ(Row(once.out, 3), "   3 SM-MX26Q       none");
+  EXPECT_EQ(Row(once.out, 6).rfind("   6 SM-DIO12-TTL   0:", 0), 0u) << Row(once.out, 6);
+  EXPECT_NE(once.out.find("\nfans: chassis "), std::string::npos);
+  EXPECT_NE(once.out.find("\nLAN: link up 192.168.7.50, indicator normal"), std::string::npos)
+      << once.out;
+  // Each switching pulses the trigger output (on at power-up).
+  EXPECT_NE(once.out.find("\ntrigger out: 1 pulse, last at "), std::string::npos) << once.out;
+  std::istringstream lines(once.out);
+  for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
+}
+
+TEST_F(Watch, CtrlCLeavesTheTerminalAsItWas) {
+  int master = -1;
+  termios before{};
+  const std::string program = ProgramFolder() + "/vchassis";
+  const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    execl(program.c_str(), "vchassis", "watch", "--root", root_.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_EQ(tcgetattr(master, &before), 0);
+  // Wait for the first frame, then for the view to have changed the modes.
+  std::string shown;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (shown.find("trigger out:") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    char buffer[4096];
+    pollfd ready{master, POLLIN, 0};
+    if (poll(&ready, 1, 100) > 0) {
+      const ssize_t got = read(master, buffer, sizeof buffer);
+      if (got > 0) shown.append(buffer, static_cast<size_t>(got));
+    }
+  }
+  ASSERT_NE(shown.find("trigger out:"), std::string::npos) << shown;
+  termios during{};
+  ASSERT_EQ(tcgetattr(master, &during), 0);
+  EXPECT_EQ(during.c_lflag & ECHO, 0u) << "no echo while the view runs";
+  EXPECT_NE(shown.find("\x1b[?1049h"), std::string::npos) << "the alternate screen";
+
+  ASSERT_EQ(kill(pid, SIGINT), 0);
+  // Drain what it writes on the way out, then reap it.
+  std::string tail;
+  for (int i = 0; i < 50; ++i) {
+    char buffer[4096];
+    pollfd ready{master, POLLIN, 0};
+    if (poll(&ready, 1, 100) <= 0) continue;
+    const ssize_t got = read(master, buffer, sizeof buffer);
+    if (got <= 0) break;
+    tail.append(buffer, static_cast<size_t>(got));
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_NE(tail.find("\x1b[?25h\x1b[?1049l"), std::string::npos) << "cursor and screen given back";
+  termios after{};
+  ASSERT_EQ(tcgetattr(master, &after), 0);
+  EXPECT_EQ(after.c_lflag, before.c_lflag);
+  EXPECT_EQ(after.c_iflag, before.c_iflag);
+  EXPECT_EQ(after.c_oflag, before.c_oflag);
+  EXPECT_EQ(std::memcmp(after.c_cc, before.c_cc, sizeof before.c_cc), 0);
+  close(master);
+}
+
+}  // namespace
+}  // namespace systest
