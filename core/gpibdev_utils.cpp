@@ -156,9 +156,7 @@ int SetGPIBPrimaryAddress(int address) {
   std::snprintf(text, sizeof(text), "%d", address);
   const int stored = WriteSetting(kGpibAddressSetting, text);
   if (GpibResourcePublisher publish = g_publisher.function()) {
-    char resource[32];
-    std::snprintf(resource, sizeof(resource), "GPIB::%d::INSTR", address);
-    publish(resource);
+    publish(GpibResourceString(address).c_str());
   }
   return stored;
 }
@@ -209,6 +207,13 @@ int ClearGPIBDevice() {
     return -1;
   }
   return 0;
+}
+
+std::string GpibResourceString(int address) {
+  std::string resource = "GPIB::";
+  resource += std::to_string(address);
+  resource += "::INSTR";
+  return resource;
 }
 
 void SetGpibResourcePublisher(GpibResourcePublisher publisher) { g_publisher.Connect(publisher); }

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "devices/gpib_requests.h"
 
@@ -45,7 +46,9 @@ int GetGPIBMAV(int* pending);
 
 int ClearGPIBDevice();
 
-// Whoever keeps the instrument's identity receives the resource string
-// ("GPIB::<address>::INSTR") each time an address is set. Null: nobody is told.
+// The VISA resource string of a primary address: "GPIB::<address>::INSTR".
+std::string GpibResourceString(int address);
+// Whoever keeps the instrument's identity receives the resource string each time an
+// address is set. Null: nobody is told.
 using GpibResourcePublisher = void (*)(const char* resource);
 void SetGpibResourcePublisher(GpibResourcePublisher publisher);

@@ -43,14 +43,9 @@ int MakeStoredFolder(const char* fixed_path) {
   return MakeFolders(platform::ResolvePath(fixed_path));
 }
 
-int ReplaceStoredFile(const char* fixed_path, std::string_view contents) {
-  const std::string path = platform::ResolvePath(fixed_path);
-  const std::string::size_type slash = path.find_last_of('/');
-  if (slash != std::string::npos && slash > 0 && MakeFolders(path.substr(0, slash)) != 0) {
-    return -1;
-  }
+int ReplaceFileWhole(const std::string& path, std::string_view contents, mode_t mode) {
   const std::string temporary = path + ".tmp";
-  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0664);
+  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
   if (fd < 0) return -1;
   bool written = WriteAll(fd, contents) && fsync(fd) == 0;
   if (close(fd) != 0) written = false;
@@ -61,9 +56,18 @@ int ReplaceStoredFile(const char* fixed_path, std::string_view contents) {
   return 0;
 }
 
-StoredFileRead ReadStoredFile(const char* fixed_path, std::string* contents) {
+int ReplaceStoredFile(const char* fixed_path, std::string_view contents) {
+  const std::string path = platform::ResolvePath(fixed_path);
+  const std::string::size_type slash = path.find_last_of('/');
+  if (slash != std::string::npos && slash > 0 && MakeFolders(path.substr(0, slash)) != 0) {
+    return -1;
+  }
+  return ReplaceFileWhole(path, contents, 0664);
+}
+
+StoredFileRead ReadFileWhole(const std::string& path, std::string* contents) {
   contents->clear();
-  const int fd = open(platform::ResolvePath(fixed_path).c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT ? StoredFileRead::kMissing : StoredFileRead::kFailed;
   char buffer[8192];
   StoredFileRead result = StoredFileRead::kRead;
@@ -80,4 +84,8 @@ StoredFileRead ReadStoredFile(const char* fixed_path, std::string* contents) {
   }
   close(fd);
   return result;
+}
+
+StoredFileRead ReadStoredFile(const char* fixed_path, std::string* contents) {
+  return ReadFileWhole(platform::ResolvePath(fixed_path), contents);
 }

@@ -6,6 +6,8 @@
 // resolve them under the chassis root.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <string_view>
 
@@ -20,6 +22,11 @@ enum class StoredFileRead {
 };
 // Reads `fixed_path` whole into *contents (emptied first).
 StoredFileRead ReadStoredFile(const char* fixed_path, std::string* contents);
+
+// The same two for a path as this process opens it (already resolved): no folders are
+// made. The replaced file gets `mode`.
+int ReplaceFileWhole(const std::string& path, std::string_view contents, mode_t mode);
+StoredFileRead ReadFileWhole(const std::string& path, std::string* contents);
 
 // The folder `fixed_path` and its missing parents (mode 0775). 0 or -1.
 int MakeStoredFolder(const char* fixed_path);

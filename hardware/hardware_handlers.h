@@ -45,7 +45,7 @@ int32_t DIAG_FANOVERRIDE_DoContextValidation(CommandContext* context);
 int32_t DIAG_FANOVERRIDE_DoExecutionConclusion(CommandContext* context);
 
 // Applies a MAC address to the LAN interface after DIAG:MAC:ADDR:WRIT has written it
-// to the FRAM: 0 or a negative code. Connected by the LAN layer; until then the
-// command writes the FRAM only.
+// to the FRAM: 0 or a negative code. The LAN layer's, connected by the controller;
+// unconnected, the command writes the FRAM only.
 using MacAddressSetter = int32_t (*)(const uint8_t mac[6]);
 void SetMacAddressSetter(MacAddressSetter setter);

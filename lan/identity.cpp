@@ -40,8 +40,6 @@ void ForgetSerialNumberForTest() {
   serial_number.clear();
 }
 
-std::string GpibResourceString(int address) { return "GPIB::" + std::to_string(address) + "::INSTR"; }
-
 std::string UsbResourceString() {
   char text[64];
   std::snprintf(text, sizeof text, "USB::0x%x::0x%x::", kUsbVendorId, kUsbProductId);

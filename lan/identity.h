@@ -24,8 +24,8 @@ const char* GetModelName();
 // Forgets the kept serial number, as a fresh process has none (tests).
 void ForgetSerialNumberForTest();
 
-// "GPIB::<address>::INSTR" and "USB::0x<vendor>::0x<product>::<serial>::0::INSTR".
-std::string GpibResourceString(int address);
+// "USB::0x<vendor>::0x<product>::<serial>::0::INSTR" (the GPIB one is the GPIB
+// layer's GpibResourceString).
 std::string UsbResourceString();
 
 // One writer per identity file: the value written whole ("/etc/sysinfo/<name>").
