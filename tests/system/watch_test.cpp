@@ -83,18 +83,33 @@ TEST_F(Watch, CtrlCLeavesTheTerminalAsItWas) {
   EXPECT_NE(shown.find("\x1b[?1049h"), std::string::npos) << "the alternate screen";
 
   ASSERT_EQ(kill(pid, SIGINT), 0);
-  // Drain what it writes on the way out, then reap it.
+  // Keep reading what it writes on the way out until it has ended: a view that still
+  // draws must never block on a full terminal while the test waits for it.
   std::string tail;
-  for (int i = 0; i < 50; ++i) {
+  int status = -1;
+  pid_t ended = 0;
+  const auto stop_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while ((ended = waitpid(pid, &status, WNOHANG)) == 0 &&
+         std::chrono::steady_clock::now() < stop_deadline) {
     char buffer[4096];
     pollfd ready{master, POLLIN, 0};
-    if (poll(&ready, 1, 100) <= 0) continue;
+    if (poll(&ready, 1, 50) <= 0) continue;
+    const ssize_t got = read(master, buffer, sizeof buffer);
+    if (got > 0) tail.append(buffer, static_cast<size_t>(got));
+  }
+  for (;;) {  // what is still buffered after the end
+    char buffer[4096];
+    pollfd ready{master, POLLIN, 0};
+    if (poll(&ready, 1, 0) <= 0) break;
     const ssize_t got = read(master, buffer, sizeof buffer);
     if (got <= 0) break;
     tail.append(buffer, static_cast<size_t>(got));
   }
-  int status = -1;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  if (ended != pid) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    FAIL() << "the view did not end on SIGINT; it wrote: " << tail.substr(tail.size() > 400 ? tail.size() - 400 : 0);
+  }
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   EXPECT_NE(tail.find("\x1b[?25h\x1b[?1049l"), std::string::npos) << "cursor and screen given back";
   termios after{};
