@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # The whole check a newcomer or CI runs: install what is missing, then, stage by stage,
-# configure, build and run every test in the debug build and again under the
+# configure, build and run every test in the debug build; run every example of
+# examples/ against a fresh virtual chassis; run every test again under the
 # address+undefined and the thread sanitizers; build the unit tests for big-endian
 # s390x and run them under qemu-user; cross-build the firmware programs for the
-# board's armhf; and run every fuzz target briefly. Name stages (debug, asan, tsan,
-# release, s390x, armhf, fuzz) to run only those. Each stage's time is printed at the
-# end.
+# board's armhf; and run every fuzz target briefly. Name stages (debug, examples,
+# asan, tsan, release, s390x, armhf, fuzz) to run only those. Each stage's time is
+# printed at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 stages=("$@")
-((${#stages[@]})) || stages=(debug asan tsan s390x armhf fuzz)
+((${#stages[@]})) || stages=(debug examples asan tsan s390x armhf fuzz)
 scripts/setup.sh
 
 # The compiler cache serves any checkout of the tree: paths are hashed relative to it.
@@ -27,6 +28,9 @@ run_stage() {
       ;;
     fuzz)
       scripts/fuzz.sh "$fuzz_seconds"
+      ;;
+    examples)
+      /usr/bin/python3 scripts/examples.py
       ;;
     *)
       cmake --preset "$stage" >/dev/null
