@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/paths.h"
+#include "sim/channel_maps.h"
 #include "sim/vchassis_control.h"
 
 namespace sim {
@@ -40,7 +41,8 @@ std::string Fit(std::string line) {
   return line + "\n";
 }
 
-// "0 out 0x0F" lines of `vchassis dio` as "0:0F> 1:00<": '>' an output, '<' an input.
+// "0 out 0x0F" lines of `vchassis dio` as "0F> 00<", port 0 first: '>' an output, '<'
+// an input. Twelve ports fit beside the slot and model in 80 columns.
 std::string Ports(const std::string& dio) {
   std::istringstream lines(dio);
   std::string text;
@@ -48,9 +50,23 @@ std::string Ports(const std::string& dio) {
     std::istringstream words(line);
     std::string port, direction, value;
     if (!(words >> port >> direction >> value) || (direction != "out" && direction != "in")) continue;
-    text += (text.empty() ? "" : " ") + port + ":" + value.substr(value.size() - 2) +
+    text += (text.empty() ? "" : " ") + value.substr(value.size() - 2) +
             (direction == "out" ? ">" : "<");
   }
+  return text;
+}
+
+// `vchassis coils` of a card as the view shows it: "ch 100 207" where the simulator knows
+// the model's relay map, "bit 0 15" where it does not, "none" when nothing is energised.
+std::string Relays(const std::string& model, const std::string& coils) {
+  std::istringstream words(coils);
+  std::vector<int> bits;
+  for (int bit; words >> bit;) bits.push_back(bit);
+  if (bits.empty()) return coils;
+  std::vector<int> channels;
+  const bool mapped = ChannelsOfDriveBits(model, bits, &channels);
+  std::string text = mapped ? "ch" : "bit";
+  for (int number : mapped ? channels : bits) text += " " + std::to_string(number);
   return text;
 }
 
@@ -82,7 +98,7 @@ int WatchFrame(std::string* frame) {
   localtime_r(&now, &local);
   std::strftime(clock, sizeof clock, "%H:%M:%S", &local);
   std::string text = Fit("vchassis watch  " + platform::Root() + "  " + clock);
-  text += Fit("slot model          energised relays (drive bits), or ports (> out, < in)");
+  text += Fit("slot model          energised: ch channels, bit drive bits; ports >out <in");
   std::istringstream lines(cards);
   for (std::string line; std::getline(lines, line);) {
     std::istringstream words(line);
@@ -92,7 +108,9 @@ int WatchFrame(std::string* frame) {
     std::string dio;
     if (Ask({"dio", slot}, &dio)) {
       state = Ports(dio);
-    } else if (!Ask({"coils", slot}, &state)) {
+    } else if (Ask({"coils", slot}, &state)) {
+      state = Relays(model, state);
+    } else {
       state = "-";
     }
     char head[32];

@@ -29,10 +29,17 @@ void ChassisTest::SetUp() {
 }
 
 void ChassisTest::StartChassis() {
+  std::vector<std::string> arguments = {"--root", root_, "--port-base", std::to_string(base_)};
+  if (!cage_.empty()) {
+    const std::string description = root_ + "/cage.chassis";
+    FILE* file = std::fopen(description.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fputs(cage_.c_str(), file);
+    ASSERT_EQ(std::fclose(file), 0);
+    arguments.insert(arguments.end(), {"--chassis", description});
+  }
   launcher_ = std::make_unique<sim::ChassisLauncher>();
-  ASSERT_EQ(launcher_->Start(ProgramFolder() + "/vchassis",
-                             {"--root", root_, "--port-base", std::to_string(base_)}, root_),
-            0);
+  ASSERT_EQ(launcher_->Start(ProgramFolder() + "/vchassis", arguments, root_), 0);
   ASSERT_TRUE(launcher_->WaitReady(20000, &ready_line_)) << launcher_->Output();
   // The ports take connections at once, but commands are served only once the
   // controller has installed and reset the cards. Tests begin there, so that none meets

@@ -63,6 +63,9 @@ class ChassisTest : public ::testing::Test {
 
   void StartChassis();
 
+  // A chassis description ("<slot> <model>" lines) for the cage instead of the default
+  // one; a test fixture sets it before SetUp.
+  std::string cage_;
   std::string root_;
   uint16_t base_ = 0;
   std::string ready_line_;
