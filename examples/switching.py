@@ -19,7 +19,7 @@ def main(box):
     say('Who is there')
     box.query('*IDN?')
     box.query('MOD:LIST?')                  # every card: "slot : description"
-    box.query('SYST:MOD:CHAN:LIST? 5')      # the channels one card offers (the attenuator)
+    box.query('SYST:MOD:CHAN:LIST? 10')     # the channels one card offers (the RF switch)
     box.write('*RST')                       # every relay open, the defaults back
 
     say('\nClose and open channels; CLOS? answers 1 or 0 per channel, in order')
