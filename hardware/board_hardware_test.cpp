@@ -329,6 +329,49 @@ TEST_F(BoardHardwareTest, AdcIsSetUpOnBothPathsAndSensorsReadInDegrees) {
   EXPECT_NE(printed.find("default case reached, 2"), std::string::npos);
 }
 
+// The bus device as the firmware sees it, counting the slave selections it receives.
+class CountingI2cBus final : public platform::DeviceModel {
+ public:
+  explicit CountingI2cBus(std::shared_ptr<sim::TemperatureAdc> adc)
+      : inner_(std::make_shared<sim::I2cBusDevice>(std::move(adc))) {}
+  void Close(uint64_t id) override { inner_->Close(id); }
+  ssize_t Read(uint64_t id, void* b, size_t n) override { return inner_->Read(id, b, n); }
+  ssize_t Write(uint64_t id, const void* b, size_t n) override { return inner_->Write(id, b, n); }
+  int IoctlValue(uint64_t id, unsigned long request, unsigned long value) override {
+    if (request == kI2cSlaveRequest) ++selections;
+    return inner_->IoctlValue(id, request, value);
+  }
+  std::atomic<int> selections{0};
+
+ private:
+  std::shared_ptr<sim::I2cBusDevice> inner_;
+};
+
+TEST_F(BoardHardwareTest, TheBusSelectsASlaveOnlyWhenTheSlaveChanges) {
+  ResetI2cForTest();
+  auto bus = std::make_shared<CountingI2cBus>(adc_);
+  platform::RegisterDeviceModel(kI2cDevicePath, bus);
+  ASSERT_EQ(i2c_initialize(), 0);
+  SetTemperatures(40, 40);
+  float degrees = 0;
+  ASSERT_EQ(cpu_board_tempsens_get_reading(1, &degrees), 0);  // twenty transfers
+  EXPECT_NEAR(degrees, 40, 0.7);
+  EXPECT_EQ(bus->selections, 1);
+  // Another slave is selected for its transfer, and the ADC again after it.
+  uint8_t byte = 0;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(i2c_read_byte(0x50, &byte), -1) << "no such slave";
+  CapturedStdout();
+  EXPECT_EQ(bus->selections, 2);
+  ASSERT_EQ(cpu_board_tempsens_get_reading(2, &degrees), 0);
+  EXPECT_EQ(bus->selections, 3);
+  // A reopened bus has no selection.
+  ResetI2cForTest();
+  ASSERT_EQ(i2c_initialize(), 0);
+  ASSERT_EQ(cpu_board_tempsens_get_reading(1, &degrees), 0);
+  EXPECT_EQ(bus->selections, 4);
+}
+
 TEST_F(BoardHardwareTest, SensorFailureIsReportedWithoutTheBus) {
   ResetI2cForTest();  // the bus is not open
   float degrees = -1;

@@ -42,4 +42,8 @@ void DelayMicroseconds(uint32_t microseconds) {
   }
 }
 
+void SleepMicroseconds(uint32_t microseconds) {
+  Sleep(microseconds > kLongestDelayMicroseconds ? kLongestDelayMicroseconds : microseconds);
+}
+
 void SetDelaySleepForTest(DelaySleepFunction sleep) { g_sleep = sleep != nullptr ? sleep : Sleep; }

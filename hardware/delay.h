@@ -18,6 +18,11 @@ inline constexpr uint32_t kBusyWaitPollLimit = 1000000;
 // more than the requested time has passed; a sleep is resumed after a signal.
 void DelayMicroseconds(uint32_t microseconds);
 
+// Waits at least `microseconds` without holding the processor, resumed after a signal:
+// for waits that may run late at no cost, such as the I2C bridge's transfer time, where
+// a busy wait would only keep a core busy.
+void SleepMicroseconds(uint32_t microseconds);
+
 // The sleep behind the long waits; tests put a recorder in place. Null restores the
 // real sleep.
 using DelaySleepFunction = void (*)(uint32_t microseconds);

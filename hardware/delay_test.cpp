@@ -1,5 +1,6 @@
 // Tests of the microsecond wait: which requests sleep and how long, the cut at 10 s,
-// the busy wait lasting longer than asked, and a sleep that a signal cannot shorten.
+// the busy wait lasting longer than asked, the sleeping wait that leaves the processor
+// alone, and a sleep that a signal cannot shorten.
 #include "hardware/delay.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <ctime>
 #include <thread>
 #include <vector>
 
@@ -45,6 +47,24 @@ TEST_F(DelayTest, ShortRequestsBusyWaitLongerThanAsked) {
     EXPECT_GT(ElapsedNanoseconds(start), int64_t{request} * 1000) << request;
   }
   EXPECT_TRUE(g_sleeps.empty());  // none of them slept
+}
+
+int64_t ThreadCpuNanoseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+TEST_F(DelayTest, TheSleepingWaitLastsLongEnoughWithoutHoldingTheProcessor) {
+  SetDelaySleepForTest(RecordSleep);
+  const auto start = std::chrono::steady_clock::now();
+  const int64_t cpu_start = ThreadCpuNanoseconds();
+  for (int i = 0; i < 20; ++i) SleepMicroseconds(1000);
+  const int64_t cpu = ThreadCpuNanoseconds() - cpu_start;
+  EXPECT_GE(ElapsedNanoseconds(start), int64_t{20} * 1000000);
+  // A busy wait would have spent the whole 20 ms on the processor.
+  EXPECT_LT(cpu, int64_t{10} * 1000000);
+  EXPECT_TRUE(g_sleeps.empty()) << "its own sleep, not the replaceable one";
 }
 
 void IgnoreSignal(int) {}

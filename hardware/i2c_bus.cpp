@@ -22,10 +22,18 @@ std::mutex bus_lock;     // each slave selection and transfer
 std::mutex device_lock;  // a transaction of several transfers
 std::mutex bridge_lock;  // each bridge command word and its wait
 int bus_fd = -1;         // under bus_lock
+// The slave the open bus has selected, -1 for none: the selection holds for the
+// descriptor until changed, so a run of transfers to one slave selects it once.
+int selected_slave = -1;  // under bus_lock
 
 // Selects `address` on the bus. Called with bus_lock held.
 int SelectSlave(uint8_t address) {
-  if (platform::DeviceIoctlValue(bus_fd, kI2cSlaveRequest, address) == 0) return 0;
+  if (selected_slave == address) return 0;
+  if (platform::DeviceIoctlValue(bus_fd, kI2cSlaveRequest, address) == 0) {
+    selected_slave = address;
+    return 0;
+  }
+  selected_slave = -1;
   diag_error_line(kSource, "i2c_initialize", __LINE__, "i2c_initialize, failed to set slave address");
   return -1;
 }
@@ -36,6 +44,7 @@ int i2c_initialize() {
   std::lock_guard<std::mutex> hold(bus_lock);
   if (bus_fd >= 0) return 0;
   bus_fd = platform::DeviceOpen(kI2cDevicePath, O_RDWR);
+  selected_slave = -1;
   if (bus_fd >= 0) return 0;
   const int error = errno;
   diag_error_line(kSource, "i2c_initialize", __LINE__, "i2c_initialize, open i2c dev failed.");
@@ -65,6 +74,7 @@ void ResetI2cForTest() {
   std::lock_guard<std::mutex> hold(bus_lock);
   if (bus_fd >= 0) platform::DeviceClose(bus_fd);
   bus_fd = -1;
+  selected_slave = -1;
 }
 
 int fpga_i2c_initialize() {
@@ -87,7 +97,7 @@ int fpga_i2c_write_byte(int board_index, uint8_t slave, uint8_t reg, uint8_t dat
   std::lock_guard<std::mutex> hold(bridge_lock);
   const int result = WriteFPGAregister(kFpgaI2cBridge, BridgeCommand(code, slave, false, reg, data));
   if (result != 0) return result;
-  DelayMicroseconds(kBridgeWaitMicroseconds);
+  SleepMicroseconds(kBridgeWaitMicroseconds);
   return 0;
 }
 
@@ -98,7 +108,7 @@ int fpga_i2c_read_byte(int board_index, uint8_t slave, uint8_t reg, uint8_t* dat
   // A read carries the register number in the data field as well.
   int result = WriteFPGAregister(kFpgaI2cBridge, BridgeCommand(code, slave, true, reg, reg));
   if (result != 0) return result;
-  DelayMicroseconds(kBridgeWaitMicroseconds);
+  SleepMicroseconds(kBridgeWaitMicroseconds);
   uint32_t word = 0;
   result = ReadFPGAregister(kFpgaI2cBridge, &word);
   if (result != 0) return result;
