@@ -5,7 +5,5 @@
 # Ctrl-C stops the chassis and removes what it made.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
-[ -f build/build.ninja ] || cmake --preset debug >/dev/null
-cmake --build --preset debug --target vchassis instctl lanlink buslink usblink mknonvol
+scripts/build-chassis.sh
 exec build/bin/vchassis run "$@"
