@@ -233,7 +233,7 @@ int main() {
   pthread_sigmask(SIG_UNBLOCK, &stop_signals, nullptr);
 
   for (ThreadSlot& slot : g_threads) {
-    if (slot.started) pthread_join(slot.handle, nullptr);
+    if (slot.started) JoinThread(slot.handle);
   }
   for (ServerEntry& server : g_servers) WaitForChild(server.pid);
 

@@ -1,10 +1,13 @@
 // Running flag, stop and wake-up signal handlers shared by the three programs.
 #include "core/run_state.h"
 
+#include <time.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdint>
-#include <unistd.h>
 
 namespace {
 
@@ -70,6 +73,22 @@ void RequestStop() {
   int fds = g_wake_fd_count.load();
   for (int i = 0; i < fds; ++i) {
     if (write(g_wake_fds[i], &one, sizeof(one)) < 0) continue;  // nothing to do about it
+  }
+}
+
+void JoinThread(pthread_t thread) {
+  for (;;) {
+    const bool running = IsRunning();
+    timespec deadline{};
+    clock_gettime(CLOCK_REALTIME, &deadline);  // the clock pthread_timedjoin_np uses
+    deadline.tv_nsec += running ? 0 : 20 * 1000 * 1000;
+    deadline.tv_sec += running ? 1 : 0;
+    if (deadline.tv_nsec >= 1000000000) {
+      deadline.tv_nsec -= 1000000000;
+      ++deadline.tv_sec;
+    }
+    if (pthread_timedjoin_np(thread, nullptr, &deadline) != ETIMEDOUT) return;
+    if (!IsRunning()) pthread_kill(thread, SIGALRM);
   }
 }
 

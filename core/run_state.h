@@ -33,6 +33,12 @@ int RegisterWakeFd(int fd);
 // async-signal-safe.
 void RequestStop();
 
+// Joins `thread`. After a stop it wakes the thread with SIGALRM again every 20 ms
+// until it ends: a thread that tested the running flag just before the stop's one
+// wake-up and only then started to block would otherwise never see it. While the
+// program runs it looks at the flag once a second.
+void JoinThread(pthread_t thread);
+
 // Forgets the registered threads and eventfds (tests, and a program that restarts its
 // threads). Registration happens on one thread, the one that starts the others.
 void ClearWakeThreads();

@@ -91,14 +91,7 @@ int ServerThreads::Start(std::function<void()> body) {
 }
 
 void ServerThreads::JoinAll() {
-  for (auto& entry : threads_) {
-    // The thread may be busy rather than blocked when the first wake-up arrives; it
-    // then tests the running flag on its own. Ask again now and then until it ends.
-    while (pthread_tryjoin_np(entry->thread, nullptr) == EBUSY) {
-      if (!IsRunning()) pthread_kill(entry->thread, SIGALRM);
-      nanosleep(&kWakeInterval, nullptr);
-    }
-  }
+  for (auto& entry : threads_) JoinThread(entry->thread);
   threads_.clear();
 }
 

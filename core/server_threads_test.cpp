@@ -69,4 +69,26 @@ TEST_F(ServerThreadsTest, ThreadThatBlocksAfterTheFirstWakeUpIsWokenAgain) {
   EXPECT_TRUE(ended.load());
 }
 
+TEST_F(ServerThreadsTest, JoinThreadWakesAThreadOfItsOwnThatMissedTheStop) {
+  // A thread outside any group (the controller's own), stopped before it blocks: the
+  // flag is cleared and no wake-up is sent to it, as when the one wake-up came early.
+  struct Blocked {
+    int fd;
+    std::atomic<bool> ended{false};
+  } blocked{pipe_[0]};
+  SetRunning(false);
+  pthread_t thread;
+  ASSERT_EQ(0, pthread_create(&thread, nullptr, [](void* argument) -> void* {
+    auto* b = static_cast<Blocked*>(argument);
+    char byte = 0;
+    while (read(b->fd, &byte, 1) < 0 && IsRunning()) {
+    }
+    b->ended = true;
+    return nullptr;
+  }, &blocked));
+  auto join = std::async(std::launch::async, [&] { JoinThread(thread); });
+  ASSERT_EQ(std::future_status::ready, join.wait_for(5s));
+  EXPECT_TRUE(blocked.ended.load());
+}
+
 }  // namespace
