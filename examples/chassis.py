@@ -33,7 +33,8 @@ class Failed(Exception):
 
 
 def arguments(description, argv=None):
-    parser = argparse.ArgumentParser(description=description)
+    parser = argparse.ArgumentParser(description=description,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument('host', nargs='?', default='127.0.0.1',
                         help='the chassis address (default 127.0.0.1)')
     parser.add_argument('port', nargs='?', type=int, default=4444,

@@ -75,4 +75,4 @@ def main(box):
 
 
 if __name__ == '__main__':
-    sys.exit(chassis.run(main, __doc__.splitlines()[0]))
+    sys.exit(chassis.run(main, __doc__))
