@@ -21,7 +21,6 @@ import threading
 import time
 
 TREE = pathlib.Path(__file__).resolve().parent.parent
-PYTHON = '/usr/bin/python3'          # Debian's, which has python3-pyvisa
 READY = 'vchassis: ready'
 PROMPT = re.compile(r'from another shell, run(?: (\d+) times)?:  (.*) --root <root>$')
 EXAMPLE_SECONDS = 120
@@ -77,7 +76,8 @@ class VirtualChassis:
 def run_example(example, chassis, with_root):
     """Runs one example to its end; answers its requests for vchassis commands when it
     has no root. Returns whether it succeeded."""
-    command = [PYTHON, str(example), '127.0.0.1', str(chassis.base), '--wait', '60']
+    # Run as the README shows, by its own first line, which names Debian's Python.
+    command = [str(example), '127.0.0.1', str(chassis.base), '--wait', '60']
     if with_root:
         command += ['--root', chassis.root]
     environment = dict(os.environ)
