@@ -86,9 +86,7 @@ class Chassis:
         self.check()
 
     def query(self, command, expect=None):
-        say(f'  > {command}')
-        reply = self.session.query(command)
-        say(f'  < {reply}')
+        reply = self.peek(command)
         self.check()
         if expect is not None and not (expect(reply) if callable(expect) else reply == expect):
             raise Failed(f'{command} answered {reply!r}' +

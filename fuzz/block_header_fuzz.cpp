@@ -8,6 +8,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -99,6 +101,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   if (g_raw->server.Start(g_raw->port, g_raw->threads, nullptr, nullptr) != 0) Fail("Start");
   if (g_raw->threads.Start([] { g_raw->server.PollLoop(); }) != 0) Fail("poller");
   if (g_raw->block.Attach() != 0) Fail("shared block");
+  // The stop's empty SIGALRM handler has taken the place of libFuzzer's, whose timer
+  // still raises SIGALRM every few seconds: this thread, the client, must not have its
+  // connect or send cut short by it. The port's threads, started above with SIGALRM
+  // open, take it as the spurious wake-up they are made for.
+  sigset_t alarm;
+  sigemptyset(&alarm);
+  sigaddset(&alarm, SIGALRM);
+  if (pthread_sigmask(SIG_BLOCK, &alarm, nullptr) != 0) Fail("sigmask");
   std::atexit([] {
     RequestStop();
     g_raw->threads.JoinAll();
