@@ -77,16 +77,14 @@ void RequestStop() {
 }
 
 void JoinThread(pthread_t thread) {
+  constexpr long kBillion = 1000000000;
   for (;;) {
-    const bool running = IsRunning();
+    // Once a second while running; every 20 ms, with a wake-up each time, after a stop.
+    const long wait_ns = IsRunning() ? kBillion : 20 * 1000 * 1000;
     timespec deadline{};
     clock_gettime(CLOCK_REALTIME, &deadline);  // the clock pthread_timedjoin_np uses
-    deadline.tv_nsec += running ? 0 : 20 * 1000 * 1000;
-    deadline.tv_sec += running ? 1 : 0;
-    if (deadline.tv_nsec >= 1000000000) {
-      deadline.tv_nsec -= 1000000000;
-      ++deadline.tv_sec;
-    }
+    deadline.tv_sec += (deadline.tv_nsec + wait_ns) / kBillion;
+    deadline.tv_nsec = (deadline.tv_nsec + wait_ns) % kBillion;
     if (pthread_timedjoin_np(thread, nullptr, &deadline) != ETIMEDOUT) return;
     if (!IsRunning()) pthread_kill(thread, SIGALRM);
   }

@@ -32,7 +32,7 @@ class Failed(Exception):
     other than the one expected, or a step that never came."""
 
 
-def arguments(description, argv=None):
+def arguments(description):
     parser = argparse.ArgumentParser(description=description,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument('host', nargs='?', default='127.0.0.1',
@@ -47,7 +47,7 @@ def arguments(description, argv=None):
                              'else vchassis on the PATH)')
     parser.add_argument('--wait', type=float, default=120.0,
                         help='seconds to wait for a step you run by hand (default 120)')
-    return parser.parse_args(argv)
+    return parser.parse_args()
 
 
 def say(text=''):
@@ -155,8 +155,7 @@ class Chassis:
         if not self.can_drive_hardware():
             repeat = f' {times} times' if times > 1 else ''
             say(f'  from another shell, run{repeat}:  {program} {" ".join(words)} --root <root>')
-            return None
-        output = ''
+            return
         for _ in range(times):
             say(f'  $ vchassis {" ".join(words)}')
             done = subprocess.run([program, *words, '--root', self.options.root],
@@ -165,8 +164,6 @@ class Chassis:
                 say(f'    {line}')
             if done.returncode != 0:
                 raise Failed(f'vchassis {words[0]} failed: {done.stderr.strip()}')
-            output += done.stdout
-        return output
 
 
 def _read_exactly(connection, count):
