@@ -1,9 +1,8 @@
-// Card management's slot records: the thirteen records and the memory installation
-// gives them, the installation of a card from its template (or from the tables in its
-// EPROM), the accessors, and the dispatchers through which every other part of the
+// Card management's slots: the installation of a card from its template (or from the
+// tables in its EPROM) into its slot record (card_storage.h), the accessors, and the
+// dispatchers through which every other part of the
 // firmware reaches a card's operations, each checking the slot, the card and the
 // operation before calling the card.
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -20,12 +19,7 @@ namespace {
 
 constexpr char kSource[] = "_cards/card_mgr";
 
-CardRecord g_cards[kSlotCount];
-SlotStorage g_storage[kSlotCount];
 thread_local const CardHookEntry* g_current_hook_entry = nullptr;
-
-// Allocations left before one fails, for the tests; negative: none fails.
-std::atomic<int> g_allocations_before_failure{-1};
 
 // Results of a dispatcher that cannot call the operation.
 struct Refusals {
@@ -43,7 +37,7 @@ template <auto kOperation, typename... Args>
 int32_t Dispatch(const Refusals& refusals, int slot, Args... args) {
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
   if (!InSlotRange(slot)) return refusals.out_of_range;
-  const CardRecord& record = g_cards[slot];
+  const CardRecord& record = SlotRecord(slot);
   if (record.present == 0) return refusals.absent;
   const auto operation = record.operations.*kOperation;
   if (operation == nullptr) return refusals.no_operation;
@@ -61,7 +55,7 @@ int32_t WalkHooks(int32_t command_id, const CardHookEntry* entries, int count, b
     const CardHookEntry& entry = entries[i];
     if (module_naming && entry.marker != 0) break;
     if (!IsPresent(entry.slot)) return err::kNoModule;
-    const HookOperation hook = g_cards[entry.slot].operations.*kHook;
+    const HookOperation hook = SlotRecord(entry.slot).operations.*kHook;
     if (hook == nullptr) return err::kNotSupportedByCard;
     g_current_hook_entry = &entry;
     result = hook(command_id, entry.slot, entry.channel, context);
@@ -71,24 +65,6 @@ int32_t WalkHooks(int32_t command_id, const CardHookEntry* entries, int count, b
 }
 
 }  // namespace
-
-CardRecord& SlotRecord(int slot) { return g_cards[slot]; }
-
-SlotStorage& SlotStorageOf(int slot) { return g_storage[slot]; }
-
-bool IsPresent(int slot) { return InSlotRange(slot) && g_cards[slot].present != 0; }
-
-bool AllocationAllowed() {
-  int left = g_allocations_before_failure.load();
-  while (left >= 0 && !g_allocations_before_failure.compare_exchange_weak(left, left - 1)) {
-  }
-  return left != 0;
-}
-
-std::recursive_mutex& CardStateLock() {
-  static std::recursive_mutex lock;
-  return lock;
-}
 
 // ---- Start-up --------------------------------------------------------------------
 
@@ -100,8 +76,8 @@ int32_t InstallCard(int slot, uint32_t type_id) {
   std::printf(" Card in slot %d = 0x%x\n", slot, type_id);
 
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
-  CardRecord& record = g_cards[slot];
-  g_storage[slot] = SlotStorage{};
+  CardRecord& record = SlotRecord(slot);
+  SlotStorageOf(slot) = SlotStorage{};
   const CardTemplate* card_template = FindCardTemplate(type_id);
   if (card_template != nullptr) {
     record = *card_template;
@@ -132,7 +108,7 @@ int32_t GetCardTypeId(int slot, uint32_t* type_id) {
   if (!InSlotRange(slot)) return err::kSlotOutOfRange;
   if (type_id == nullptr) return err::kSystemError;
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
-  *type_id = IsPresent(slot) ? g_cards[slot].type_id : 0;
+  *type_id = IsPresent(slot) ? SlotRecord(slot).type_id : 0;
   return 0;
 }
 
@@ -146,7 +122,7 @@ int32_t GetCardIdentity(int slot, uint32_t* type_id, char* description, char* se
   for (char* text : {description, serial, rev1, rev2, rev3}) text[0] = '\0';
   if (!InSlotRange(slot)) return err::kSlotOutOfRange;
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
-  const CardRecord& record = g_cards[slot];
+  const CardRecord& record = SlotRecord(slot);
   if (record.present == 0 || record.operations.GetIdentity == nullptr) return -1;
   *type_id = record.type_id;
   return record.operations.GetIdentity(slot, description, serial, rev1, rev2, rev3);
@@ -157,14 +133,14 @@ int32_t GetSwitchingMode(int slot, uint32_t* mode) {
   if (mode == nullptr) return err::kSystemError;
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
   if (!IsPresent(slot)) return err::kNoModule;
-  *mode = g_cards[slot].switching_mode;
+  *mode = SlotRecord(slot).switching_mode;
   return 0;
 }
 
 int32_t SetSwitchingMode(int slot, uint32_t mode) {
   if (!InSlotRange(slot)) return err::kSlotOutOfRange;
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
-  CardRecord& record = g_cards[slot];
+  CardRecord& record = SlotRecord(slot);
   if (record.switching_mode == 4) return err::kModeNotSupported;  // the card has no relay mode
   if (record.present == 0) return err::kNoModule;
   if (record.switching_mode == 3) return mode == 0 ? 0 : err::kModeNotSupported;  // BBM only
@@ -174,17 +150,17 @@ int32_t SetSwitchingMode(int slot, uint32_t mode) {
 
 uint8_t* CurrentImage(int slot) {
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
-  return IsPresent(slot) ? g_cards[slot].current_image : nullptr;
+  return IsPresent(slot) ? SlotRecord(slot).current_image : nullptr;
 }
 
 uint8_t* PendingImage(int slot) {
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
-  return IsPresent(slot) ? g_cards[slot].pending_image : nullptr;
+  return IsPresent(slot) ? SlotRecord(slot).pending_image : nullptr;
 }
 
 uint8_t* DriveImage(int slot) {
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
-  return IsPresent(slot) ? g_cards[slot].drive_image : nullptr;
+  return IsPresent(slot) ? SlotRecord(slot).drive_image : nullptr;
 }
 
 int32_t AllocateCardImages(int slot, int image_bytes, int drive_bytes) {
@@ -196,11 +172,11 @@ int32_t AllocateCardImages(int slot, int image_bytes, int drive_bytes) {
   if (!pending || !current || !drive) return err::kOutOfNamedMemory;
 
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
-  SlotStorage& storage = g_storage[slot];
+  SlotStorage& storage = SlotStorageOf(slot);
   storage.pending_image = std::move(pending);
   storage.current_image = std::move(current);
   storage.drive_image = std::move(drive);
-  CardRecord& record = g_cards[slot];
+  CardRecord& record = SlotRecord(slot);
   record.pending_image = storage.pending_image.get();
   record.current_image = storage.current_image.get();
   record.drive_image = storage.drive_image.get();
@@ -210,53 +186,53 @@ int32_t AllocateCardImages(int slot, int image_bytes, int drive_bytes) {
 int GetPendingChange(int slot) {
   if (!IsCardSlot(slot)) return 0;
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
-  return g_cards[slot].pending_change;
+  return SlotRecord(slot).pending_change;
 }
 
 void SetPendingChange(int slot) {
   if (!IsCardSlot(slot)) return;
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
-  if (g_cards[slot].present != 0) g_cards[slot].pending_change = 1;
+  if (SlotRecord(slot).present != 0) SlotRecord(slot).pending_change = 1;
 }
 
 void ClearPendingChange(int slot) {
   if (!IsCardSlot(slot)) return;
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
-  if (g_cards[slot].present != 0) g_cards[slot].pending_change = 0;
+  if (SlotRecord(slot).present != 0) SlotRecord(slot).pending_change = 0;
 }
 
 void ClearAllPendingChanges() {
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
-  for (int slot = kFirstCardSlot; slot <= kLastCardSlot; ++slot) g_cards[slot].pending_change = 0;
+  for (int slot = kFirstCardSlot; slot <= kLastCardSlot; ++slot) SlotRecord(slot).pending_change = 0;
 }
 
 void SetTestInterruptStatus(int slot, uint8_t value) {
   if (!IsCardSlot(slot)) return;
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
-  g_cards[slot].test_interrupt_status = value;
+  SlotRecord(slot).test_interrupt_status = value;
 }
 
 int32_t GetTestInterruptStatus(int slot, uint8_t* value) {
   if (!IsCardSlot(slot)) return err::kSlotOutOfRange;
   if (value == nullptr) return err::kSystemError;
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
-  *value = g_cards[slot].test_interrupt_status;
+  *value = SlotRecord(slot).test_interrupt_status;
   return 0;
 }
 
 void ClearAllTestInterruptStatus() {
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
   for (int slot = kFirstCardSlot; slot <= kLastCardSlot; ++slot) {
-    g_cards[slot].test_interrupt_status = 0;
+    SlotRecord(slot).test_interrupt_status = 0;
   }
 }
 
 int CardSupportsVerify(int slot) {
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
-  return IsPresent(slot) && g_cards[slot].operations.VerifyChannel != nullptr ? 1 : 0;
+  return IsPresent(slot) && SlotRecord(slot).operations.VerifyChannel != nullptr ? 1 : 0;
 }
 
-CardRecord* CardSlotRecord(int slot) { return IsCardSlot(slot) ? &g_cards[slot] : nullptr; }
+CardRecord* CardSlotRecord(int slot) { return IsCardSlot(slot) ? &SlotRecord(slot) : nullptr; }
 
 // ---- Operation dispatchers -------------------------------------------------------
 
@@ -360,14 +336,12 @@ int32_t CardExecuteHooks(int32_t command_id, const CardHookEntry* entries, int c
 
 const CardHookEntry* CurrentCardHookEntry() { return g_current_hook_entry; }
 
-void FailCardAllocationForTest(int successes) { g_allocations_before_failure = successes; }
-
 void ResetCardsForTest() {
-  g_allocations_before_failure = -1;
+  FailCardAllocationForTest(-1);
   std::lock_guard<std::recursive_mutex> lock(CardStateLock());
   for (int slot = 0; slot < kSlotCount; ++slot) {
-    g_cards[slot] = CardRecord{};
-    g_storage[slot] = SlotStorage{};
+    SlotRecord(slot) = CardRecord{};
+    SlotStorageOf(slot) = SlotStorage{};
   }
   ClearEmergencyShutdown();
   ReleaseChannelAttributes();

@@ -7,6 +7,9 @@
 // A synchronous run is stepped by the card's interrupt on the event monitor thread
 // while the commands run on a command thread; every function here holds the card
 // state lock, so a command can neither tear a pattern nor race a step.
+//
+// The DIGital commands themselves are in switching/digital_commands.cpp: they parse
+// channel lists, which the switching folder owns and this folder may not include.
 #pragma once
 
 #include <cstdint>

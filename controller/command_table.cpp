@@ -950,7 +950,6 @@ constexpr CommandNode kDiag[] = {
 // DIGital
 constexpr CommandNode kDigitalOutput[] = {
     {.token = TOK_STATE, .child = nullptr, .record = &kDIG_OUTPUT_STATE},
-    {.token = TOK_STAT, .child = nullptr, .record = &kDIG_OUTPUT_STATE},
     {.token = TOK_STATE_QUERY, .child = nullptr, .record = &kDIG_OUTPUT_STATEQuery},
     {.token = TOK_DATA, .child = nullptr, .record = &kDIG_OUTPUT},
     {},
@@ -977,7 +976,6 @@ constexpr CommandNode kDigitalSync[] = {
     {.token = TOK_BUSY, .child = kDigitalSyncBusy, .record = &kDIG_SYNC_BUSY},
     {.token = TOK_BUSY_QUERY, .child = nullptr, .record = &kDIG_SYNC_BUSYQuery},
     {.token = TOK_STATE, .child = nullptr, .record = &kDIG_SYNC_STATE},
-    {.token = TOK_STAT, .child = nullptr, .record = &kDIG_SYNC_STATE},
     {.token = TOK_STATE_QUERY, .child = nullptr, .record = &kDIG_SYNC_STATEQuery},
     {.token = TOK_CLEAR, .child = nullptr, .record = &kDIG_SYNC_CLEAR},
     {},

@@ -24,7 +24,7 @@ def main(box):
     box.write('*RST')
 
     say('Asynchronous: ports 0 and 1 drive, port 2 reads')
-    box.write(f'DIG:OUTP:STAT ON,(@{SLOT}(0,1))')
+    box.write(f'DIG:OUTP:STATE ON,(@{SLOT}(0,1))')
     box.query(f'DIG:OUTP:STAT? (@{SLOT}(0:2))')
     box.write(f'DIG:OUTP (@{SLOT}(0,1)),15,240')
     box.vchassis('dio-input', SLOT, '2', '0x5A')     # what the pins of port 2 present
@@ -38,7 +38,7 @@ def main(box):
     for port, data in OUTPUT_DATA.items():
         box.write(f'DIG:SYNC:DATA (@{SLOT}({port})),' + ','.join(map(str, data)))
     box.write(f'DIG:SYNC:POIN (@{SLOT}(2)),{RECORDED}')
-    box.write(f'DIG:SYNC:STAT ON,(@{SLOT})')         # armed: the next edges run it
+    box.write(f'DIG:SYNC:STATE ON,(@{SLOT})')         # armed: the next edges run it
     box.query(f'DIG:SYNC:STAT? (@{SLOT})')
     if box.can_drive_hardware():
         for presented in ('0xA1', '0xA2', '0xA3'):

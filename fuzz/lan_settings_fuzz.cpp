@@ -12,6 +12,7 @@
 #include "core/stored_file.h"
 #include "lan/lan_config.h"
 #include "lan/lan_settings.h"
+#include "lan/serial_number.h"
 #include "platform/test_support.h"
 
 namespace {

@@ -27,27 +27,22 @@ constexpr std::chrono::seconds kWriterWait{1};
 
 GPIBSvr* ServerOf(IEEE_Client* client) { return static_cast<GPIBSvr*>(client->owner); }
 
-// The device's status byte: the controller's STB, whose MAV bit is the writer's: set
-// while a response is written, clear once the output queue has drained. The
-// controller's own MAV bit may be stale by then (it was computed before the response
-// went out), and the driver reports output still unread by the bus itself.
-// Caller holds status_mutex.
-void PublishStatusByte(GPIBSvr* server) {
-  uint8_t value = server->bus_client.stb & static_cast<uint8_t>(~kStbMessageAvailable);
-  if (server->response_in_progress) value |= kStbMessageAvailable;
-  SetGPIBStatusByte(value);
-}
-
-void SetResponseInProgress(GPIBSvr* server, bool in_progress) {
+// Sets or clears MAV in the bus client's STB and hands the byte to the device. The
+// writer's part of the status byte: MAV stands while a response is written (the
+// device's write ends when the bus has read it) and leaves once the output queue has
+// drained; between the two the controller's own stores carry the MAV it read from
+// the device.
+void SetMessageAvailable(GPIBSvr* server, bool available) {
   std::lock_guard hold(server->status_mutex);
-  if (server->response_in_progress == in_progress) return;
-  server->response_in_progress = in_progress;
-  PublishStatusByte(server);
+  IEEE_Client& client = server->bus_client;
+  client.stb = available ? static_cast<uint8_t>(client.stb | kStbMessageAvailable)
+                         : static_cast<uint8_t>(client.stb & ~kStbMessageAvailable);
+  SetGPIBStatusByte(client.stb);
 }
 
 // Hands one whole response to the device, MAV set while it is written.
 void WriteResponse(GPIBSvr* server, const char* data, std::size_t length) {
-  SetResponseInProgress(server, true);
+  SetMessageAvailable(server, true);
   std::size_t done = 0;
   while (done < length) {
     const ssize_t put = platform::DeviceWrite(server->data_fd, data + done, length - done);
@@ -98,10 +93,8 @@ void StoreStatusByte(IEEE_Client* client, uint8_t value) {
   const bool due = (old & kStbRequestService) == 0 && (value & kStbRequestService) != 0 &&
                    (value & client->sre & ~kStbRequestService) != 0;
   client->stb = value;
-  // The byte goes to the device before the request, so that the serial poll the
-  // request prompts already reads it.
-  PublishStatusByte(server);
   if (due) GenerateSRQ();
+  SetGPIBStatusByte(value);
 }
 
 int UpdateResponseMsg_Interface(IEEE_Client* client, const char* text) {
@@ -174,7 +167,7 @@ void GPIBWriterLoop(GPIBSvr* server) {
       WriteResponse(server, response, fill);
       fill = 0;
     }
-    if (server->output_queue.Count() == 0) SetResponseInProgress(server, false);
+    if (server->output_queue.Count() == 0) SetMessageAvailable(server, false);
   }
 }
 

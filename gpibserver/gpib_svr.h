@@ -26,8 +26,7 @@ struct GPIBSvr {
   StringQueue inbound_queue;  // chunks read from the bus, for the router
   StringQueue output_queue;   // response pieces, for the writer
   RouterWakeup wakeup;        // tells the router of queued chunks
-  std::mutex status_mutex;    // guards the two status byte writers (see above)
-  bool response_in_progress = false;  // the writer's MAV bit; under status_mutex
+  std::mutex status_mutex;    // guards the STB's two writers: the router, the writer
   char last_command[STRING_QUEUE_TEXT_SIZE] = {};  // the last chunk forwarded
 };
 
@@ -40,8 +39,8 @@ void CloseGPIBServer(GPIBSvr* server);
 MasterHooks GPIBSvrHooks();
 
 // Hooks, on the bus client's block (its owner is the GPIBSvr).
-// Stores STB; a service request is due when bit 6 rises and the new byte shares
-// another bit with SRE.
+// Stores STB, raises a service request when it is due (bit 6 rises and the new byte
+// shares another bit with SRE), then gives the device the new byte as it is.
 void StoreStatusByte(IEEE_Client* client, uint8_t value);
 // Queues the response in pieces of 254 characters. 0, or -12 when a piece could not
 // be allocated.

@@ -87,6 +87,10 @@ TEST_F(GpibSvrTest, LongResponseIsQueuedInPiecesAndWrittenOnceWithMav) {
   for (auto& piece : pieces) server_.output_queue.PushEntry(std::move(piece));
 
   StartWriter();
+  // The device's write ends when the bus has read the response: MAV stands until then.
+  ASSERT_TRUE(Eventually([this] { return model_->PendingForHost() > 0; }));
+  std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(kStbMessageAvailable, model_->State().status_byte & kStbMessageAvailable);
   std::string response;
   ASSERT_EQ(0, sim::ReadMessage(bus_, &response, 2000));
   EXPECT_EQ(text, response) << "one message: the response went out as one write";
@@ -121,7 +125,7 @@ TEST_F(GpibSvrTest, ServiceRequestOnlyWhenBitSixRisesWithAnEnabledCause) {
   EXPECT_EQ(0x70, client_->stb);
   uint8_t polled = 0;
   ASSERT_EQ(0, sim::GpibSerialPoll(bus_, &polled));  // releases the request
-  EXPECT_EQ(0x60, polled);
+  EXPECT_EQ(0x70, polled) << "the byte the controller stored last";
 
   StoreStatusByte(client_, 0x00);
   StoreStatusByte(client_, 0x40);  // bit 6 alone shares nothing else with SRE
@@ -137,15 +141,17 @@ TEST_F(GpibSvrTest, ServiceRequestOnlyWhenBitSixRisesWithAnEnabledCause) {
   EXPECT_EQ(0x44, polled) << "the poll that the request prompts sees the new byte";
 }
 
-TEST_F(GpibSvrTest, DevicesMavBitIsTheWriters) {
-  server_.response_in_progress = true;  // as while the writer hands over a response
+// The device gets the controller's byte as it is: the MAV the controller read from the
+// device stays on the bus while a response is unread, whatever the writer did before.
+TEST_F(GpibSvrTest, TheDeviceGetsTheControllersByteMavIncluded) {
+  StoreStatusByte(client_, 0x14);
+  EXPECT_EQ(0x14, model_->State().status_byte);
+  uint8_t polled = 0;
+  ASSERT_EQ(0, sim::GpibSerialPoll(bus_, &polled));
+  EXPECT_EQ(0x14, polled);
   StoreStatusByte(client_, 0x04);
-  EXPECT_EQ(0x14, model_->State().status_byte) << "a stored STB must not lose MAV";
-  EXPECT_EQ(0x04, client_->stb);
-  server_.response_in_progress = false;
-  StoreStatusByte(client_, 0x14);  // the controller's MAV, computed before the write
-  EXPECT_EQ(0x04, model_->State().status_byte) << "a stale MAV must not stay on the bus";
-  EXPECT_EQ(0x14, client_->stb);
+  ASSERT_EQ(0, sim::GpibSerialPoll(bus_, &polled));
+  EXPECT_EQ(0x04, polled) << "the device adds nothing of its own";
 }
 
 TEST_F(GpibSvrTest, ReaderQueuesChunksForTheRouterAndSkipsHashChunks) {
@@ -172,10 +178,13 @@ TEST_F(GpibSvrTest, ReaderQueuesChunksForTheRouterAndSkipsHashChunks) {
 
 TEST_F(GpibSvrTest, MavHookAsksTheDeviceAndClearHookSendsTheClear) {
   EXPECT_FALSE(GetMAV_bit_interface(client_));
-  ASSERT_EQ(0, sim::WriteMessage(server_.data_fd, "1\n"));
+  // The device's write ends when the bus has read the response.
+  std::thread write([this] { EXPECT_EQ(0, sim::WriteMessage(server_.data_fd, "1\n")); });
+  ASSERT_TRUE(Eventually([this] { return model_->PendingForHost() > 0; }));
   EXPECT_TRUE(GetMAV_bit_interface(client_));
   std::string response;
   ASSERT_EQ(0, sim::ReadMessage(bus_, &response, 1000));
+  write.join();
   EXPECT_FALSE(GetMAV_bit_interface(client_));
 
   ClearDeviceHook(client_);

@@ -130,6 +130,8 @@ int32_t DIAG_SERIALNUMBER_READQuery_DoContextValidation(CommandContext* context)
 int32_t DIAG_SERIALNUMBER_READQuery_DoExecutionConclusion(CommandContext* context) {
   std::string serial;
   if (ReadFRAMSerialNumber(&serial) != 0) return err::kHardwareError;
+  // A board whose serial was never written still answers: an empty element.
+  if (serial.empty()) return AppendEmptyReply(context);
   return AppendToReply(serial.c_str(), serial.size(), ',', context);
 }
 

@@ -2,43 +2,15 @@
 #include "lan/identity.h"
 
 #include <cstdio>
-#include <mutex>
 
 #include "core/gpibdev_utils.h"
 #include "core/stored_file.h"
-#include "hardware/fram.h"
 #include "lan/lan_settings.h"
-
-namespace {
-
-constexpr const char* kNotAssigned = "NOT ASSIGNED";
-constexpr size_t kSerialExamined = 17;
-
-std::mutex serial_lock;
-std::string serial_number;  // empty until read
-
-}  // namespace
-
-std::string GetSerialNumber() {
-  std::lock_guard<std::mutex> hold(serial_lock);
-  if (!serial_number.empty()) return serial_number;
-  std::string read;
-  if (ReadFRAMSerialNumber(&read) != 0) return kNotAssigned;
-  for (size_t i = 0; i < read.size() && i < kSerialExamined; ++i) {
-    if (read[i] < ' ' || read[i] > '~') return kNotAssigned;
-  }
-  if (read.empty()) return kNotAssigned;
-  serial_number = read;
-  return serial_number;
-}
+#include "lan/serial_number.h"
+#include "platform/paths.h"
 
 const char* GetFirmwareRevision() { return kFirmwareRevision; }
 const char* GetModelName() { return kModelName; }
-
-void ForgetSerialNumberForTest() {
-  std::lock_guard<std::mutex> hold(serial_lock);
-  serial_number.clear();
-}
 
 std::string UsbResourceString() {
   char text[64];
@@ -61,7 +33,7 @@ int InitSysInfo() {
   WriteSysInfoFile("description", lan_get_description());
   WriteSysInfoFile("homepage_url", kMakerHomePage);
   WriteSysInfoFile("driver_url", kMakerHomePage);
-  WriteSysInfoFile("tcpip_raw_port", std::to_string(kRawSocketPort));
+  WriteSysInfoFile("tcpip_raw_port", std::to_string(platform::RawPort()));
   WriteSysInfoFile("usb_visa_resource", UsbResourceString());
   WriteSysInfoFile("gpib_visa_resource", GpibResourceString(GetGPIBPrimaryAddress()));
   WriteSysInfoFile("servicename", lan_get_servicename());

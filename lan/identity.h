@@ -1,6 +1,6 @@
-// The instrument's identity: the serial number (from the controller board's FRAM, read
-// once), the firmware revision and the model name, and the identity files under
-// "/etc/sysinfo" that the web server and the discovery service read.
+// The instrument's identity: the firmware revision and the model name, and the identity
+// files under "/etc/sysinfo" that the web server and the discovery service read (the
+// serial number is serial_number.h's).
 #pragma once
 
 #include <string>
@@ -13,16 +13,9 @@ inline constexpr const char* kFirmwareRevision = "1.6.8";
 inline constexpr const char* kModelName = "4410X";
 inline constexpr const char* kManufacturer = "Corvane Test Systems";
 inline constexpr const char* kSysInfoFolder = "/etc/sysinfo";
-inline constexpr int kRawSocketPort = 4446;
 
-// The serial number, read from the FRAM on first use and kept. "NOT ASSIGNED" (not
-// kept, so a later call reads again) when the FRAM cannot be read or a character of the
-// stored serial is not printable.
-std::string GetSerialNumber();
 const char* GetFirmwareRevision();
 const char* GetModelName();
-// Forgets the kept serial number, as a fresh process has none (tests).
-void ForgetSerialNumberForTest();
 
 // "USB::0x<vendor>::0x<product>::<serial>::0::INSTR" (the GPIB one is the GPIB
 // layer's GpibResourceString).

@@ -1,5 +1,6 @@
 // Tests of the identity files, the default nonvolatile tree and the USB device control.
 #include "lan/identity.h"
+#include "lan/serial_number.h"
 
 #include <gtest/gtest.h>
 

@@ -23,6 +23,7 @@
 #include "hardware/fram.h"
 #include "lan/identity.h"
 #include "lan/lan_settings.h"
+#include "lan/serial_number.h"
 #include "platform/command_runner.h"
 #include "platform/paths.h"
 
@@ -40,8 +41,6 @@ constexpr const char* kDaemonPidFile = "/tmp/avahi/var/run/avahi-daemon/pid";
 constexpr const char* kServicePidFile = "/tmp/avahi/var/run/lxi-service-pid";
 constexpr const char* kDiscoveryService = "/tmp/avahi/bin/lxi-avahi-service";
 constexpr const char* kResolvConf = "/etc/resolv.conf";
-constexpr const char* kDhclientConf = "/etc/dhclient.conf";
-constexpr const char* kDhclientScript = "/etc/dhclient-script";
 constexpr const char* kEditLanConfig = "/etc/editlanconfig";
 constexpr const char* kAppwebFolder = "/etc/appweb";
 constexpr int kDuplicateChecks = 8;
@@ -243,18 +242,20 @@ bool EqualIgnoringCase(const std::string& a, const std::string& b) {
   return true;
 }
 
+// The stored name, or its default built from the serial number when none or an
+// invalid one is stored; the name the discovery service last resolved only where it is
+// that name with the number the service added to make it unique. A name resolved
+// from an older name (another serial number, an earlier setting) is not published.
 std::string PublishedHostname() {
-  const std::string stored = lan_get_hostname_setting();
+  const std::string stored = lan_get_hostname();
   const std::string resolved = lan_get_resolved_hostname();
-  if (stored.empty()) return resolved.empty() ? lan_get_hostname() : resolved;
   if (!EqualIgnoringCase(resolved, stored) && FollowedByNumber(resolved, stored, false)) return resolved;
   return stored;
 }
 
 std::string PublishedServiceName() {
-  const std::string stored = lan_get_servicename_setting();
+  const std::string stored = lan_get_servicename();
   const std::string resolved = lan_get_resolved_servicename();
-  if (stored.empty()) return resolved.empty() ? lan_get_servicename() : resolved;
   if (resolved != stored && FollowedByNumber(resolved, stored, true)) return resolved;
   return stored;
 }
@@ -327,19 +328,6 @@ int set_mac_address(const uint8_t mac[6]) {
     return -1;
   }
   return 0;
-}
-
-int WriteDhcpClientConfig() {
-  const std::string host = lan_get_hostname();
-  const std::string domain = lan_get_domain();
-  const std::string text = "send host-name \"" + host + "\";\nsend fqdn.fqdn \"" + host + "." +
-                           domain + "\";\nsend domain-name \"" + domain +
-                           "\";\nsend fqdn.server-update off;\nsend fqdn.encoded off;\n"
-                           "request subnet-mask, broadcast-address, routers, domain-name, "
-                           "domain-name-servers, host-name;\nrequire;\ntimeout 30;\nretry 60;\n"
-                           "select-timeout 0;\ninitial-interval 2;\nscript \"" +
-                           Resolved(kDhclientScript) + "\";\n";
-  return ReplaceStoredFile(kDhclientConf, text) == 0 ? 0 : -1;
 }
 
 int ActionUp(int use_current) {

@@ -34,9 +34,6 @@ int lan_set_ping(int on);
 int lan_set_keepalive(int32_t seconds);
 // Applies a MAC address to the interface ("ifconfig eth0 hw ether ..."). 0, or -1.
 int set_mac_address(const uint8_t mac[6]);
-// The DHCP client configuration "/etc/dhclient.conf", from the stored host name and
-// domain. 0, or -1.
-int WriteDhcpClientConfig();
 
 // The discovery service: stop it (only processes of this chassis), or start it and
 // store the names it resolved. 0, or -1.

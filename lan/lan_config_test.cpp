@@ -8,9 +8,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/stored_file.h"
@@ -221,6 +223,53 @@ TEST_F(LanConfigTest, LiveValuesAreReadFromTheInterface) {
   EXPECT_EQ(File(kLanKeepaliveFile), "3600");
   EXPECT_EQ(EditLanConfigMode("manual"), 0);
   EXPECT_EQ(Commands(), Lines{"editlanconfig manual eth0"});
+}
+
+// The names the discovery service is started with: the stored ones, or their defaults
+// built from the serial number when none or an invalid one is stored; a resolved name
+// is published only where it is the stored (or default) name with the number the
+// service added, never a name left over from another serial number.
+TEST_F(LanConfigTest, PublishedNamesFallBackToTheSerialNumbersDefaults) {
+  constexpr const char* kMissing = nullptr;
+  const std::string kDefaultService = "Corvane Switch System 4410X - SN12345";
+  struct Row {
+    const char* host;
+    const char* resolved_host;
+    const char* service;
+    const char* resolved_service;
+    std::string published;  // "<host> <service>"
+  } rows[] = {
+      {kMissing, kMissing, kMissing, kMissing, "C-4410X-SN12345 " + kDefaultService},
+      {"", "", "", "", "C-4410X-SN12345 " + kDefaultService},
+      {"9rack", kMissing, "a$b", kMissing, "C-4410X-SN12345 " + kDefaultService},
+      {"bench7", kMissing, "Rack 3", kMissing, "bench7 Rack 3"},
+      // Names the service resolved for an earlier serial number are not published.
+      {kMissing, "C-4410X-SN999-2", kMissing, "Corvane Switch System 4410X - SN999 #2",
+       "C-4410X-SN12345 " + kDefaultService},
+      // The stored (or default) name with the service's number is.
+      {"bench7", "bench7-2", kMissing, "Corvane Switch System 4410X - SN12345 #2",
+       "bench7-2 " + kDefaultService + " #2"},
+  };
+  for (const Row& row : rows) {
+    for (const auto& [file, value] :
+         {std::pair{kLanHostnameFile, row.host}, std::pair{kLanResolvedHostnameFile, row.resolved_host},
+          std::pair{kLanServiceNameFile, row.service},
+          std::pair{kLanResolvedServiceNameFile, row.resolved_service}}) {
+      if (value == kMissing) {
+        std::remove((root_.path() + file).c_str());
+      } else {
+        Store(file, value);
+      }
+    }
+    Commands();
+    testing::internal::CaptureStdout();
+    StartDiscoveryService(0);
+    testing::internal::GetCapturedStdout();
+    const Lines commands = Commands();
+    ASSERT_FALSE(commands.empty());
+    EXPECT_EQ(commands.back(), "lxi-avahi-service 1.6.8 SN12345 " + row.published)
+        << (row.host ? row.host : "(missing)");
+  }
 }
 
 }  // namespace

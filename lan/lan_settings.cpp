@@ -8,12 +8,14 @@
 
 #include "core/diag_print.h"
 #include "core/stored_file.h"
-#include "lan/identity.h"
-#include "lan/lan_config.h"
+#include "lan/serial_number.h"
+#include "platform/paths.h"
 
 namespace {
 
 constexpr const char* kSource = "_util/lan_utils";
+constexpr const char* kDhclientConf = "/etc/dhclient.conf";
+constexpr const char* kDhclientScript = "/etc/dhclient-script";
 
 // The file's text without line feeds, or false when it cannot be read.
 bool ReadSetting(const char* fixed_path, std::string* value) {
@@ -176,10 +178,6 @@ std::string lan_get_dns() { return CheckedSetting(kLanDnsFile, IsValidDnsList, "
 std::string lan_get_hostname() {
   return CheckedSetting(kLanHostnameFile, IsValidHostname, "C-4410X-" + SerialForNames());
 }
-std::string lan_get_hostname_setting() { return CheckedSetting(kLanHostnameFile, IsValidHostname, ""); }
-std::string lan_get_servicename_setting() {
-  return CheckedSetting(kLanServiceNameFile, IsValidServiceName, "");
-}
 std::string lan_get_resolved_hostname() {
   return CheckedSetting(kLanResolvedHostnameFile, IsValidHostname, "");
 }
@@ -287,10 +285,15 @@ int lan_set_stored_mac(const uint8_t mac[6]) {
   return StoreSetting(kLanMacFile, text);
 }
 
-std::string SerialForNames() {
-  std::string serial = GetSerialNumber();
-  for (char& c : serial) {
-    if (!IsLetter(c) && !IsDigit(c) && c != '-') c = '-';
-  }
-  return serial;
+int WriteDhcpClientConfig() {
+  const std::string host = lan_get_hostname();
+  const std::string domain = lan_get_domain();
+  const std::string text = "send host-name \"" + host + "\";\nsend fqdn.fqdn \"" + host + "." +
+                           domain + "\";\nsend domain-name \"" + domain +
+                           "\";\nsend fqdn.server-update off;\nsend fqdn.encoded off;\n"
+                           "request subnet-mask, broadcast-address, routers, domain-name, "
+                           "domain-name-servers, host-name;\nrequire;\ntimeout 30;\nretry 60;\n"
+                           "select-timeout 0;\ninitial-interval 2;\nscript \"" +
+                           platform::ResolvePath(kDhclientScript) + "\";\n";
+  return ReplaceStoredFile(kDhclientConf, text) == 0 ? 0 : -1;
 }

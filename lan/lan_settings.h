@@ -82,12 +82,9 @@ std::string lan_get_gateway();
 std::string lan_get_dns();  // joined with commas as stored
 std::string lan_get_hostname();  // the default "C-4410X-<serial>" when empty or invalid
 std::string lan_get_resolved_hostname();
-// The stored host name and service name as they are, "" when none or invalid.
-std::string lan_get_hostname_setting();
-std::string lan_get_servicename_setting();
 std::string lan_get_domain();
 std::string lan_get_description();  // default "Corvane Switch System 4410X - <serial>"
-std::string lan_get_servicename();  // same default
+std::string lan_get_servicename();  // same default, with the serial made fit for names
 std::string lan_get_resolved_servicename();  // the service name when none is stored
 // 0 and the value, or -1 when missing or not a number.
 int lan_get_ping(int* on);
@@ -111,6 +108,6 @@ int lan_set_preserveconn(int on);
 int lan_get_stored_mac(uint8_t mac[6]);
 int lan_set_stored_mac(const uint8_t mac[6]);
 
-// The serial number as it may appear in a command text or a host name: every character
-// but letters, digits and '-' becomes '-'.
-std::string SerialForNames();
+// The DHCP client configuration "/etc/dhclient.conf", from the stored host name and
+// domain. 0, or -1.
+int WriteDhcpClientConfig();

@@ -14,6 +14,7 @@
 #include "devices/fpga_registers.h"
 #include "hardware/fpga_utils.h"
 #include "lan/identity.h"
+#include "lan/serial_number.h"
 #include "platform/device.h"
 #include "platform/paths.h"
 #include "platform/test_support.h"

@@ -14,6 +14,7 @@
 #include "core/stored_file.h"
 #include "devices/usbtmc_requests.h"
 #include "lan/lan_settings.h"
+#include "lan/serial_number.h"
 #include "lan/identity.h"
 #include "platform/command_runner.h"
 #include "platform/device.h"

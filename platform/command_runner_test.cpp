@@ -2,9 +2,12 @@
 #include "platform/command_runner.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -64,6 +67,43 @@ TEST(RunCommand, AHostToolWithoutAStandInNeverRuns) {
   const int builtin = RunCommand("test -d " + StandInFolder());
   ASSERT_TRUE(WIFEXITED(builtin));
   EXPECT_EQ(WEXITSTATUS(builtin), 0);
+}
+
+// The controller's threads keep the stop signals blocked; a command they start (the
+// discovery service among them) must not inherit that, nor an ignored signal.
+TEST(RunCommand, CommandsStartWithACleanSignalMaskAndDefaultActions) {
+  TempFolder root;
+  ScopedEnv env("CHASSIS_ROOT", root.path().c_str());
+  ASSERT_EQ(mkdir(StandInFolder().c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((root.path() + "/tmp").c_str(), 0755), 0);
+  WriteScript(StandInFolder() + "/report-mask",
+              "while read -r key value; do\n"
+              "  case $key in SigBlk:|SigIgn:) echo \"$key $value\";; esac\n"
+              "done < /proc/$$/status > \"$CHASSIS_ROOT/tmp/mask\"\n");
+  sigset_t stop;
+  sigset_t previous;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGTERM);
+  sigaddset(&stop, SIGINT);
+  ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &stop, &previous), 0);
+  struct sigaction ignore {};
+  struct sigaction before {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGUSR1, &ignore, &before);
+  const int status = RunCommand("report-mask");
+  sigaction(SIGUSR1, &before, nullptr);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  // The C library's two internal real-time signals (32 and 33) stay ignored in every
+  // child it starts, system()'s included; the standard signals must all be clear.
+  unsigned long long blocked = ~0ull;
+  unsigned long long ignored = ~0ull;
+  ASSERT_EQ(std::sscanf(Contents(ResolvePath("/tmp/mask")).c_str(), "SigBlk: %llx SigIgn: %llx",
+                        &blocked, &ignored),
+            2);
+  EXPECT_EQ(blocked, 0u);
+  EXPECT_EQ(ignored & 0x7FFFFFFFull, 0u);  // signals 1 to 31
 }
 
 TEST(RunCommand, ResolvedPathsAndQuotesReachTheShell) {

@@ -185,11 +185,10 @@ bool ScanInitiated() { return g_run.running; }
 
 namespace {
 
-// Compiles the scan list and starts from its first step, with the trigger count; the
-// caller has checked that a list exists. 0 or the compilation's failure.
-int32_t BeginSteps() {
+// Compiles the scan list to be stepped from its first element; the caller has checked
+// that a list exists. 0 or the compilation's failure.
+int32_t CompileSteps() {
   ClearSteps();
-  g_run.remaining = g_settings.count;
   const int32_t compiled = CompileScanList(&g_run.steps, &g_run.last_close);
   if (compiled != 0) {
     ClearSteps();
@@ -199,6 +198,12 @@ int32_t BeginSteps() {
   g_run.current = 0;
   g_run.executed = 0;
   return 0;
+}
+
+// The same, with the trigger count started anew.
+int32_t BeginSteps() {
+  g_run.remaining = g_settings.count;
+  return CompileSteps();
 }
 
 }  // namespace
@@ -292,8 +297,10 @@ void ScanListReplaced(bool restart) {
   g_run.executed = 0;
   if (!g_run.running) return;
   // An initiated scan goes on from the first step of the new list, announced once: it
-  // never stopped. Without a list it has nothing to step, and ends.
-  if (restart && ScanList() != nullptr && BeginSteps() == 0) return;
+  // never stopped. A new list restarts it (its trigger count anew); a recalled one is
+  // stepped from the next trigger with the count it has left. Without a list it has
+  // nothing to step, and ends.
+  if (ScanList() != nullptr && (restart ? BeginSteps() : CompileSteps()) == 0) return;
   StopScan();
 }
 

@@ -60,8 +60,9 @@ void StepOnExternalTrigger();
 // Steps 1 to 4 of the instrument reset (scan stopped, timing and trigger settings to
 // their reset values, OPERation bits cleared) and, with `full`, the scan list released.
 void ResetScanning(bool full);
-// The scan list changed: compiled steps are dropped; with `restart`, an initiated scan
-// starts again from its first step.
+// The scan list changed: compiled steps are dropped; an initiated scan steps the new
+// list from its first element at the next trigger, with the trigger count started anew
+// when `restart` is set and the count it has left when not; an empty list ends it.
 void ScanListReplaced(bool restart);
 
 // The steps compiled from the scan list, for tests: each step's open and close sets.

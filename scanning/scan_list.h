@@ -14,8 +14,8 @@
 
 // The scan list, or null when there is none.
 const ChannelList* ScanList();
-// Installs a new list (null or empty: none) and drops the compiled steps; with
-// `restart`, an initiated scan starts again from the beginning with it.
+// Installs a new list (null or empty: none) and drops the compiled steps; an initiated
+// scan goes on with it (see ScanListReplaced).
 void ReplaceScanList(std::unique_ptr<ChannelList> list, bool restart);
 
 // 0, -292 when a path of the list is no longer defined (nothing written), -20062.

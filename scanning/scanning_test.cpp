@@ -218,4 +218,63 @@ TEST_F(Scanning, TheScanListIsStoredAndRecalledWithItsPaths) {
   EXPECT_EQ(Send("ROUT:SCAN:REC:AUTO?"), "1");
 }
 
+// A recall during an initiated scan installs the new list without restarting the scan:
+// no new start notice, the count goes on, and the next trigger steps the new list.
+TEST_F(Scanning, ARecallDuringAScanStepsTheRecalledListFromTheNextTrigger) {
+  Send("ROUT:SCAN (@1(200),1(201));:ROUT:SCAN:STOR");
+  Send("TRIG:SOUR BUS;COUN 3;:ROUT:SCAN (@1(100:102));:INIT");
+  Send("*TRG");
+  EXPECT_EQ(cards_[1]->EnergisedCoils(), std::vector<int>{0});
+  Send("ROUT:SCAN:REC");
+  EXPECT_TRUE(ScanInitiated());
+  EXPECT_EQ(Operation() & 0x60, 0x20) << "still waiting for a trigger";
+  Send("INIT");
+  EXPECT_EQ(Errors(), std::vector<std::string>{Entry(err::kProgramCurrentlyRunning)});
+  Send("*TRG");
+  EXPECT_EQ(cards_[1]->EnergisedCoils(), (std::vector<int>{0, 8})) << "1(200), the new list's first";
+  EXPECT_EQ(Notices(), std::vector<bool>{true});
+  Send("*TRG");  // the third of the count ends the scan
+  EXPECT_EQ(Notices(), (std::vector<bool>{true, false}));
+  EXPECT_FALSE(ScanInitiated());
+  EXPECT_TRUE(Errors().empty());
+}
+
+// Every stored list reads back from a file whose lines end in CR LF, or in blanks, as
+// a file edited on another machine has them.
+TEST_F(Scanning, StoredListsReadBackWithCrlfLineEnds) {
+  struct Row {
+    const char* store;   // sets the list and stores it
+    const char* file;
+    const char* recall;  // changes the list, then recalls the file
+    const char* query;
+    const char* expected;
+  } rows[] = {
+      {"INCL (@1(100,101));:INCL:STOR", "/mnt/nonv/config/include_list/include_list.lst",
+       "INCL:DEL:ALL;:INCL:REC", "INCL?", "(@1(100),1(101))"},
+      {"EXCL (@1(200,201));:EXCL:STOR", "/mnt/nonv/config/exclude_list/exclude_list.lst",
+       "EXCL:DEL:ALL;:EXCL:REC", "EXCL?", "(@1(200),1(201))"},
+      {"PATH:DEF FEED,(@1(300)),(@1(301));:PATH:STOR", "/mnt/nonv/paths/path_defs",
+       "PATH:DEL:ALL;:PATH:REC", "PATH:DEF? FEED", "(@1(300)),(@1(301))"},
+      {"VER:MASK (@1(100)),INV;:VER:STOR", "/mnt/nonv/config/verify_masks/verify_mask_data",
+       "VER:MASK (@1(100)),0;:VER:REC", "VER:MASK? (@1(100))", "1"},
+      {"MOD:DEF PSU,9;:MOD:SAVE", "/mnt/nonv/config/module_names/module_name_defs",
+       "MOD:DEL:ALL;:MOD:REC", "MOD:CAT?", "PSU"},
+      {"CLOS (@1(302));*SAV 7", "/mnt/nonv/config/states/state7.txt", "OPEN (@1(302));*RCL 7",
+       "CLOS? (@1(302))", "1"},
+      {"ROUT:SCAN (@1(102),FEED);:ROUT:SCAN:STOR", "/mnt/nonv/scanlists/scanlist.scn",
+       "ROUT:SCAN:CLE;:ROUT:SCAN:REC", "ROUT:SCAN?", "(@1(102),FEED)"},
+  };
+  for (const Row& row : rows) {
+    Send(row.store);
+    std::string text;
+    ASSERT_EQ(ReadStoredFile(row.file, &text), StoredFileRead::kRead) << row.file;
+    std::string crlf;
+    for (char c : text) crlf += c == '\n' ? std::string(" \r\n") : std::string(1, c);
+    ASSERT_EQ(ReplaceStoredFile(row.file, crlf), 0);
+    Send(row.recall);
+    EXPECT_EQ(Send(row.query), row.expected) << row.file;
+    EXPECT_TRUE(Errors().empty()) << row.file;
+  }
+}
+
 }  // namespace

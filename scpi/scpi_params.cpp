@@ -162,7 +162,8 @@ int32_t CheckQuotedString(const char* text, std::size_t minimum_length,
                           std::size_t maximum_length) {
   if (text == nullptr) return err::kMissingParameter;
   std::size_t length = std::strlen(text);
-  std::size_t inner = length >= 2 ? length - 2 : 0;
+  // The length without the two quotes; a text too short to have two counts whole.
+  const std::size_t inner = length >= 2 ? length - 2 : length;
   if (inner < minimum_length || inner > maximum_length) return err::kStringDataError;
   // A lone quote is no string, even though its last character equals its first.
   if (length < 2 || (text[0] != '\'' && text[0] != '"')) return err::kInvalidStringData;

@@ -132,6 +132,9 @@ TEST(CheckQuotedString, LengthsAndQuotes) {
   EXPECT_EQ(CheckQuotedString("'abcdefghijk'", 1, 10), -150);
   EXPECT_EQ(CheckQuotedString("abc", 1, 10), -151);
   EXPECT_EQ(CheckQuotedString("'", 0, 10), -151);
+  // A one-character text counts as length 1, not as an empty string.
+  EXPECT_EQ(CheckQuotedString("'", 1, 10), -151);
+  EXPECT_EQ(CheckQuotedString("A", 0, 0), -150);
 }
 
 TEST(KeywordTables, LookupAndEnumeratedReply) {

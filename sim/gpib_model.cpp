@@ -14,7 +14,6 @@ namespace sim {
 
 namespace {
 
-constexpr uint8_t kStatusMav = 0x10;
 constexpr uint8_t kStatusRqs = 0x40;
 
 // Fills a request's record with `bytes` bytes of `value`; -EINVAL when it is short.
@@ -83,8 +82,9 @@ int GpibModel::BusRequest(unsigned long request, void* argument, size_t size) {
   if (host_refusal_ != 0) return host_refusal_;
   switch (request) {
     case kGpibBusSerialPoll: {
+      // The byte the firmware gave, but for bit 6: RQS, set while the device asserts
+      // a service request, which this poll releases.
       uint8_t answer = static_cast<uint8_t>(state_.status_byte & ~kStatusRqs);
-      if (HostHasOutput()) answer |= kStatusMav;
       if (state_.srq_asserted) answer |= kStatusRqs;
       const int filled = Fill(argument, size, &answer, 1);
       if (filled == 0) state_.srq_asserted = false;

@@ -59,6 +59,7 @@ class GpibModel final : public MessagePort {
               unsigned long value) override;
   short ExtraReadiness(Side side) override;
   void OnInstrumentWrite(size_t size) override;
+  bool HoldsTalker() const override { return true; }
 
  private:
   int InstrumentRequest(unsigned long request, void* argument, size_t size,

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <unistd.h>
+
 #include <cstring>
 #include <future>
 #include <string>
@@ -49,8 +51,14 @@ class GpibModelTest : public ::testing::Test {
     text.resize(got < 0 ? 0 : static_cast<size_t>(got));
     return text;
   }
-  void InstrumentWrite(const std::string& text) {
-    ASSERT_EQ(static_cast<ssize_t>(text.size()), DeviceWrite(instrument_, text.data(), text.size()));
+  // The firmware's write of a response, which ends once the bus has read it: started
+  // in the background, returned when the message is on the bus.
+  std::future<ssize_t> InstrumentWrite(const std::string& text) {
+    auto write = std::async(std::launch::async, [this, text] {
+      return DeviceWrite(instrument_, text.data(), text.size());
+    });
+    for (int wait = 0; wait < 2000 && model_->PendingForHost() == 0; ++wait) usleep(1000);
+    return write;
   }
   uint8_t ByteRequest(unsigned long request) {
     uint8_t byte = 0xEE;
@@ -87,16 +95,26 @@ TEST_F(GpibModelTest, ResponsesReachTheBusAndMavFollowsThem) {
   EXPECT_EQ(-1, ReadMessage(bus_, &response, 20));
   EXPECT_EQ(ETIMEDOUT, errno);
 
-  InstrumentWrite("ACME,1\n");
+  auto write = InstrumentWrite("ACME,1\n");
   EXPECT_EQ(1, ByteRequest(kGpibGetMav));
+  EXPECT_EQ(std::future_status::timeout, write.wait_for(std::chrono::milliseconds(20)))
+      << "the talker is held until the bus has read the message";
   ASSERT_EQ(0, ReadMessage(bus_, &response, 1000));
   EXPECT_EQ("ACME,1\n", response);
+  EXPECT_EQ(7, write.get());
   EXPECT_EQ(0, ByteRequest(kGpibGetMav));
+  // A device clear from the bus drops an unread response and ends its write too.
+  write = InstrumentWrite("2\n");
+  ASSERT_EQ(0, GpibDeviceClear(bus_));
+  EXPECT_EQ(2, write.get());
 }
 
 TEST_F(GpibModelTest, WritesRecordTheStatusByteOfTheirTime) {
   ASSERT_EQ(0, DeviceIoctlValue(instrument_, kGpibSetStatusByte, 0x10));
-  InstrumentWrite(std::string(600, 'x'));
+  auto write = InstrumentWrite(std::string(600, 'x'));
+  std::string response;
+  ASSERT_EQ(0, ReadMessage(bus_, &response, 1000));
+  EXPECT_EQ(600, write.get());
   ASSERT_EQ(0, DeviceIoctlValue(instrument_, kGpibSetStatusByte, 0x00));
   const GpibModelState state = model_->State();
   EXPECT_EQ(1, state.writes);
@@ -105,7 +123,8 @@ TEST_F(GpibModelTest, WritesRecordTheStatusByteOfTheirTime) {
   EXPECT_EQ(0x00, state.status_byte);
 }
 
-TEST_F(GpibModelTest, SerialPollShowsRqsOnceAndMavWhileOutputIsPending) {
+// The poll answers the byte the firmware gave, but for RQS; pending output adds nothing.
+TEST_F(GpibModelTest, SerialPollShowsTheGivenByteAndRqsOnce) {
   ASSERT_EQ(0, DeviceIoctlValue(instrument_, kGpibSetStatusByte, 0x60));
   uint8_t status = 0;
   ASSERT_EQ(0, GpibSerialPoll(bus_, &status));
@@ -113,15 +132,20 @@ TEST_F(GpibModelTest, SerialPollShowsRqsOnceAndMavWhileOutputIsPending) {
 
   ASSERT_EQ(0, DeviceIoctlValue(instrument_, kGpibGenerateSrq, 0));
   EXPECT_EQ(0, GpibWaitSrq(bus_, 1000));
-  InstrumentWrite("1\n");
+  auto write = InstrumentWrite("1\n");
+  ASSERT_EQ(0, DeviceIoctlValue(instrument_, kGpibSetStatusByte, 0x70));
   ASSERT_EQ(0, GpibSerialPoll(bus_, &status));
   EXPECT_EQ(0x70, status);
   EXPECT_FALSE(model_->State().srq_asserted) << "the poll releases the request";
   EXPECT_EQ(-1, GpibWaitSrq(bus_, 20));
   EXPECT_EQ(ETIMEDOUT, errno);
+  ASSERT_EQ(0, DeviceIoctlValue(instrument_, kGpibSetStatusByte, 0x20));
   ASSERT_EQ(0, GpibSerialPoll(bus_, &status));
-  EXPECT_EQ(0x30, status);
+  EXPECT_EQ(0x20, status) << "output still unread, and no MAV the firmware did not give";
   EXPECT_EQ(1, model_->State().srq_count);
+  std::string response;
+  ASSERT_EQ(0, ReadMessage(bus_, &response, 1000));
+  EXPECT_EQ(2, write.get());
 }
 
 TEST_F(GpibModelTest, WaitSrqRequestBlocksUntilTheRequest) {
@@ -134,16 +158,20 @@ TEST_F(GpibModelTest, WaitSrqRequestBlocksUntilTheRequest) {
 
 TEST_F(GpibModelTest, DeviceClearDropsUnreadMessagesBothWays) {
   ASSERT_EQ(0, WriteMessage(bus_, "*IDN?\n"));
-  InstrumentWrite("stale\n");
+  auto stale = InstrumentWrite("stale\n");
   ASSERT_EQ(0, GpibDeviceClear(bus_));
+  EXPECT_EQ(6, stale.get()) << "the clear ends the held write";
   EXPECT_EQ(0u, model_->PendingForInstrument());
   EXPECT_EQ(0, ByteRequest(kGpibGetMav));
   EXPECT_EQ(1, model_->State().device_clears);
   // The firmware's own clear request is only counted.
-  InstrumentWrite("kept\n");
+  auto kept = InstrumentWrite("kept\n");
   ASSERT_EQ(0, DeviceIoctlValue(instrument_, kGpibClearDevice, 0));
   EXPECT_EQ(1, model_->State().clear_requests);
   EXPECT_EQ(1, ByteRequest(kGpibGetMav));
+  std::string response;
+  ASSERT_EQ(0, ReadMessage(bus_, &response, 1000));
+  EXPECT_EQ(5, kept.get());
 }
 
 TEST_F(GpibModelTest, AddressAndEnableRequests) {
@@ -199,10 +227,11 @@ TEST(GpibModelServedTest, BusAndInstrumentTalkThroughTheSockets) {
   uint8_t status = 0;
   ASSERT_EQ(0, GpibSerialPoll(bus, &status));
   EXPECT_EQ(0x44, status);
-  ASSERT_EQ(0, WriteMessage(instrument, "+1.0\n"));
+  auto write = std::async(std::launch::async, [instrument] { return WriteMessage(instrument, "+1.0\n"); });
   std::string response;
   ASSERT_EQ(0, ReadMessage(bus, &response, 1000));
   EXPECT_EQ("+1.0\n", response);
+  EXPECT_EQ(0, write.get()) << "the held write ends once the bus has read it";
   DeviceClose(instrument);
   DeviceClose(bus);
 }

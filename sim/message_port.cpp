@@ -67,6 +67,8 @@ short MessagePort::ExtraReadiness(Side) { return 0; }
 
 void MessagePort::OnInstrumentWrite(size_t) {}
 
+bool MessagePort::HoldsTalker() const { return false; }
+
 void MessagePort::ClearMessages() {
   to_instrument_ = Direction{};
   to_host_ = Direction{};
@@ -98,18 +100,31 @@ ssize_t MessagePort::Read(Side side, void* buffer, size_t size) {
 }
 
 ssize_t MessagePort::Write(Side side, const void* buffer, size_t size) {
+  ssize_t result = static_cast<ssize_t>(size);
   {
     std::lock_guard hold(mutex_);
     if (side == Side::kHost && host_refusal_ != 0) return host_refusal_;
+    const bool held = side == Side::kInstrument && HoldsTalker();
+    if (held && talker_waiting_) {
+      // The blocking write's retry: done once the host has read the message (or a
+      // device clear dropped it).
+      if (!to_host_.messages.empty()) return -EAGAIN;
+      talker_waiting_ = false;
+      return result;
+    }
     Direction& outbox = side == Side::kInstrument ? to_host_ : to_instrument_;
     if (outbox.bytes > 0 && outbox.bytes + size > kRoom) return -EAGAIN;
     if (size == 0) return 0;  // an empty transfer carries no message
     if (side == Side::kInstrument) OnInstrumentWrite(size);
     outbox.messages.emplace_back(static_cast<const char*>(buffer), size);
     outbox.bytes += size;
+    if (held) {
+      talker_waiting_ = true;
+      result = -EAGAIN;
+    }
   }
   Changed();
-  return static_cast<ssize_t>(size);
+  return result;
 }
 
 int MessagePort::Ioctl(Side side, unsigned long request, void* argument, size_t size,
@@ -128,7 +143,8 @@ short MessagePort::Readiness(Side side) {
   short events = ExtraReadiness(side);
   if (!Inbox(side).messages.empty()) events |= POLLIN;
   const Direction& outbox = side == Side::kInstrument ? to_host_ : to_instrument_;
-  if (outbox.bytes < kRoom) events |= POLLOUT;
+  const bool held = side == Side::kInstrument && talker_waiting_;
+  if (outbox.bytes < kRoom && !held) events |= POLLOUT;
   return events;
 }
 

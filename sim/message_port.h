@@ -7,7 +7,10 @@
 // message, as a bus transfer ends at its end mark. A read with nothing to deliver
 // waits; a write waits while the other side has a full room of unread bytes (the bus
 // handshake holds the talker), except that a write into an empty direction is always
-// taken whole.
+// taken whole. A model that holds its talker (GPIB) goes further: the instrument's
+// write returns only once the other side has read the whole message, as a talker's
+// write on the bus ends when the listener has taken the last byte (a non-blocking
+// write reports EAGAIN until then, its message already on its way).
 //
 // The object must be owned by a std::shared_ptr: each node's model keeps it alive.
 #pragma once
@@ -55,6 +58,8 @@ class MessagePort : public std::enable_shared_from_this<MessagePort> {
   virtual short ExtraReadiness(Side side);
   // Told of each write of the instrument side (mutex_ held), before it is queued.
   virtual void OnInstrumentWrite(size_t size);
+  // True for a bus whose instrument writes end only when the host has read them.
+  virtual bool HoldsTalker() const;
 
   // While nonzero (a negated errno), the host side's transfers fail with it: the
   // interface is switched off. mutex_ held.
@@ -87,6 +92,7 @@ class MessagePort : public std::enable_shared_from_this<MessagePort> {
 
   Direction to_instrument_;
   Direction to_host_;
+  bool talker_waiting_ = false;  // a held write's message is on its way to the host
   std::unique_ptr<Node> instrument_;
   std::unique_ptr<Node> host_;
 };

@@ -331,14 +331,20 @@ int32_t DIG_SYNC_DATAQuery_DoExecutionConclusion(CommandContext* context) {
 
 // ---- Module-wide settings ----------------------------------------------------------
 
-#define POLARITY_HANDLERS(NAME, SET, GET)                                    \
+// The clock polarity takes NORMal or INVerted; the busy polarity takes any text, one
+// beginning with "I" being inverted.
+bool KnownPolarity(const char* value) {
+  return std::strcmp(value, "NORM") == 0 || std::strcmp(value, "NORMAL") == 0 ||
+         std::strcmp(value, "INV") == 0 || std::strcmp(value, "INVERTED") == 0;
+}
+bool AnyPolarity(const char*) { return true; }
+
+#define POLARITY_HANDLERS(NAME, SET, GET, ACCEPTED)                                         \
   int32_t NAME##_DoContextValidation(CommandContext* context) {                            \
     const int32_t validated = ValidateModules(context, 1);                                 \
     if (validated != 0) return validated;                                                   \
-    const char* value = Values(context)[0];                                                 \
-    const bool known = std::strcmp(value, "NORM") == 0 || std::strcmp(value, "NORMAL") == 0 || \
-                       std::strcmp(value, "INV") == 0 || std::strcmp(value, "INVERTED") == 0; \
-    return ConcludeValidation(context, known ? 0 : err::kIllegalParameterValue);                     \
+    const bool known = ACCEPTED(Values(context)[0]);                                        \
+    return ConcludeValidation(context, known ? 0 : err::kIllegalParameterValue);            \
   }                                                                                         \
   int32_t NAME##_DoExecutionConclusion(CommandContext* context) {                          \
     int32_t modules[kModuleListSize];                                                       \
@@ -367,8 +373,8 @@ int32_t DIG_SYNC_DATAQuery_DoExecutionConclusion(CommandContext* context) {
     return 0;                                                                               \
   }
 
-POLARITY_HANDLERS(DIG_SYNC_BUSY, DioSetBusyInverted, DioBusyInverted)
-POLARITY_HANDLERS(DIG_SYNC_CLOCK, DioSetClockInverted, DioClockInverted)
+POLARITY_HANDLERS(DIG_SYNC_BUSY, DioSetBusyInverted, DioBusyInverted, AnyPolarity)
+POLARITY_HANDLERS(DIG_SYNC_CLOCK, DioSetClockInverted, DioClockInverted, KnownPolarity)
 
 #undef POLARITY_HANDLERS
 

@@ -19,7 +19,7 @@ class Digital : public SimulatedCageTest {
 };
 
 TEST_F(Digital, PortsAreWrittenAndReadWithTheVariantsRule) {
-  Send("DIG:OUTP:STAT ON,(@6(0,1),7(0))");
+  Send("DIG:OUTP:STATE ON,(@6(0,1),7(0))");
   EXPECT_EQ(Errors(), std::vector<std::string>{});
   EXPECT_EQ(Send("DIG:OUTP:STAT? (@6(0:2),7(0))"), "1,1,0,1");
   Send("DIG:OUTP (@6(0,1),7(0)),15,240,15");
@@ -40,7 +40,7 @@ TEST_F(Digital, PortsAreWrittenAndReadWithTheVariantsRule) {
 }
 
 TEST_F(Digital, SynchronousPortsTheirPatternsAndTheirRefusals) {
-  Send("DIG:OUTP:STAT ON,(@6(0))");
+  Send("DIG:OUTP:STATE ON,(@6(0))");
   Send("DIG:CONF (@6(2))");
   EXPECT_EQ(Send("DIG:CONF? (@6(0:3))"), "SYNC,SYNC,ASYN,ASYN");
   Send("DIG:SYNC:DATA (@6(0)),1,2,3");
@@ -64,13 +64,13 @@ TEST_F(Digital, SynchronousPortsTheirPatternsAndTheirRefusals) {
                           Entry(err::kDataBufferOverflow)}));
   EXPECT_EQ(Send("DIG:SYNC:POIN? (@6(0))"), "1") << "nothing stored";
 
-  Send("DIG:SYNC:STAT ON,(@6)");
+  Send("DIG:SYNC:STATE ON,(@6)");
   EXPECT_EQ(Send("DIG:SYNC:STAT? (@6)"), "1");
   Send("DIG:SYNC:IND (@6(0)),0");  // armed
   EXPECT_EQ(Errors(), std::vector<std::string>{Entry(err::kSyncIndexNotValid)});
-  Send("DIG:SYNC:STAT OFF,(@6);:DIG:SYNC:CLE (@6)");
+  Send("DIG:SYNC:STATE OFF,(@6);:DIG:SYNC:CLE (@6)");
   EXPECT_EQ(Send("DIG:SYNC:POIN? (@6(0,1))"), "0,4") << "the clear keeps input points";
-  Send("DIG:SYNC:STAT ON,(@1)");
+  Send("DIG:SYNC:STATE ON,(@1)");
   EXPECT_EQ(Errors(), std::vector<std::string>{Entry(err::kNotDigitalModule)});
 }
 
@@ -79,8 +79,21 @@ TEST_F(Digital, PolaritiesPerModule) {
   Send("DIG:SYNC:BUSY INV,(@6);:DIG:SYNC:CLOC:POL INVERTED,(@7)");
   EXPECT_EQ(Send("DIG:SYNC:BUSY:POL? (@6,7)"), "INVERTED,NORMAL");
   EXPECT_EQ(Send("DIG:SYNC:CLOC? (@6,7)"), "NORMAL,INVERTED");
+  // The busy polarity is inverted by any text beginning with "I", normal by any other;
+  // the clock polarity takes only its two keywords.
   Send("DIG:SYNC:BUSY SIDEWAYS,(@6)");
+  EXPECT_EQ(Send("DIG:SYNC:BUSY? (@6)"), "NORMAL");
+  Send("DIG:SYNC:BUSY IXX,(@6)");
+  EXPECT_EQ(Send("DIG:SYNC:BUSY? (@6)"), "INVERTED");
+  Send("DIG:SYNC:CLOC SIDEWAYS,(@6)");
   EXPECT_EQ(Errors(), std::vector<std::string>{Entry(err::kIllegalParameterValue)});
+  // The command form of STATe has no short form in these nodes; the DIGital node's
+  // own STATe is in the tree with no behaviour.
+  for (const char* unknown : {"DIG:OUTP:STAT ON,(@6(0))", "DIG:SYNC:STAT ON,(@6)",
+                              "DIG:STATE ON", "DIG:STAT?"}) {
+    Send(unknown);
+    EXPECT_EQ(Errors(), std::vector<std::string>{Entry(err::kCommandHeaderError)}) << unknown;
+  }
 }
 
 }  // namespace

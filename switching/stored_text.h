@@ -6,14 +6,22 @@
 #include <string>
 #include <vector>
 
-// The lines of a file read whole, without their line feeds.
+// The lines of a file read whole, without their line feeds and without the carriage
+// returns and blanks that end them: the fields of every stored line end before any
+// white space, so a file saved with CRLF line ends or trailing blanks (edited on
+// another machine) reads as the one written here.
 inline std::vector<std::string> StoredLines(const std::string& contents) {
   std::vector<std::string> lines;
   std::size_t at = 0;
   while (at < contents.size()) {
     std::size_t end = contents.find('\n', at);
     if (end == std::string::npos) end = contents.size();
-    lines.push_back(contents.substr(at, end - at));
+    std::size_t last = end;
+    while (last > at && (contents[last - 1] == '\r' || contents[last - 1] == ' ' ||
+                         contents[last - 1] == '\t')) {
+      --last;
+    }
+    lines.push_back(contents.substr(at, last - at));
     at = end + 1;
   }
   return lines;

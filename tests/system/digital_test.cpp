@@ -16,9 +16,9 @@ using Digital = ChassisTest;
 TEST_F(Digital, ASynchronousRunDrivesAndRecordsOneByteAPortPerEdge) {
   TcpClient client;
   ASSERT_GE(ConnectCommand(&client), 0);
-  ASSERT_TRUE(client.Send("DIG:OUTP:STAT ON,(@6(0,1));:DIG:CONF (@6(3))\n"));
+  ASSERT_TRUE(client.Send("DIG:OUTP:STATE ON,(@6(0,1));:DIG:CONF (@6(3))\n"));
   ASSERT_TRUE(client.Send("DIG:SYNC:DATA (@6(0)),17,18,19;:DIG:SYNC:DATA (@6(1)),33,34\n"));
-  ASSERT_TRUE(client.Send("DIG:SYNC:POIN (@6(2)),3;:DIG:SYNC:STAT ON,(@6)\n"));
+  ASSERT_TRUE(client.Send("DIG:SYNC:POIN (@6(2)),3;:DIG:SYNC:STATE ON,(@6)\n"));
   ASSERT_EQ(client.Query("SYST:ERR?"), "0,\"No error\"");
   const char* presented[] = {"0xA1", "0xA2", "0xA3"};
   const char* driven[] = {"edge 1: 0 0x11 1 0x21\n", "edge 1: 0 0x12 1 0x22\n",
@@ -48,9 +48,9 @@ TEST_F(Digital, A256PointRunAtTheFastestClockLosesAndRepeatsNothing) {
   ASSERT_GE(ConnectCommand(&client), 0);
   std::string data = "DIG:SYNC:DATA (@6(0))";
   for (int i = 0; i < 256; ++i) data += "," + std::to_string(i);
-  ASSERT_TRUE(client.Send("DIG:OUTP:STAT ON,(@6(0));:DIG:CONF (@6(1))\n"));
+  ASSERT_TRUE(client.Send("DIG:OUTP:STATE ON,(@6(0));:DIG:CONF (@6(1))\n"));
   ASSERT_TRUE(client.Send(data + "\n"));
-  ASSERT_TRUE(client.Send("DIG:SYNC:STAT ON,(@6)\n"));
+  ASSERT_TRUE(client.Send("DIG:SYNC:STATE ON,(@6)\n"));
   ASSERT_EQ(client.Query("SYST:ERR?"), "0,\"No error\"");
   const Outcome run = Vchassis({"dio-clock", "6", "256"}, root_);
   ASSERT_EQ(run.status, 0) << run.err;
