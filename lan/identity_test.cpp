@@ -21,6 +21,8 @@ namespace {
 using IdentityTest = LanTest;
 
 TEST_F(IdentityTest, StartUpWritesEveryIdentityFile) {
+  // The raw port follows the port base, as the LAN server's socket does.
+  platform::ScopedEnv base("CHASSIS_PORT_BASE", "5000");
   EXPECT_EQ(InitSysInfo(), 0);
   const struct {
     const char* name;
@@ -35,7 +37,7 @@ TEST_F(IdentityTest, StartUpWritesEveryIdentityFile) {
       {"description", "Corvane Switch System 4410X - SN12345"},
       {"homepage_url", kMakerHomePage},
       {"driver_url", kMakerHomePage},
-      {"tcpip_raw_port", "4446"},
+      {"tcpip_raw_port", "5002"},
       {"usb_visa_resource", "USB::0x2b7a::0x7a00::SN12345::0::INSTR"},
       {"gpib_visa_resource", "GPIB::1::INSTR"},
       {"servicename", "Corvane Switch System 4410X - SN12345"},
