@@ -10,6 +10,7 @@
 
 #include "core/diag_print.h"
 #include "core/run_state.h"
+#include "lanserver/vxi11_server.h"
 
 namespace lan {
 
@@ -48,6 +49,7 @@ void CloseOutput(ClientInfo* client, const char* function, int line, ssize_t res
 }  // namespace
 
 int UpdateResponseMsg_Interface(IEEE_Client* block, const char* text) {
+  if (block->type == kClientTypeVxi11) return Vxi11Server::Deliver(block, text);
   ClientInfo* client = ClientOf(block);
   if (client == nullptr) {
     std::puts("pIEEE_Client == NULL");
@@ -101,6 +103,7 @@ bool OutputWaiting(ClientInfo* client) {
 }
 
 void ChunkDone(IEEE_Client* block, int32_t pending) {
+  if (block->type == kClientTypeVxi11) return;  // a link's writer watches its count itself
   ClientInfo* client = ClientOf(block);
   if (client == nullptr) return;
   int32_t mark = client->resume_at.load();
@@ -113,10 +116,31 @@ void ChunkDone(IEEE_Client* block, int32_t pending) {
   }
 }
 
+namespace {
+
+// A VXI-11 link keeps its status byte with its unread responses; a socket's is the
+// block's.
+void StoreStatusByte(IEEE_Client* block, uint8_t value) {
+  if (block->type == kClientTypeVxi11) {
+    Vxi11Server::StoreStb(block, value);
+  } else {
+    block->stb = value;
+  }
+}
+
+bool OutputPending(IEEE_Client* block) {
+  if (block->type == kClientTypeVxi11) return Vxi11Server::OutputPending(block);
+  return (block->stb & kStbMessageAvailable) != 0;
+}
+
+}  // namespace
+
 MasterHooks LanMasterHooks() {
   MasterHooks hooks;
   hooks.deliver_response = UpdateResponseMsg_Interface;
   hooks.chunk_done = ChunkDone;
+  hooks.store_stb = StoreStatusByte;
+  hooks.output_pending = OutputPending;
   return hooks;
 }
 

@@ -6,6 +6,7 @@
 
 #include "core/run_state.h"
 #include "lanserver/lan_hooks.h"
+#include "lanserver/port_mapper.h"
 #include "platform/paths.h"
 
 namespace lan {
@@ -33,11 +34,15 @@ int LanServer::Open() {
       result != 0) {
     return result;
   }
-  return raw_.Start(platform::RawPort(), threads_, &wakeup_, nullptr);
+  if (int result = raw_.Start(platform::RawPort(), threads_, &wakeup_, nullptr); result != 0) {
+    return result;
+  }
+  return vxi11_.Start(static_cast<uint16_t>(platform::RawPort() + 1), kPortMapperPort, threads_,
+                      &wakeup_);
 }
 
 int LanServer::StartThreads() {
-  if (int result = threads_.Start([this] { poll_msg_queues(queues_, 2, &channel_, &wakeup_); });
+  if (int result = threads_.Start([this] { poll_msg_queues(queues_, 3, &channel_, &wakeup_); });
       result != 0) {
     return result;
   }
@@ -58,6 +63,7 @@ void LanServer::Close() {
   command_.CleanupClientCol();
   events_.Destroy();
   raw_.CleanupClientCol();
+  vxi11_.Close();
 }
 
 int SockSvrMain() {

@@ -1,7 +1,9 @@
 // The LAN server program as one object: the master side of the LAN command channel,
 // the event reader on "/tmp/event_eth", the three TCP servers (commands on the base
-// port, events on base+1, raw transfers on base+2) and the threads that run them:
-// the router, the event reader, the two pollers and the three accept threads.
+// port, events on base+1, raw transfers on base+2), the VXI-11 instrument server (its
+// core channel on the first free port after the raw port, its abort channel after
+// that, the port mapper on 111 when it can own it) and the threads that run them: the
+// router, the event reader, the two pollers and the accept threads.
 #pragma once
 
 #include "core/event_reader.h"
@@ -10,6 +12,7 @@
 #include "lanserver/raw_sock_svr.h"
 #include "core/server_threads.h"
 #include "lanserver/sock_svr.h"
+#include "lanserver/vxi11_server.h"
 
 namespace lan {
 
@@ -37,6 +40,7 @@ class LanServer {
   SockSvr& command() { return command_; }
   RawSockSvr& raw() { return raw_; }
   AsyncSockSvr& events() { return events_; }
+  Vxi11Server& vxi11() { return vxi11_; }
 
  private:
   // First, so that the stop event exists before anything waits on it.
@@ -47,7 +51,8 @@ class LanServer {
   AsyncSockSvr events_;
   SockSvr command_;
   RawSockSvr raw_;
-  StringQueue* queues_[2] = {command_.inbound(), raw_.inbound()};
+  Vxi11Server vxi11_;
+  StringQueue* queues_[3] = {command_.inbound(), raw_.inbound(), vxi11_.inbound()};
   bool open_ = false;
 };
 

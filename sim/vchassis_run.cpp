@@ -177,6 +177,40 @@ class Chassis {
     std::fprintf(stderr, "vchassis: instctl ended (%s); stopping the chassis\n", how);
   }
 
+  // The VXI-11 resource and its lxi-tools command, once the LAN server has said where
+  // its core channel is and who answers the port mapper ("core=%u abort=%u
+  // portmapper=own|system|none" in /tmp/vxi11_ports).
+  void PrintVxi11(const std::string& host) {
+    const std::string path = root_ + "/tmp/vxi11_ports";
+    unsigned core = 0;
+    unsigned abort = 0;
+    char mapper[16] = {};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (;;) {
+      if (FILE* file = std::fopen(path.c_str(), "r")) {
+        const int read = std::fscanf(file, "core=%u abort=%u portmapper=%15s", &core, &abort, mapper);
+        std::fclose(file);
+        if (read == 3) break;
+      }
+      if (std::chrono::steady_clock::now() > deadline) {
+        std::printf("vchassis: VXI-11 resource  none: the LAN server did not open its core channel\n");
+        return;
+      }
+      usleep(20000);  // the signals stay pending for the serving loop
+    }
+    const char* who = std::strcmp(mapper, "own") == 0      ? "this chassis"
+                      : std::strcmp(mapper, "system") == 0 ? "this machine's rpcbind"
+                                                           : nullptr;
+    std::printf("vchassis: VXI-11 lxi-tools lxi scpi --address %s \"*IDN?\"\n", host.c_str());
+    if (who != nullptr) {
+      std::printf("vchassis: VXI-11 resource  TCPIP::%s::INSTR (core channel port %u, port mapper on "
+                  "111: %s)\n", host.c_str(), core, who);
+    } else {
+      std::printf("vchassis: VXI-11 resource  TCPIP::%s::INSTR needs a port mapper on 111: run as "
+                  "root or start rpcbind (core channel port %u)\n", host.c_str(), core);
+    }
+  }
+
   int Serve() {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReadyTimeoutMs);
     while (!PortsListening({ports_[0], ports_[1], ports_[2]})) {
@@ -203,6 +237,7 @@ class Chassis {
                 host.c_str(), ports_[2]);
     std::printf("vchassis: live view        %s/vchassis watch --root %s\n",
                 options_.program_folder.c_str(), root_.c_str());
+    PrintVxi11(host);
     std::fflush(stdout);
     for (;;) {
       int signal = sigwaitinfo(&signals_, nullptr);
