@@ -4,7 +4,9 @@
 //     99th percentile), next to two yardsticks measured in the same run: a minimal
 //     loopback TCP echo, and a minimal chain of the same shape as the chassis (TCP
 //     client -> server process -> FIFO -> worker process -> FIFO -> back);
-//     goal: median *IDN? on the raw port at most twice the minimal chain's;
+//     goal: median *IDN? on the raw port at most twice the minimal chain's; and the
+//     same query as a VXI-11 client sends it (device_write, device_read), goal: at
+//     most 1.5 times the raw port's median;
 //   - the switching commands' overhead: ROUT:CLOS and ROUT:OPEN of one channel, each
 //     followed by *OPC?, on the raw port, as the round trip minus the card's settle
 //     time (goal: at most 3 times the *IDN? round trip), and of a 500-channel list over
@@ -44,6 +46,7 @@
 #include <thread>
 #include <vector>
 
+#include "lanserver/vxi11_client.h"
 #include "sim/line_client.h"
 #include "sim/vchassis_process.h"
 #include "sim/vchassis_root.h"
@@ -148,6 +151,16 @@ Latency MeasureIdn(uint16_t port, bool greeting, int rounds) {
   sim::LineClient client;
   if (!ConnectTo(&client, port, greeting)) return {};
   return Measure(rounds, [&client] { return !client.Query("*IDN?").empty(); });
+}
+
+// *IDN? as a VXI-11 client sends it: device_write with END, then device_read to END,
+// straight to the core channel.
+Latency MeasureIdnVxi11(const std::string& root, int rounds) {
+  lan::Vxi11Client client;
+  for (int wait = 0; wait < 100 && lan::Vxi11CorePort(root) == 0; ++wait) usleep(20000);
+  if (!client.Open(lan::Vxi11CorePort(root))) return {};
+  std::string response;
+  return Measure(rounds, [&] { return client.Write("*IDN?") && client.Read(&response); });
 }
 
 // The default cage's relays for the switching figures: SM-RD96 channel 100 (settle
@@ -378,15 +391,20 @@ int main(int argc, char** argv) {
   Latency chain = MeasureChain(settings.rounds, root);
   Latency idn_raw = MeasureIdn(raw_port, false, settings.rounds);
   Latency idn_command = MeasureIdn(command_port, true, settings.rounds);
+  Latency idn_vxi11 = MeasureIdnVxi11(root, settings.rounds);
   std::printf("Round trips (%d each)\n", settings.rounds);
   PrintLatency("loopback TCP echo", echo);
   PrintLatency("minimal chain", chain);
   PrintLatency("*IDN? raw port", idn_raw);
   PrintLatency("*IDN? command port", idn_command);
+  PrintLatency("*IDN? VXI-11 write + read", idn_vxi11);
   char goal[128];
   std::snprintf(goal, sizeof goal, "*IDN? raw median <= 2 x chain median (%.1f us)",
                 2 * chain.median_us);
   PrintGoal(goal, idn_raw.ok && chain.ok && idn_raw.median_us <= 2 * chain.median_us);
+  std::snprintf(goal, sizeof goal, "*IDN? VXI-11 median <= 1.5 x raw median (%.1f us)",
+                1.5 * idn_raw.median_us);
+  PrintGoal(goal, idn_vxi11.ok && idn_raw.ok && idn_vxi11.median_us <= 1.5 * idn_raw.median_us);
 
   // Switching commands, beyond their settle waits.
   Latency one_channel = MeasureSwitching(raw_port, "(@1(100))", kOneChannelSettleUs, settings.rounds);

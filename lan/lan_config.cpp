@@ -125,6 +125,11 @@ void CheckLink() {
   } else {
     ShowFault();
   }
+  // The VISA resource of the VXI-11 instrument follows the address the interface has.
+  std::string address;
+  if (lan_get_live_address(&address) == 0 && IsValidIpAddress(address)) {
+    WriteSysInfoFile("tcpip_visa_resource", "TCPIP::" + address + "::INSTR");
+  }
 }
 
 int DhcpUp() {

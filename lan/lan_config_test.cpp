@@ -106,19 +106,20 @@ Lines Join(std::initializer_list<Lines> parts) {
 TEST_F(LanConfigTest, AutomaticModeRunsDhcpAndPublishesTheInstrument) {
   EXPECT_EQ(Run(1), Join({kSettings,
                           {"dhclient -r", "dhclient eth0", "ifplugstatus eth0", "lanstatind -n",
-                           "ps", kService, "appweb -b -f appweb.conf"}}));
+                           "ifconfig eth0", "ps", kService, "appweb -b -f appweb.conf"}}));
   EXPECT_EQ(Interface("address"), "192.168.7.50");
   EXPECT_EQ(Interface("indicator"), "normal");
   EXPECT_EQ(File(kLanCurrentModeFile), "automatic");
   EXPECT_EQ(File(kLanMdnsActiveFile), "1");
   EXPECT_EQ(File(kLanResolvedHostnameFile), "C-4410X-SN12345");
   EXPECT_EQ(File(kLanResolvedServiceNameFile), "Corvane Switch System 4410X - SN12345");
+  EXPECT_EQ(File("/etc/sysinfo/tcpip_visa_resource"), "TCPIP::192.168.7.50::INSTR");
 
   // A reset (not at boot) also stops the web server first and stops the running service.
   const Lines again = Run(0);
-  ASSERT_GE(again.size(), 12u);
-  EXPECT_EQ(again[10], "killall -9 appweb");
-  EXPECT_EQ(again[11], "ps");
+  ASSERT_GE(again.size(), 13u);
+  EXPECT_EQ(again[11], "killall -9 appweb");
+  EXPECT_EQ(again[12], "ps");
   EXPECT_EQ(again.back(), "appweb -b -f appweb.conf");
   EXPECT_EQ(Interface("web"), "running");
 }
@@ -130,9 +131,11 @@ TEST_F(LanConfigTest, ManualModeChecksTheAddressEightTimes) {
                           {"dhclient -r", "ifconfig eth0 192.168.0.50 netmask 255.255.255.0",
                            "route del default", "route add default gw 192.168.0.1 eth0"},
                           arpings,
-                          {"ifplugstatus eth0", "lanstatind -n", "ps", kService,
+                          {"ifplugstatus eth0", "lanstatind -n", "ifconfig eth0", "ps", kService,
                            "appweb -b -f appweb.conf"}}));
   EXPECT_EQ(Interface("address"), "192.168.0.50");
+  EXPECT_EQ(File("/etc/sysinfo/tcpip_visa_resource"), "TCPIP::192.168.0.50::INSTR")
+      << "the VISA resource follows the address";
   EXPECT_EQ(Interface("gateway"), "192.168.0.1");
   EXPECT_EQ(File("/etc/resolv.conf"), "nameserver 192.168.0.2\nnameserver 192.168.0.3\n");
   EXPECT_EQ(File(kLanCurrentModeFile), "manual");
@@ -177,7 +180,8 @@ TEST_F(LanConfigTest, DisabledLanMdnsAndWebServerAreLeftOut) {
 }
 
 TEST_F(LanConfigTest, MdnsOrWebDisabledAloneLeavesOnlyItsCommandOut) {
-  const Lines dhcp = {"dhclient -r", "dhclient eth0", "ifplugstatus eth0", "lanstatind -n", "ps"};
+  const Lines dhcp = {"dhclient -r", "dhclient eth0", "ifplugstatus eth0", "lanstatind -n",
+                      "ifconfig eth0", "ps"};
   ASSERT_EQ(lan_set_mdns_enable(0), 0);
   EXPECT_EQ(Run(1), Join({kSettings, dhcp, {"appweb -b -f appweb.conf"}}));
   ASSERT_EQ(lan_set_mdns_enable(1), 0);

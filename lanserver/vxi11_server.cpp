@@ -83,6 +83,12 @@ int WaitOn(int fd, short events, int stop_fd, int timeout_ms) {
   }
 }
 
+// Whether the client has closed its end (a read it left waiting need not wait on).
+bool PeerGone(int fd) {
+  pollfd check{fd, POLLRDHUP, 0};
+  return poll(&check, 1, 0) == 1 && (check.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
 std::string ErrorOnly(int32_t error) {
   XdrWriter out;
   out.Int(error);
@@ -345,6 +351,13 @@ int32_t Vxi11Server::QueueMessage(Vxi11Link* link, uint32_t io_timeout) {
   return kVxiNoError;
 }
 
+void Vxi11Server::WaitForRouter(const Vxi11Link* link, uint32_t io_timeout) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(io_timeout);
+  while (link->block.pending_chunks.load() > 0 && IsRunning() && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
 int32_t Vxi11Server::DestroyLink(Connection* connection, int32_t id) {
   std::unique_ptr<Vxi11Link> link;
   {
@@ -450,6 +463,10 @@ std::string Vxi11Server::AnswerCore(Connection* connection, const RpcCall& call)
             error = kVxiAbort;
             break;
           }
+          if (PeerGone(connection->socket)) {
+            error = kVxiIoError;  // no one is left to take the answer
+            break;
+          }
           if (!IsRunning() || Clock::now() >= deadline) {
             error = kVxiIoTimeout;
             break;
@@ -493,6 +510,8 @@ std::string Vxi11Server::AnswerCore(Connection* connection, const RpcCall& call)
       uint8_t stb = 0;
       if (error == kVxiNoError) {
         if (call.procedure == kDeviceReadStb) {
+          // The byte as the messages written before it left it.
+          WaitForRouter(link, args.io_timeout);
           std::lock_guard hold(link->mutex);
           stb = static_cast<uint8_t>((link->stb & ~kStbMessageAvailable) |
                                      (link->output.empty() ? 0 : kStbMessageAvailable));
@@ -503,6 +522,9 @@ std::string Vxi11Server::AnswerCore(Connection* connection, const RpcCall& call)
           }
           error = QueueMessage(link, args.io_timeout);
         } else if (call.procedure == kDeviceClear) {
+          // What was queued before the clear is answered first, so that its responses
+          // are dropped with the rest.
+          WaitForRouter(link, args.io_timeout);
           {
             std::lock_guard hold(link->mutex);
             link->input.clear();

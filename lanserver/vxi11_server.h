@@ -129,6 +129,8 @@ class Vxi11Server {
   int32_t LockGate(const Vxi11Link& link, uint32_t flags, uint32_t lock_timeout);
   // Queues the link's input as one program message (a line feed added if it has none).
   int32_t QueueMessage(Vxi11Link* link, uint32_t io_timeout);
+  // Waits (at most `io_timeout` ms) until the router is done with the link's messages.
+  static void WaitForRouter(const Vxi11Link* link, uint32_t io_timeout);
   int32_t DestroyLink(Connection* connection, int32_t id);
   void ReapRetired();
   void ReapConnections();
