@@ -324,9 +324,12 @@ Vxi11Link* Vxi11Server::FindLink(const Connection* connection, int32_t id) {
   return found->second.get();
 }
 
-int32_t Vxi11Server::LockGate(const Vxi11Link& link, uint32_t flags, uint32_t lock_timeout) {
+int32_t Vxi11Server::Admit(const Connection* connection, int32_t id, uint32_t flags,
+                           uint32_t lock_timeout, Vxi11Link** link) {
+  *link = FindLink(connection, id);
+  if (*link == nullptr) return kVxiInvalidLink;
   const uint32_t wait = (flags & kFlagWaitLock) != 0 ? lock_timeout : 0;
-  return lock_.WaitFree(LockOwner(link), wait) ? kVxiNoError : kVxiLocked;
+  return lock_.WaitFree(LockOwner(**link), wait) ? kVxiNoError : kVxiLocked;
 }
 
 int32_t Vxi11Server::QueueMessage(Vxi11Link* link, uint32_t io_timeout) {
@@ -424,8 +427,8 @@ std::string Vxi11Server::AnswerCore(Connection* connection, const RpcCall& call)
     case kDeviceWrite: {
       WriteArgs args;
       if (!DecodeWrite(call.arguments, kVxiMaxRecvSize, &args)) return Garbage(call.xid);
-      Vxi11Link* link = FindLink(connection, args.link);
-      int32_t error = link == nullptr ? kVxiInvalidLink : LockGate(*link, args.flags, args.lock_timeout);
+      Vxi11Link* link = nullptr;
+      int32_t error = Admit(connection, args.link, args.flags, args.lock_timeout, &link);
       uint32_t taken = 0;
       if (error == kVxiNoError) {
         bool ends = (args.flags & kFlagEnd) != 0 || (!args.data.empty() && args.data.back() == '\n');
@@ -444,8 +447,8 @@ std::string Vxi11Server::AnswerCore(Connection* connection, const RpcCall& call)
     case kDeviceRead: {
       ReadArgs args;
       if (!DecodeRead(call.arguments, &args)) return Garbage(call.xid);
-      Vxi11Link* link = FindLink(connection, args.link);
-      int32_t error = link == nullptr ? kVxiInvalidLink : LockGate(*link, args.flags, args.lock_timeout);
+      Vxi11Link* link = nullptr;
+      int32_t error = Admit(connection, args.link, args.flags, args.lock_timeout, &link);
       int32_t reason = 0;
       std::string data;
       if (error == kVxiNoError) {
@@ -505,8 +508,8 @@ std::string Vxi11Server::AnswerCore(Connection* connection, const RpcCall& call)
     case kDeviceLocal: {
       GenericArgs args;
       if (!DecodeGeneric(call.arguments, &args)) return Garbage(call.xid);
-      Vxi11Link* link = FindLink(connection, args.link);
-      int32_t error = link == nullptr ? kVxiInvalidLink : LockGate(*link, args.flags, args.lock_timeout);
+      Vxi11Link* link = nullptr;
+      int32_t error = Admit(connection, args.link, args.flags, args.lock_timeout, &link);
       uint8_t stb = 0;
       if (error == kVxiNoError) {
         if (call.procedure == kDeviceReadStb) {

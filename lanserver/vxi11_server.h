@@ -125,8 +125,11 @@ class Vxi11Server {
 
   // The link `id` of `connection`, or null.
   Vxi11Link* FindLink(const Connection* connection, int32_t id);
-  // 0, or error 11 when another owner holds the lock and it is not free in time.
-  int32_t LockGate(const Vxi11Link& link, uint32_t flags, uint32_t lock_timeout);
+  // The link `id` of `connection` in *link, and whether an operation on it may go on:
+  // 0, error 4 when there is no such link, error 11 when another link holds the lock
+  // and it is not free within the lock timeout (when the flags say to wait).
+  int32_t Admit(const Connection* connection, int32_t id, uint32_t flags, uint32_t lock_timeout,
+                Vxi11Link** link);
   // Queues the link's input as one program message (a line feed added if it has none).
   int32_t QueueMessage(Vxi11Link* link, uint32_t io_timeout);
   // Waits (at most `io_timeout` ms) until the router is done with the link's messages.
