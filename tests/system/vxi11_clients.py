@@ -5,7 +5,9 @@ PyVISA with pyvisa-py (TCPIP::host::INSTR) and lxi-tools (lxi scpi, lxi discover
 The port mapper needs port 111 and discovery needs a broadcast, so the chassis and the
 clients run in a network namespace of this test's own: loopback, and a veth pair with a
 broadcast address for discovery. No packet reaches the machine's network. Where no
-namespace can be made the test is skipped (exit status 77).
+namespace can be made the test is skipped (exit status 77). A second chassis then
+finds port 111 held by the system's port mapper (Debian's rpcbind, started in the
+namespace on a /run of its own) and registers its core channel there.
 
     vxi11_clients.py --bin BUILD/bin
 """
@@ -23,7 +25,8 @@ IDENTITY_START = 'Tellwin Instruments'
 
 def in_namespace(bin_folder):
     """Re-runs this script inside a new network namespace; its exit status."""
-    for prefix in (['unshare', '--net'], ['unshare', '--user', '--map-root-user', '--net']):
+    for prefix in (['unshare', '--net', '--mount'],
+                   ['unshare', '--user', '--map-root-user', '--net', '--mount']):
         probe = subprocess.run(prefix + ['true'], capture_output=True)
         if probe.returncode == 0:
             env = dict(os.environ, VXI11_NAMESPACE='1')
@@ -153,6 +156,40 @@ def lxi_checks(discovery):
           'lxi discover: ' + found.stdout.strip().replace('\n', ' | '))
 
 
+def rpcbind_checks(bin_folder):
+    """The port mapper's port held by rpcbind: the chassis registers with it."""
+    if shutil.which('rpcbind') is None:
+        print('skipped: rpcbind (not installed)')
+        return
+    if run(['mount', '-t', 'tmpfs', 'tmpfs', '/run']).returncode != 0:
+        print('skipped: rpcbind (no /run of its own)')
+        return
+    os.makedirs('/run/rpcbind', exist_ok=True)
+    rpcbind = subprocess.Popen(['rpcbind', '-f', '-w'])
+    try:
+        for _ in range(50):
+            if run(['rpcinfo', '-p', '127.0.0.1']).returncode == 0:
+                break
+            time.sleep(0.1)
+        chassis = Chassis(bin_folder)
+        try:
+            check("this machine's rpcbind" in chassis.lines[-1], 'registered: ' + chassis.lines[-1])
+            import pyvisa
+            rm = pyvisa.ResourceManager('@py')
+            session = rm.open_resource('TCPIP::127.0.0.1::INSTR')
+            session.timeout = 5000
+            check(session.query('*IDN?').startswith(IDENTITY_START), 'PyVISA through rpcbind')
+            session.close()
+            rm.close()
+        finally:
+            chassis.stop()
+        mappings = run(['rpcinfo', '-p', '127.0.0.1']).stdout
+        check('395183' not in mappings, 'the mapping is withdrawn when the chassis stops')
+    finally:
+        rpcbind.terminate()
+        rpcbind.wait(timeout=10)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('--bin', required=True)
@@ -168,6 +205,7 @@ def main():
         lxi_checks(discovery)
     finally:
         chassis.stop()
+    rpcbind_checks(bin_folder)
     print('%d checks failed' % len(failures) if failures else 'every check passed')
     return 1 if failures else 0
 
