@@ -192,7 +192,7 @@ void Vxi11Server::AcceptLoop(int listen_fd, bool abort_channel) {
   const bool mapper = listen_fd == mapper_listen_;
   while (IsRunning()) {
     ReapConnections();
-    if (WaitOn(listen_fd, POLLIN, threads_->stop_fd(), 1000) <= 0) continue;
+    if (WaitOn(listen_fd, POLLIN, threads_->stop_fd(), -1) <= 0) continue;
     const int fd = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
     const int one = 1;
@@ -248,7 +248,7 @@ void Vxi11Server::ReapConnections() {
 void Vxi11Server::MapperUdpLoop() {
   std::vector<char> datagram(kVxiRecordMost);
   while (IsRunning()) {
-    if (WaitOn(mapper_udp_, POLLIN, threads_->stop_fd(), 1000) <= 0) continue;
+    if (WaitOn(mapper_udp_, POLLIN, threads_->stop_fd(), -1) <= 0) continue;
     sockaddr_in peer{};
     socklen_t length = sizeof peer;
     const ssize_t got = recvfrom(mapper_udp_, datagram.data(), datagram.size(), 0,
@@ -689,7 +689,8 @@ void Vxi11Server::SendServiceRequests() {
     {
       std::unique_lock hold(srq_mutex_);
       if (srq_queue_.empty()) {
-        srq_changed_.wait_for(hold, std::chrono::milliseconds(200));
+        // Woken by each request; the time limit only bounds how late a stop is seen.
+        srq_changed_.wait_for(hold, std::chrono::seconds(1));
         continue;
       }
       request = std::move(srq_queue_.front());
