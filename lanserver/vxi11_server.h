@@ -88,8 +88,6 @@ class Vxi11Server {
   StringQueue* inbound() { return &inbound_; }
   uint16_t core_port() const { return core_port_; }
   uint16_t abort_port() const { return abort_port_; }
-  // Whether this server answers the port mapper itself.
-  bool owns_port_mapper() const { return mapper_udp_ >= 0; }
 
   // The router's hooks for a link's block.
   static int Deliver(IEEE_Client* block, const char* text);
