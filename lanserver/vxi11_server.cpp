@@ -19,6 +19,7 @@
 #include "core/run_state.h"
 #include "core/stored_file.h"
 #include "lanserver/port_mapper.h"
+#include "lanserver/socket_io.h"
 #include "lanserver/system_port_mapper.h"
 #include "platform/paths.h"
 
@@ -43,12 +44,13 @@ Vxi11Link* LinkOf(IEEE_Client* block) { return static_cast<Vxi11Link*>(block->ow
 
 uint64_t LockOwner(const Vxi11Link& link) { return static_cast<uint64_t>(link.id); }
 
-// A socket bound to the first free port from `preferred` (UDP or TCP); -1 when none.
+// A non-blocking socket bound to the first free port from `preferred` (UDP, or TCP and
+// listening); -1 when none. Quiet, unlike OpenListener: a taken port is expected here.
 int BindFirstFree(int type, uint16_t preferred, int tries, uint16_t* port) {
   for (int offset = 0; offset < tries; ++offset) {
     const int candidate = preferred + offset;
     if (candidate > 65535) break;
-    const int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    const int fd = socket(AF_INET, type | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return -1;
     const int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -66,21 +68,6 @@ int BindFirstFree(int type, uint16_t preferred, int tries, uint16_t* port) {
     close(fd);
   }
   return -1;
-}
-
-// Waits on `fd` for `events` or a stop; 1 ready, 0 time-out, -1 stop or failure.
-int WaitOn(int fd, short events, int stop_fd, int timeout_ms) {
-  pollfd waits[2] = {{fd, events, 0}, {stop_fd, POLLIN, 0}};
-  for (;;) {
-    const int ready = poll(waits, stop_fd >= 0 ? 2 : 1, timeout_ms);
-    if (ready < 0 && errno == EINTR) {
-      if (!IsRunning()) return -1;
-      continue;
-    }
-    if (ready < 0) return -1;
-    if (stop_fd >= 0 && (waits[1].revents & POLLIN) != 0) return -1;
-    return ready == 0 ? 0 : 1;
-  }
 }
 
 // Whether the client has closed its end (a read it left waiting need not wait on).
@@ -192,9 +179,14 @@ void Vxi11Server::AcceptLoop(int listen_fd, bool abort_channel) {
   const bool mapper = listen_fd == mapper_listen_;
   while (IsRunning()) {
     ReapConnections();
-    if (WaitOn(listen_fd, POLLIN, threads_->stop_fd(), -1) <= 0) continue;
-    const int fd = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) continue;
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    const int fd = AcceptConnection(listen_fd, threads_->stop_fd(), &peer, &length);
+    if (fd == kStopped) break;
+    if (fd < 0) {
+      PauseUnlessStopped(threads_->stop_fd(), kAcceptRetryMs);  // no descriptors left, say
+      continue;
+    }
     const int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     std::lock_guard hold(connections_mutex_);
@@ -248,7 +240,7 @@ void Vxi11Server::ReapConnections() {
 void Vxi11Server::MapperUdpLoop() {
   std::vector<char> datagram(kVxiRecordMost);
   while (IsRunning()) {
-    if (WaitOn(mapper_udp_, POLLIN, threads_->stop_fd(), -1) <= 0) continue;
+    if (WaitReady(mapper_udp_, POLLIN, threads_->stop_fd(), -1) != 1) continue;
     sockaddr_in peer{};
     socklen_t length = sizeof peer;
     const ssize_t got = recvfrom(mapper_udp_, datagram.data(), datagram.size(), 0,
@@ -704,7 +696,7 @@ void Vxi11Server::SendServiceRequests() {
     address.sin_addr.s_addr = htonl(request.channel.host_address);
     const bool connected =
         connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 ||
-        (errno == EINPROGRESS && WaitOn(fd, POLLOUT, threads_->stop_fd(), kInterruptConnectMs) == 1);
+        (errno == EINPROGRESS && WaitReady(fd, POLLOUT, threads_->stop_fd(), kInterruptConnectMs) == 1);
     int failure = 0;
     socklen_t size = sizeof failure;
     if (connected && getsockopt(fd, SOL_SOCKET, SO_ERROR, &failure, &size) == 0 && failure == 0) {
