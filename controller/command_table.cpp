@@ -108,6 +108,10 @@ constexpr KeywordEntry kKeywordList[] = {
     {"DELAY", TOK_DELAY},
     {"DELAY?", TOK_DELAY_QUERY},
     {"DELETE", TOK_DELETE},
+    {"DESC", TOK_DESCRIPTION},
+    {"DESC?", TOK_DESCRIPTION_QUERY},
+    {"DESCRIPTION", TOK_DESCRIPTION},
+    {"DESCRIPTION?", TOK_DESCRIPTION_QUERY},
     {"DIAG", TOK_DIAGNOSTIC},
     {"DIAGNOSTIC", TOK_DIAGNOSTIC},
     {"DIG", TOK_DIGITAL},
@@ -148,6 +152,10 @@ constexpr KeywordEntry kKeywordList[] = {
     {"HOSTNAME", TOK_HOSTNAME},
     {"HOSTNAME?", TOK_HOSTNAME_QUERY},
     {"IDBYTE", TOK_IDBYTE},
+    {"IDEN", TOK_IDENTIFY},
+    {"IDEN?", TOK_IDENTIFY_QUERY},
+    {"IDENTIFY", TOK_IDENTIFY},
+    {"IDENTIFY?", TOK_IDENTIFY_QUERY},
     {"IMM", TOK_IMMEDIATE},
     {"IMMEDIATE", TOK_IMMEDIATE},
     {"INCL", TOK_INCLUDE},
@@ -268,6 +276,10 @@ constexpr KeywordEntry kKeywordList[] = {
     {"SER", TOK_SERIALNUMBER},
     {"SERIALNUMBER", TOK_SERIALNUMBER},
     {"SERIALPORT", TOK_SERIALPORT},
+    {"SERV", TOK_SERVICE},
+    {"SERV?", TOK_SERVICE_QUERY},
+    {"SERVICE", TOK_SERVICE},
+    {"SERVICE?", TOK_SERVICE_QUERY},
     {"SMAS", TOK_SMASK},
     {"SMAS?", TOK_SMASK_QUERY},
     {"SMASK", TOK_SMASK},
@@ -427,7 +439,13 @@ ENGINE_RECORD(SYST_COMM_LAN_MANUAL_SMASK);
 ENGINE_RECORD(SYST_COMM_LAN_MANUAL_SMASKQuery);
 ENGINE_RECORD(SYST_COMM_LAN_MANUAL_GATEWAY);
 ENGINE_RECORD(SYST_COMM_LAN_MANUAL_GATEWAYQuery);
+ENGINE_RECORD(SYST_COMM_LAN_DESCRIPTION);
+ENGINE_RECORD(SYST_COMM_LAN_DESCRIPTIONQuery);
 ENGINE_RECORD(SYST_COMM_LAN_DNSQuery);
+ENGINE_RECORD(SYST_COMM_LAN_IDENTIFY);
+ENGINE_RECORD(SYST_COMM_LAN_IDENTIFYQuery);
+ENGINE_RECORD(SYST_COMM_LAN_SERVICE);
+ENGINE_RECORD(SYST_COMM_LAN_SERVICEQuery);
 ENGINE_RECORD(SYST_COMM_LAN_DOMAIN);
 ENGINE_RECORD(SYST_COMM_LAN_DOMAINQuery);
 ENGINE_RECORD(SYST_COMM_LAN_GATEWAYQuery);
@@ -849,16 +867,22 @@ constexpr CommandNode kCommLanManual[] = {
     {},
 };
 constexpr CommandNode kCommLan[] = {
+    {.token = TOK_DESCRIPTION, .child = nullptr, .record = &kSYST_COMM_LAN_DESCRIPTION},
+    {.token = TOK_DESCRIPTION_QUERY, .child = nullptr, .record = &kSYST_COMM_LAN_DESCRIPTIONQuery},
     {.token = TOK_DNS_QUERY, .child = nullptr, .record = &kSYST_COMM_LAN_DNSQuery},
     {.token = TOK_DOMAIN, .child = nullptr, .record = &kSYST_COMM_LAN_DOMAIN},
     {.token = TOK_DOMAIN_QUERY, .child = nullptr, .record = &kSYST_COMM_LAN_DOMAINQuery},
     {.token = TOK_GATEWAY_QUERY, .child = nullptr, .record = &kSYST_COMM_LAN_GATEWAYQuery},
     {.token = TOK_HOSTNAME, .child = nullptr, .record = &kSYST_COMM_LAN_HOSTNAME},
     {.token = TOK_HOSTNAME_QUERY, .child = nullptr, .record = &kSYST_COMM_LAN_HOSTNAMEQuery},
+    {.token = TOK_IDENTIFY, .child = nullptr, .record = &kSYST_COMM_LAN_IDENTIFY},
+    {.token = TOK_IDENTIFY_QUERY, .child = nullptr, .record = &kSYST_COMM_LAN_IDENTIFYQuery},
     {.token = TOK_IPADDRESS_QUERY, .child = nullptr, .record = &kSYST_COMM_LAN_IPADDRESSQuery},
     {.token = TOK_KEEPALIVE, .child = nullptr, .record = &kSYST_COMM_LAN_KEEPALIVE},
     {.token = TOK_KEEPALIVE_QUERY, .child = nullptr, .record = &kSYST_COMM_LAN_KEEPALIVEQuery},
     {.token = TOK_MAC_QUERY, .child = nullptr, .record = &kSYST_COMM_LAN_MACQuery},
+    {.token = TOK_SERVICE, .child = nullptr, .record = &kSYST_COMM_LAN_SERVICE},
+    {.token = TOK_SERVICE_QUERY, .child = nullptr, .record = &kSYST_COMM_LAN_SERVICEQuery},
     {.token = TOK_SMASK_QUERY, .child = nullptr, .record = &kSYST_COMM_LAN_SMASKQuery},
     {.token = TOK_MODE, .child = nullptr, .record = &kSYST_COMM_LAN_MODE},
     {.token = TOK_MODULE, .child = nullptr, .record = &kSYST_COMM_LAN_MODE},  // another spelling of MODE

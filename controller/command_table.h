@@ -194,12 +194,18 @@ enum KeywordToken : int32_t {
   TOK_NVUPDATE = 763,  // NVUPD NVUPDATE UPD UPDATE
   TOK_NVUPDATE_QUERY = 764,  // NVUPD? NVUPDATE? UPD? UPDATE?
   TOK_ALL_QUERY = 777,  // ALL?
+  TOK_DESCRIPTION = 778,  // DESC DESCRIPTION
+  TOK_DESCRIPTION_QUERY = 779,  // DESC? DESCRIPTION?
+  TOK_IDENTIFY = 780,  // IDEN IDENTIFY
+  TOK_IDENTIFY_QUERY = 781,  // IDEN? IDENTIFY?
+  TOK_SERVICE = 782,  // SERV SERVICE
+  TOK_SERVICE_QUERY = 783,  // SERV? SERVICE?
 };
 
 // Every accepted keyword spelling (288 spellings of 180 tokens), sorted in strcmp
 // order: the lookup depends on it.
 extern const KeywordEntry kKeywordList[];
-inline constexpr size_t kKeywordCount = 288;
+inline constexpr size_t kKeywordCount = 300;
 
 // Root table for headers that do not begin with '*', and the common-command table.
 extern const CommandNode kRootNodes[];

@@ -112,6 +112,7 @@ TEST(KeywordList, TokensAndTheirSpellings) {
     EXPECT_EQ(LookupKeyword(text), 763);
   }
   EXPECT_EQ(LookupKeyword("ALL?"), 777);
+  EXPECT_EQ(LookupKeyword("SERVICE?"), 783);
   // Matched although no node table uses them yet.
   for (const char* text : {"BBM", "NORMAL", "INV", "MMEMORY", "TESTMODE", "ASYN", "STEP?"}) {
     EXPECT_GT(LookupKeyword(text), 0) << text;
@@ -119,10 +120,10 @@ TEST(KeywordList, TokensAndTheirSpellings) {
 
   std::set<int32_t> tokens;
   for (size_t i = 0; i < kKeywordCount; ++i) tokens.insert(kKeywordList[i].token);
-  EXPECT_EQ(kKeywordCount, 288u);
-  EXPECT_EQ(tokens.size(), 180u);
+  EXPECT_EQ(kKeywordCount, 300u);
+  EXPECT_EQ(tokens.size(), 186u);
   EXPECT_EQ(*tokens.begin(), 501);
-  EXPECT_EQ(*tokens.rbegin(), 777);
+  EXPECT_EQ(*tokens.rbegin(), 783);
 }
 
 TEST(CommandTree, ShortLongAndOptionalRouteReachOneEntry) {
@@ -341,6 +342,12 @@ TEST(CommandTree, RecordsAreWellFormedAndEveryEngineHandlerHasOne) {
       SYST_COMM_GPIB_ADDRESSQuery_DoContextValidation,
       SYST_COMM_LAN_DNSQuery_DoContextValidation,
       SYST_COMM_LAN_DOMAIN_DoContextValidation,
+      SYST_COMM_LAN_DESCRIPTION_DoContextValidation,
+      SYST_COMM_LAN_DESCRIPTIONQuery_DoContextValidation,
+      SYST_COMM_LAN_IDENTIFY_DoContextValidation,
+      SYST_COMM_LAN_IDENTIFYQuery_DoContextValidation,
+      SYST_COMM_LAN_SERVICE_DoContextValidation,
+      SYST_COMM_LAN_SERVICEQuery_DoContextValidation,
       SYST_COMM_LAN_DOMAINQuery_DoContextValidation,
       SYST_COMM_LAN_GATEWAYQuery_DoContextValidation,
       SYST_COMM_LAN_HOSTNAME_DoContextValidation,

@@ -6,6 +6,7 @@
 
 #include "core/gpibdev_utils.h"
 #include "lan/lan_config.h"
+#include "lan/identity.h"
 #include "lan/lan_handlers.h"
 #include "lan/lan_settings.h"
 #include "lan/usb_device.h"
@@ -225,6 +226,52 @@ int32_t SYST_COMM_LAN_MODEQuery_DoExecutionConclusion(CommandContext* context) {
   return Reply(mode == "automatic" ? "AUTO" : "MAN", context);
 }
 
+// A string parameter's text: its quotes removed and each doubled quote made single.
+std::string StringParameter(const char* text) {
+  const char quote = text[0];
+  std::string value = Unquoted(text);
+  if (quote != '"' && quote != '\'') return value;
+  const std::string doubled(2, quote);
+  for (size_t at = 0; (at = value.find(doubled, at)) != std::string::npos; ++at) value.erase(at, 1);
+  return value;
+}
+// A string reply: the text in double quotes, each quote in it doubled.
+int32_t StringReply(const std::string& text, CommandContext* context) {
+  std::string quoted = "\"";
+  for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return Reply(quoted + "\"", context);
+}
+
+int32_t SYST_COMM_LAN_DESCRIPTION_DoContextValidation(CommandContext* context) {
+  int32_t code = CheckParameterCount(context, 1, 1);
+  if (code == 0) code = CheckQuotedString(context->parameters[0], 0, 2 * kLanDescriptionLongest);
+  if (code == 0 && StringParameter(context->parameters[0]).size() > kLanDescriptionLongest) {
+    code = err::kIllegalParameterValue;
+  }
+  return ConcludeValidation(context, code);
+}
+int32_t SYST_COMM_LAN_DESCRIPTION_DoExecutionConclusion(CommandContext* context) {
+  const std::string text = StringParameter(context->parameters[0]);
+  if (lan_set_description(text) != 0) return err::kIllegalParameterValue;
+  WriteSysInfoFile("description", lan_get_description());
+  return 0;
+}
+NO_PARAMETERS_VALIDATION(SYST_COMM_LAN_DESCRIPTIONQuery)
+int32_t SYST_COMM_LAN_DESCRIPTIONQuery_DoExecutionConclusion(CommandContext* context) {
+  return StringReply(lan_get_description(), context);
+}
+
+int32_t SYST_COMM_LAN_IDENTIFY_DoContextValidation(CommandContext* context) {
+  return ValidateBoolean(context);
+}
+int32_t SYST_COMM_LAN_IDENTIFY_DoExecutionConclusion(CommandContext* context) {
+  return Stored(SetIdentify(BooleanParameter(context)));
+}
+NO_PARAMETERS_VALIDATION(SYST_COMM_LAN_IDENTIFYQuery)
+int32_t SYST_COMM_LAN_IDENTIFYQuery_DoExecutionConclusion(CommandContext* context) {
+  return Reply(GetIdentify() ? "1" : "0", context);
+}
+
 int32_t SYST_COMM_LAN_PING_DoContextValidation(CommandContext* context) {
   return ValidateBoolean(context);
 }
@@ -236,6 +283,19 @@ int32_t SYST_COMM_LAN_PINGQuery_DoExecutionConclusion(CommandContext* context) {
   int on = 0;
   if (lan_get_ping(&on) != 0) return err::kSystemError;
   return Reply(on ? "1" : "0", context);
+}
+
+// The mDNS service name: stored, and published from the next start of the discovery
+// service (a LAN reset or a restart), as a new host name is.
+int32_t SYST_COMM_LAN_SERVICE_DoContextValidation(CommandContext* context) {
+  return ValidateQuotedName(context, kLanServiceNameLongest, IsValidServiceName);
+}
+int32_t SYST_COMM_LAN_SERVICE_DoExecutionConclusion(CommandContext* context) {
+  return Stored(lan_set_servicename(Unquoted(context->parameters[0])));
+}
+NO_PARAMETERS_VALIDATION(SYST_COMM_LAN_SERVICEQuery)
+int32_t SYST_COMM_LAN_SERVICEQuery_DoExecutionConclusion(CommandContext* context) {
+  return StringReply(lan_get_servicename(), context);
 }
 
 NO_PARAMETERS_VALIDATION(SYST_COMM_LAN_SMASKQuery)

@@ -110,6 +110,19 @@ TEST_F(CommCommandsTest, NamesMustBeQuotedAndFollowTheirRules) {
   EXPECT_EQ(Query(HANDLERS(SYST_COMM_LAN_DOMAINQuery)), "NONE");
   ASSERT_EQ(Run({"\"lab.example\""}, HANDLERS(SYST_COMM_LAN_DOMAIN)), 0);
   EXPECT_EQ(Query(HANDLERS(SYST_COMM_LAN_DOMAINQuery)), "lab.example");
+
+  // Description and service name answer as strings, quotes doubled both ways.
+  EXPECT_EQ(Query(HANDLERS(SYST_COMM_LAN_SERVICEQuery)), "\"Corvane Switch System 4410X - SN12345\"");
+  EXPECT_EQ(Validate({"'a$b'"}, SYST_COMM_LAN_SERVICE_DoContextValidation), -224);
+  EXPECT_EQ(Validate({"bench"}, SYST_COMM_LAN_SERVICE_DoContextValidation), -151);
+  ASSERT_EQ(Run({"'Bench 3'"}, HANDLERS(SYST_COMM_LAN_SERVICE)), 0);
+  EXPECT_EQ(File(kLanServiceNameFile), "Bench 3");
+  ASSERT_EQ(Run({"\"Rack \"\"B\"\", shelf 2\""}, HANDLERS(SYST_COMM_LAN_DESCRIPTION)), 0);
+  EXPECT_EQ(File(kLanDescriptionFile), "Rack \"B\", shelf 2");
+  EXPECT_EQ(File("/etc/sysinfo/description"), "Rack \"B\", shelf 2");
+  EXPECT_EQ(Query(HANDLERS(SYST_COMM_LAN_DESCRIPTIONQuery)), "\"Rack \"\"B\"\", shelf 2\"");
+  EXPECT_EQ(Validate({"'" + std::string(256, 'd') + "'"}, SYST_COMM_LAN_DESCRIPTION_DoContextValidation),
+            -224);
 }
 
 TEST_F(CommCommandsTest, KeepaliveTakesItsRangeOrItsKeywords) {

@@ -23,6 +23,7 @@
 #include "hardware/fram.h"
 #include "lan/identity.h"
 #include "lan/lan_settings.h"
+#include "lan/nonvol_defaults.h"
 #include "lan/serial_number.h"
 #include "platform/command_runner.h"
 #include "platform/paths.h"
@@ -89,9 +90,13 @@ int Indicator(const char* option, const char* caller) {
   if (outcome.status != 0) std::printf("%s: lanstatind %s returned %d\n", caller, option, outcome.status);
   return outcome.status == 0 ? 0 : -1;
 }
-int lan_stat_off() { return Indicator("-o", "lan_stat_off"); }
-int lan_stat_normal() { return Indicator("-n", "lan_stat_normal"); }
-int lan_stat_fault() { return Indicator("-f", "lan_stat_fault"); }
+// While the instrument identifies itself, the indicator blinks: the link state is
+// still checked and recorded, and shown once identify ends.
+std::atomic<bool> identifying{false};
+
+int lan_stat_off() { return identifying ? 0 : Indicator("-o", "lan_stat_off"); }
+int lan_stat_normal() { return identifying ? 0 : Indicator("-n", "lan_stat_normal"); }
+int lan_stat_fault() { return identifying ? 0 : Indicator("-f", "lan_stat_fault"); }
 
 void ShowFault() {
   if (!FileExists(kLanDownFile)) ReplaceStoredFile(kLanDownFile, "1");
@@ -372,8 +377,26 @@ int WebEnable(int on) {
   return outcome.ran ? 0 : -1;
 }
 
+int SetIdentify(bool on) {
+  if (on) {
+    identifying = true;
+    return Indicator("-b", "lan_stat_identify");
+  }
+  if (identifying.exchange(false)) CheckLink();
+  return 0;
+}
+bool GetIdentify() { return identifying; }
+
+int RestoreWebUsers() {
+  std::string users;
+  if (ReadStoredFile(kFactoryUsersFile, &users) != StoredFileRead::kRead) return -1;
+  return ReplaceStoredFile(kWebUsersFile, users) == 0 ? 0 : -1;
+}
+
 int DoLCI() {
   lan_set_dns_available(1);
+  // The LAN reset also gives the web pages their factory user list back.
+  if (RestoreWebUsers() != 0) std::printf("**ERR: DoLCI could not restore %s\n", kWebUsersFile);
   const int status = platform::RunCommand("lanconfig lci");
   if (status == -1) std::printf("**ERR: DoLCI's call to lanconfig failed: %d\n", status);
   return status;

@@ -21,9 +21,16 @@ int ActionUp(int use_current);
 int LanEnable(int on);
 // Web server enable: stores the setting and starts or stops the server. 0, or -1.
 int WebEnable(int on);
-// The LAN configuration reset of the front-panel button: "lanconfig lci". 0, or the
-// command's failure.
+// The LAN configuration reset of the front-panel button: the factory web user list
+// copied over the stored one, then "lanconfig lci". 0, or the command's failure.
 int DoLCI();
+// The web server's user list, and its factory default that the LAN reset restores.
+inline constexpr const char* kWebUsersFile = "/mnt/nonv/appweb/users.db";
+int RestoreWebUsers();  // 0, or -1 when the default cannot be read or stored
+// Identify: on makes the LAN indicator blink ("lanstatind -b") until it is turned off,
+// which checks the link and shows its state again. 0, or -1.
+int SetIdentify(bool on);
+bool GetIdentify();
 // Tells the outside LAN tool the mode ("automatic" or "manual"). 0, or -errno when the
 // tool is missing.
 int EditLanConfigMode(const char* mode);

@@ -222,11 +222,33 @@ TEST_F(LanConfigTest, LiveValuesAreReadFromTheInterface) {
   ASSERT_EQ(lan_set_ping(0), 0);
   EXPECT_EQ(Interface("ping"), "1") << "echo requests ignored";
 
+  Store(kWebUsersFile, "intruder:4410X:0123\n");
   ASSERT_EQ(DoLCI(), 0);
   EXPECT_EQ(Commands().back(), "lanconfig lci");
+  EXPECT_EQ(File(kWebUsersFile), File("/etc/appweb/factory_default_users.db"))
+      << "the LAN reset gives the web pages their factory user list back";
   EXPECT_EQ(File(kLanKeepaliveFile), "3600");
   EXPECT_EQ(EditLanConfigMode("manual"), 0);
   EXPECT_EQ(Commands(), Lines{"editlanconfig manual eth0"});
+}
+
+TEST_F(LanConfigTest, IdentifyBlinksUntilTurnedOffThenShowsTheLink) {
+  Run(1);
+  ASSERT_EQ(SetIdentify(true), 0);
+  EXPECT_TRUE(GetIdentify());
+  EXPECT_EQ(Interface("indicator"), "blink");
+  // A link check meanwhile is recorded, and leaves the indicator blinking.
+  ASSERT_EQ(ActionUp(1), 0);
+  EXPECT_EQ(Interface("indicator"), "blink");
+  ASSERT_EQ(SetIdentify(false), 0);
+  EXPECT_FALSE(GetIdentify());
+  EXPECT_EQ(Interface("indicator"), "normal");
+  const Lines commands = Commands();
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "lanstatind -b"), 1);
+  const auto last = std::find_if(commands.rbegin(), commands.rend(),
+                                 [](const std::string& line) { return line.rfind("lanstatind", 0) == 0; });
+  ASSERT_NE(last, commands.rend());
+  EXPECT_EQ(*last, "lanstatind -n");
 }
 
 // The names the discovery service is started with: the stored ones, or their defaults

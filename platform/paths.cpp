@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -91,6 +92,10 @@ uint16_t PortBase() {
 uint16_t CommandPort() { return PortBase(); }
 uint16_t EventPort() { return static_cast<uint16_t>(PortBase() + 1); }
 uint16_t RawPort() { return static_cast<uint16_t>(PortBase() + 2); }
+uint16_t WebPort() {
+  if (Root().empty()) return 80;
+  return static_cast<uint16_t>(std::min(PortBase() + 8, 65535));
+}
 
 std::string BindAddress() {
   const std::string text(Env("CHASSIS_BIND_ADDR"));

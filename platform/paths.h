@@ -40,6 +40,9 @@ uint16_t PortBase();
 uint16_t CommandPort();
 uint16_t EventPort();
 uint16_t RawPort();
+// The web server's port: 80 on the board (no root); on a virtual chassis the first it
+// tries is base+8, after the ports of the LAN server's protocols (never past 65535).
+uint16_t WebPort();
 
 // CHASSIS_BIND_ADDR when it is a valid dotted IPv4 address, else "0.0.0.0" (any).
 std::string BindAddress();

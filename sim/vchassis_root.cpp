@@ -160,6 +160,17 @@ int InstallRootStandIns(const std::string& from_folder, const std::string& root)
   return result;
 }
 
+int InstallWebServer(const std::string& program_folder, const std::string& root) {
+  const std::string program = program_folder + "/weblink";
+  const std::string link = root + "/sim/weblink";
+  if (unlink(link.c_str()) != 0 && errno != ENOENT) return -errno;
+  if (access(program.c_str(), X_OK) != 0) return 0;
+  int result = MakeFolders(root + "/sim");
+  if (result == 0 && symlink(program.c_str(), link.c_str()) != 0) result = -errno;
+  if (result == 0) result = InstallRootStandIns(program_folder + "/webctrls", root + "/lib/webctrls");
+  return result;
+}
+
 int BuildNonvolatileTree(const std::string& program_folder, const std::string& root,
                          std::string* error) {
   if (access((root + "/mnt/nonv/config").c_str(), F_OK) == 0) return 0;

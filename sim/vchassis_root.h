@@ -37,6 +37,12 @@ inline constexpr const char* kRootStandInFolder = "root";
 // 0755, others 0644. 0, or a negated errno.
 int InstallRootStandIns(const std::string& from_folder, const std::string& root);
 
+// The chassis' web server for the web server stand-in to start: the link "sim/weblink"
+// under `root` to the program beside vchassis, and the pages from its "webctrls"
+// folder copied into the root's web controls folder. A build without the web server
+// installs nothing (the stand-in then keeps a state only). 0, or a negated errno.
+int InstallWebServer(const std::string& program_folder, const std::string& root);
+
 // The program beside instctl that builds the default nonvolatile tree under the root
 // CHASSIS_ROOT names.
 inline constexpr const char* kNonvolatileBuilder = "mknonvol";

@@ -111,6 +111,9 @@ class Chassis {
     installed = InstallRootStandIns(
         options_.program_folder + "/stand-ins/" + kRootStandInFolder, root_);
     if (installed != 0) return Fail("cannot install the stand-ins under the root", -installed);
+    installed = InstallWebServer(options_.program_folder, root_);
+    if (installed != 0) return Fail("cannot install the web server", -installed);
+    unlink((root_ + "/tmp/web_port").c_str());  // a port from an earlier run is no answer
     // A builder that fails is reported and the chassis starts all the same: the
     // firmware creates its files as it needs them.
     if (BuildNonvolatileTree(options_.program_folder, root_, &error) != 0) {
@@ -211,6 +214,36 @@ class Chassis {
     }
   }
 
+  // The web pages' address, once the web server has said which port it serves
+  // ("http=%u" in /tmp/web_port); it is started only while the web interface is enabled.
+  void PrintWeb(const std::string& host) {
+    const std::string path = root_ + "/tmp/web_port";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    unsigned port = 0;
+    for (;;) {
+      if (FILE* file = std::fopen(path.c_str(), "r")) {
+        const int read = std::fscanf(file, "http=%u", &port);
+        std::fclose(file);
+        if (read == 1) break;
+      }
+      std::string enabled;
+      if (FILE* file = std::fopen((root_ + "/mnt/nonv/config/comm/web/enable").c_str(), "r")) {
+        enabled = std::fgetc(file) == '0' ? "0" : "1";
+        std::fclose(file);
+      }
+      if (enabled == "0") {
+        std::printf("vchassis: web pages        none: the web interface is off (SYST:COMM:ENAB ON,WEB)\n");
+        return;
+      }
+      if (std::chrono::steady_clock::now() > deadline) {
+        std::printf("vchassis: web pages        none: the web server did not start\n");
+        return;
+      }
+      usleep(20000);
+    }
+    std::printf("vchassis: web pages        http://%s:%u/\n", host.c_str(), port);
+  }
+
   int Serve() {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReadyTimeoutMs);
     while (!PortsListening({ports_[0], ports_[1], ports_[2]})) {
@@ -238,6 +271,7 @@ class Chassis {
     std::printf("vchassis: live view        %s/vchassis watch --root %s\n",
                 options_.program_folder.c_str(), root_.c_str());
     PrintVxi11(host);
+    PrintWeb(host);
     std::fflush(stdout);
     for (;;) {
       int signal = sigwaitinfo(&signals_, nullptr);
