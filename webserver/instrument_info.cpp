@@ -21,15 +21,6 @@ std::string SysInfo(const char* name) {
   return value;
 }
 
-// A reply with the quotes of a string response removed.
-std::string Unquote(std::string text) {
-  if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
-    text = text.substr(1, text.size() - 2);
-    for (std::size_t at = 0; (at = text.find("\"\"", at)) != std::string::npos; ++at) text.erase(at, 1);
-  }
-  return text;
-}
-
 std::string NoneAsEmpty(const std::string& text) { return text == "NONE" ? std::string() : text; }
 
 }  // namespace
@@ -46,12 +37,12 @@ InstrumentInfo ReadInstrumentInfo(ScpiConnection& connection) {
   info["driver_url"] = SysInfo("driver_url");
   info["gpib_resource"] = SysInfo("gpib_visa_resource");
   info["usb_resource"] = SysInfo("usb_visa_resource");
-  info["description"] = Unquote(connection.Query("SYST:COMM:LAN:DESC?"));
+  info["description"] = ScpiUnquoted(connection.Query("SYST:COMM:LAN:DESC?"));
   info["hostname"] = connection.Query("SYST:COMM:LAN:HOST?");
   info["mac"] = connection.Query("SYST:COMM:LAN:MAC?");
   info["ip"] = connection.Query("SYST:COMM:LAN:IPAD?");
   info["mask"] = connection.Query("SYST:COMM:LAN:SMAS?");
-  info["gateway"] = NoneAsEmpty(connection.Query("SYST:COMM:LAN:GAT?"));
+  info["gateway"] = NoneAsEmpty(connection.Query("SYST:COMM:LAN:GATE?"));
   info["dns"] = NoneAsEmpty(connection.Query("SYST:COMM:LAN:DNS?"));
   info["domain"] = NoneAsEmpty(connection.Query("SYST:COMM:LAN:DOM?"));
   info["lan_mode"] = connection.Query("SYST:COMM:LAN:MODE?").rfind("MAN", 0) == 0 ? "Static" : "DHCP";

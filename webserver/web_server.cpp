@@ -4,10 +4,12 @@
 #include <civetweb.h>
 #include <dirent.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "webserver/event_notice.h"
@@ -96,12 +98,7 @@ int ReadBody(mg_connection* connection, std::string* body) {
   }
 }
 
-// A value as a SCPI string parameter: in double quotes, each quote doubled.
-std::string ScpiString(const std::string& value) {
-  std::string quoted = "\"";
-  for (char c : value) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return quoted + "\"";
-}
+std::string ScpiString(const std::string& value) { return ScpiQuoted(value); }
 
 // An address parameter: NONE for an empty value where the command takes it.
 std::string AddressParameter(const std::string& value) { return value.empty() ? "NONE" : ScpiString(value); }
@@ -115,6 +112,13 @@ std::string DnsParameter(const std::string& value) {
     for (std::string word; words >> word;) list += (list.empty() ? "" : ",") + ScpiString(word);
   }
   return list.empty() ? "NONE" : list;
+}
+
+// A setting as its query answers it, as the form shows it: NONE as empty, a string
+// without its quotes.
+std::string StoredValue(ScpiConnection& scpi, const char* query) {
+  const std::string value = scpi.Query(query);
+  return value == "NONE" ? std::string() : ScpiUnquoted(value);
 }
 
 int OnRequest(mg_connection* connection, void* server) {
@@ -285,58 +289,66 @@ int WebServer::LanPage(mg_connection* connection, bool post) {
     const auto fields = ParseForm(body);
     if (!fields) return Error(connection, 400, "malformed form");
     std::vector<std::string> commands;
-    if (FieldValue(*fields, "reset") == "1") {
-      commands.push_back("SYST:COMM:LAN:RES");
-    } else {
-      // Only what differs from the stored settings is sent; the mode last, so that a
-      // change to static comes up with the new address.
+    // Settings that the LAN takes up only when it starts again: a LAN reset follows them.
+    bool restart = FieldValue(*fields, "reset") == "1";
+    if (!restart) {
+      // Only what differs from the stored settings is sent.
       struct Setting {
         const char* field;
         const char* query;
         const char* command;
         std::string (*parameter)(const std::string&);
-        bool address;  // one of the static address settings
+        bool restarts;  // taken up when the LAN starts again
       };
       static const Setting kSettings[] = {
           {"ip", "SYST:COMM:LAN:MAN:IPAD?", "SYST:COMM:LAN:MAN:IPAD ", ScpiString, true},
           {"mask", "SYST:COMM:LAN:MAN:SMAS?", "SYST:COMM:LAN:MAN:SMAS ", ScpiString, true},
-          {"gateway", "SYST:COMM:LAN:MAN:GAT?", "SYST:COMM:LAN:MAN:GAT ", AddressParameter, true},
+          {"gateway", "SYST:COMM:LAN:MAN:GATE?", "SYST:COMM:LAN:MAN:GATE ", AddressParameter, true},
           {"dns", "SYST:COMM:LAN:MAN:DNS?", "SYST:COMM:LAN:MAN:DNS ", DnsParameter, true},
-          {"hostname", "SYST:COMM:LAN:HOST?", "SYST:COMM:LAN:HOST ", ScpiString, false},
-          {"domain", "SYST:COMM:LAN:DOM?", "SYST:COMM:LAN:DOM ", ScpiString, false},
+          {"hostname", "SYST:COMM:LAN:HOST?", "SYST:COMM:LAN:HOST ", ScpiString, true},
+          {"domain", "SYST:COMM:LAN:DOM?", "SYST:COMM:LAN:DOM ", ScpiString, true},
           {"description", "SYST:COMM:LAN:DESC?", "SYST:COMM:LAN:DESC ", ScpiString, false},
-          {"servicename", "SYST:COMM:LAN:SERV?", "SYST:COMM:LAN:SERV ", ScpiString, false},
+          {"servicename", "SYST:COMM:LAN:SERV?", "SYST:COMM:LAN:SERV ", ScpiString, true},
       };
-      bool address_changed = false;
+      const std::string mode = FieldValue(*fields, "mode");
+      if (!mode.empty() && mode != "static" && mode != "dhcp") return Error(connection, 400, "mode is static or dhcp");
       for (const Setting& setting : kSettings) {
         bool present = false;
         for (const auto& field : *fields) present = present || field.first == setting.field;
         if (!present) continue;
         const std::string value = Trimmed(FieldValue(*fields, setting.field));
-        std::string stored = pages_.Query(setting.query);
-        if (stored == "NONE") stored.clear();
-        if (stored.size() >= 2 && stored.front() == '"') stored = stored.substr(1, stored.size() - 2);
-        if (value == stored) continue;
+        if (value == StoredValue(pages_, setting.query)) continue;
         commands.push_back(setting.command + setting.parameter(value));
-        address_changed = address_changed || setting.address;
       }
-      const std::string mode = FieldValue(*fields, "mode");
       const bool manual = pages_.Query("SYST:COMM:LAN:MODE?").rfind("MAN", 0) == 0;
-      if (mode == "static" && (!manual || address_changed)) commands.push_back("SYST:COMM:LAN:MODE MAN");
-      if (mode == "dhcp" && manual) commands.push_back("SYST:COMM:LAN:MODE AUTO");
-      if (!mode.empty() && mode != "static" && mode != "dhcp") message = "mode: static or dhcp\n";
-    }
-    for (const std::string& command : commands) {
-      const ScpiResult result = pages_.Exchange(command);
-      message += command + ": ";
-      if (!result.done) {
-        message += result.failure + "\n";
-      } else if (result.errors.empty()) {
-        message += "done\n";
-      } else {
-        for (const std::string& error : result.errors) message += error + " ";
-        message += "\n";
+      if ((mode == "static" && !manual) || (mode == "dhcp" && manual)) {
+        commands.push_back(std::string("SYST:COMM:LAN:MODE ") + (mode == "static" ? "MAN" : "AUTO"));
       }
+      for (const std::string& command : commands) {
+        const ScpiResult result = pages_.Exchange(command);
+        message += command + ": ";
+        if (!result.done) {
+          message += result.failure + "\n";
+        } else if (result.errors.empty()) {
+          message += "done\n";
+          for (const Setting& setting : kSettings) {
+            restart = restart || (setting.restarts && command.rfind(setting.command, 0) == 0);
+          }
+          restart = restart || command.rfind("SYST:COMM:LAN:MODE ", 0) == 0;
+        } else {
+          for (const std::string& error : result.errors) message += error + " ";
+          message += "\n";
+        }
+      }
+    }
+    if (restart) {
+      // The LAN reset restarts this server too: it is sent once this answer is out.
+      message += "SYST:COMM:LAN:RES: the LAN starts again with these settings now; "
+                 "the pages are back at the instrument's address in a few seconds.\n";
+      std::thread([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        pages_.Exchange("SYST:COMM:LAN:RES");
+      }).detach();
     }
     if (message.empty()) message = "Nothing changed.";
   }
@@ -346,18 +358,10 @@ int WebServer::LanPage(mg_connection* connection, bool post) {
   const bool manual = pages_.Query("SYST:COMM:LAN:MODE?").rfind("MAN", 0) == 0;
   values["dhcp_checked"] = manual ? "" : "checked";
   values["static_checked"] = manual ? "checked" : "";
-  const auto stored = [&](const char* query) {
-    std::string value = pages_.Query(query);
-    if (value == "NONE") value.clear();
-    if (value.size() >= 2 && value.front() == '"') {
-      value = value.substr(1, value.size() - 2);
-      for (std::size_t at = 0; (at = value.find("\"\"", at)) != std::string::npos; ++at) value.erase(at, 1);
-    }
-    return value;
-  };
+  const auto stored = [&](const char* query) { return StoredValue(pages_, query); };
   values["ip"] = stored("SYST:COMM:LAN:MAN:IPAD?");
   values["mask"] = stored("SYST:COMM:LAN:MAN:SMAS?");
-  values["gateway"] = stored("SYST:COMM:LAN:MAN:GAT?");
+  values["gateway"] = stored("SYST:COMM:LAN:MAN:GATE?");
   values["dns"] = stored("SYST:COMM:LAN:MAN:DNS?");
   values["hostname"] = stored("SYST:COMM:LAN:HOST?");
   values["domain"] = stored("SYST:COMM:LAN:DOM?");

@@ -133,6 +133,19 @@ std::string JsonString(std::string_view text) {
   return out + "\"";
 }
 
+std::string ScpiQuoted(std::string_view value) {
+  std::string quoted = "\"";
+  for (char c : value) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + "\"";
+}
+
+std::string ScpiUnquoted(std::string_view text) {
+  if (text.size() < 2 || text.front() != '"' || text.back() != '"') return std::string(text);
+  std::string value(text.substr(1, text.size() - 2));
+  for (std::size_t at = 0; (at = value.find("\"\"", at)) != std::string::npos; ++at) value.erase(at, 1);
+  return value;
+}
+
 std::string FillTemplate(std::string_view page,
                          const std::function<std::optional<std::string>(std::string_view)>& lookup) {
   std::string out;

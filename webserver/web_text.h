@@ -38,6 +38,11 @@ std::string XmlEscape(std::string_view text);   // the same set, valid in XML
 // that are not valid UTF-8 replaced by U+FFFD, so the result is always valid JSON.
 std::string JsonString(std::string_view text);
 
+// A SCPI string: `value` in double quotes with each quote doubled, and back (a text
+// that is no quoted string comes back as it is).
+std::string ScpiQuoted(std::string_view value);
+std::string ScpiUnquoted(std::string_view text);
+
 // `page` with every "{{key}}" replaced by lookup(key), HTML-escaped. A key lookup does
 // not know (nullopt) is left as it stands, so a misspelt key shows on the page.
 std::string FillTemplate(std::string_view page,
