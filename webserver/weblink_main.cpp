@@ -5,6 +5,7 @@
 // for. It serves port 80 on the board; on a virtual chassis the first free port from
 // the chassis' base + 8, which it writes to /tmp/web_port ("http=%u").
 #include <arpa/inet.h>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -76,6 +77,11 @@ int main(int argc, char** argv) {
     }
     close(ready[0]);
   }
+  // Many serving threads, little memory each: one heap for all of them, and freed
+  // memory (a large WebSocket frame, a burst of connections) goes back to the system.
+  mallopt(M_ARENA_MAX, 1);
+  mallopt(M_TRIM_THRESHOLD, 128 * 1024);
+  mallopt(M_MMAP_THRESHOLD, 128 * 1024);
   sigset_t stop;
   sigemptyset(&stop);
   sigaddset(&stop, SIGTERM);

@@ -13,6 +13,9 @@
   const ROW_COLUMNS = 16;          // a long run of channels wraps every 16 columns
   const RECONNECT_FIRST_MS = 1000;
   const RECONNECT_MAX_MS = 8000;
+  // Trigger settings and digital inputs change without a notice; the panels that show
+  // them are re-read this often while the page is in view.
+  const POLL_MS = 2000;
 
   const cageEl = document.getElementById('cage');
   const bannerEl = document.getElementById('banner');
@@ -282,6 +285,7 @@
 
   async function digitalPanel(entry) {
     const panel = frame(entry, 'digital');
+    panel.polled = true;
     let ports = [];
     const rows = new Map(); // port -> {direction, value, bits, input}
 
@@ -379,6 +383,7 @@
 
   async function chassisPanel(entry) {
     const panel = frame(entry, 'chassis');
+    panel.polled = true;
     const field = (id) => make('td', { id: 'sys-' + id, text: '–' });
     const cells = {
       scan: field('scan'), source: field('source'), count: field('count'), delay: field('delay'),
@@ -388,6 +393,10 @@
       ...['IMM', 'BUS', 'EXT', 'HOLD'].map((s) => make('option', { value: s, text: s })));
     const countInput = make('input', { type: 'number', min: '1', value: '1', id: 'sys-count-input', 'aria-label': 'trigger count', style: 'width:7em' });
     const notices = { interlock: null, emergency: false };
+    // The setting controls follow the instrument until the user edits them.
+    let edited = false;
+    sourceSelect.addEventListener('change', () => { edited = true; });
+    countInput.addEventListener('input', () => { edited = true; });
 
     panel.build = async () => {
       const row = (label, cell) => make('tr', {}, make('th', { text: label }), cell);
@@ -417,6 +426,7 @@
                 panel.showErrors();
                 return;
               }
+              edited = false;
               panel.act('TRIG:SOUR ' + sourceSelect.value + ';:TRIG:COUN ' + count);
             },
           })),
@@ -446,8 +456,8 @@
       cells.list.title = scanList;
       const register = parseInt((fanRegister || '').replace(/^#H/i, ''), 16);
       cells.busfan.textContent = Number.isFinite(register) ? ((register & 1) ? 'on' : 'off') : '?';
-      if (document.activeElement !== sourceSelect && source) sourceSelect.value = source;
-      if (document.activeElement !== countInput && count) countInput.value = count;
+      if (!edited && source) sourceSelect.value = source;
+      if (!edited && count) countInput.value = count;
     };
 
     panel.notice = (notice) => {
@@ -567,6 +577,10 @@
       })());
     }
     await Promise.all(built);
+    setInterval(() => {
+      if (document.visibilityState !== 'visible') return;
+      for (const panel of panels.values()) if (panel.polled) panel.refresh();
+    }, POLL_MS);
     window.cageDrawnAt = performance.now();
     performance.mark('cage-drawn');
     document.body.dataset.drawn = '1';
