@@ -277,20 +277,21 @@ int WebServer::Identify(mg_connection* connection) {
 
 int WebServer::LanPage(mg_connection* connection, bool post) {
   std::string message;
+  bool restart = false;
   if (post) {
     // Digest authentication against the stored user list: a wrong or missing answer
     // changes nothing.
+    std::string body;
+    if (const int status = ReadBody(connection, &body)) return Error(connection, status, "bad request body");
     if (mg_check_digest_access_authentication(connection, kWebRealm, options_.users.c_str()) <= 0) {
       mg_send_digest_access_authentication_request(connection, kWebRealm);
       return 401;
     }
-    std::string body;
-    if (const int status = ReadBody(connection, &body)) return Error(connection, status, "bad request body");
     const auto fields = ParseForm(body);
     if (!fields) return Error(connection, 400, "malformed form");
     std::vector<std::string> commands;
     // Settings that the LAN takes up only when it starts again: a LAN reset follows them.
-    bool restart = FieldValue(*fields, "reset") == "1";
+    restart = FieldValue(*fields, "reset") == "1";
     if (!restart) {
       // Only what differs from the stored settings is sent.
       struct Setting {
@@ -342,13 +343,8 @@ int WebServer::LanPage(mg_connection* connection, bool post) {
       }
     }
     if (restart) {
-      // The LAN reset restarts this server too: it is sent once this answer is out.
       message += "SYST:COMM:LAN:RES: the LAN starts again with these settings now; "
                  "the pages are back at the instrument's address in a few seconds.\n";
-      std::thread([this] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        pages_.Exchange("SYST:COMM:LAN:RES");
-      }).detach();
     }
     if (message.empty()) message = "Nothing changed.";
   }
@@ -375,6 +371,13 @@ int WebServer::LanPage(mg_connection* connection, bool post) {
             if (found == values.end()) return std::nullopt;
             return found->second;
           }));
+  if (restart) {
+    // The LAN reset restarts this server too: it is sent once this answer is out.
+    std::thread([this] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      pages_.Exchange("SYST:COMM:LAN:RES");
+    }).detach();
+  }
   return 200;
 }
 

@@ -479,13 +479,25 @@ class Test:
             box.clear()
             box.send_keys(value)
         self.driver.find_element(By.ID, 'apply').click()
-        message = wait_for('the answer page', lambda: self.driver.find_elements(By.ID, 'message'), 10)[0].text
+        try:
+            message = wait_for('the answer page', lambda: self.driver.find_elements(By.ID, 'message'), 20)[0].text
+        except AssertionError:
+            shown = self.driver.execute_script('return document.body ? document.body.innerText : ""')
+            raise AssertionError('no answer page after Apply; the browser shows %r'
+                                 % ' '.join(shown.split())[:200]) from None
         shown = self.driver.find_element(By.ID, 'ip').get_attribute('value')
         assert shown == wanted['ip'], 'the answer page shows the address %r' % shown
         stored = {'ip': unquoted(self.raw.ask('SYST:COMM:LAN:MAN:IPAD?')),
                   'mask': unquoted(self.raw.ask('SYST:COMM:LAN:MAN:SMAS?')),
                   'gateway': unquoted(self.raw.ask('SYST:COMM:LAN:MAN:GATE?'))}
         assert stored == wanted, 'stored %r after the form, message %r' % (stored, message)
+        # The LAN starts again with the new settings, and the web server with it.
+        # The reset ends by starting the web server again: once it answers, the address in
+        # effect is the new one.
+        time.sleep(1)
+        wait_for('the web server to answer again', lambda: reachable(self.url + '/'), 30, 0.25)
+        live = unquoted(self.raw.ask('SYST:COMM:LAN:IPAD?'))
+        assert live == wanted['ip'], 'the address in effect is %r after the LAN reset' % live
         # The same form with a wrong password.
         passwords = urllib.request.HTTPPasswordMgrWithDefaultRealm()
         passwords.add_password(None, self.url, WEB_USER[0], 'not-' + WEB_USER[1])
@@ -501,8 +513,15 @@ class Test:
                  'mask': unquoted(self.raw.ask('SYST:COMM:LAN:MAN:SMAS?')),
                  'gateway': unquoted(self.raw.ask('SYST:COMM:LAN:MAN:GATE?'))}
         assert after == wanted, 'a wrong password changed the settings to %r' % after
-        return 'static %s/%s via %s stored (message %r); wrong password: 401, unchanged' % (
+        return 'static %s/%s via %s stored and in effect (message %r); wrong password: 401, unchanged' % (
             wanted['ip'], wanted['mask'], wanted['gateway'], message.replace('\n', ' | '))
+
+
+def reachable(url):
+    try:
+        return http(url)[0] == 200
+    except OSError:
+        return False
 
 
 def kind_of(content_type):
