@@ -82,6 +82,11 @@ bool ReadMore(int fd, std::string* received, Clock::time_point deadline, int sto
   if (waited <= 0 || (stop_fd >= 0 && ready[1].revents != 0)) return false;
   char buffer[4096];
   const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
+  // The instrument writes a reply and the marker's reply as two sends, and holds the
+  // second until the first is acknowledged: acknowledge at once, not after the 40 ms a
+  // delayed acknowledgement waits (Linux clears the setting after each read).
+  const int one = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
   if (got <= 0) return got < 0 && (errno == EAGAIN || errno == EINTR);
   received->append(buffer, static_cast<std::size_t>(got));
   return true;
