@@ -138,7 +138,9 @@ constexpr KeywordEntry kKeywordList[] = {
     {"EXCLUDE?", TOK_EXCLUDE_QUERY},
     {"EXT", TOK_EXT},
     {"FAN", TOK_FANOVERRIDE},
+    {"FAN?", TOK_FANOVERRIDE_QUERY},
     {"FANOVERRIDE", TOK_FANOVERRIDE},
+    {"FANOVERRIDE?", TOK_FANOVERRIDE_QUERY},
     {"FPGA", TOK_FPGA},
     {"GATE", TOK_GATEWAY},
     {"GATE?", TOK_GATEWAY_QUERY},
@@ -300,6 +302,8 @@ constexpr KeywordEntry kKeywordList[] = {
     {"SYNCHRONOUS", TOK_SYNCHRONOUS},
     {"SYST", TOK_SYSTEM},
     {"SYSTEM", TOK_SYSTEM},
+    {"TEMP?", TOK_TEMPERATURE_QUERY},
+    {"TEMPERATURE?", TOK_TEMPERATURE_QUERY},
     {"TESTMODE", TOK_TESTMODE},
     {"TIME", TOK_TIME},
     {"TIME?", TOK_TIME_QUERY},
@@ -427,6 +431,8 @@ ENGINE_RECORD(DIAG_MAC_ADDRESS_WRITE);
 ENGINE_RECORD(DIAG_SERIALNUMBER_READQuery);
 ENGINE_RECORD(DIAG_SERIALNUMBER_WRITE);
 ENGINE_RECORD(DIAG_FANOVERRIDE);
+ENGINE_RECORD(DIAG_FANOVERRIDEQuery);
+ENGINE_RECORD(DIAG_TEMPERATUREQuery);
 
 // SYSTem:COMMunicate: the interfaces' enables, the GPIB address, the LAN settings.
 ENGINE_RECORD(SYST_COMM_GPIB_ADDRESS);
@@ -966,6 +972,8 @@ constexpr CommandNode kDiag[] = {
     {.token = TOK_LOCALBUS, .child = kDiagLocalBus, .record = nullptr},
     {.token = TOK_INTERRUPT, .child = kDiagInterrupt, .record = nullptr},
     {.token = TOK_FANOVERRIDE, .child = nullptr, .record = &kDIAG_FANOVERRIDE},
+    {.token = TOK_FANOVERRIDE_QUERY, .child = nullptr, .record = &kDIAG_FANOVERRIDEQuery},
+    {.token = TOK_TEMPERATURE_QUERY, .child = nullptr, .record = &kDIAG_TEMPERATUREQuery},
     {.token = TOK_DATA_QUERY, .child = nullptr, .record = &kDIAG_DATAQuery},
     {.token = TOK_RELAY, .child = kDiagRelay, .record = nullptr},
     {},

@@ -200,12 +200,14 @@ enum KeywordToken : int32_t {
   TOK_IDENTIFY_QUERY = 781,  // IDEN? IDENTIFY?
   TOK_SERVICE = 782,  // SERV SERVICE
   TOK_SERVICE_QUERY = 783,  // SERV? SERVICE?
+  TOK_FANOVERRIDE_QUERY = 784,  // FAN? FANOVERRIDE?
+  TOK_TEMPERATURE_QUERY = 785,  // TEMP? TEMPERATURE?
 };
 
 // Every accepted keyword spelling (288 spellings of 180 tokens), sorted in strcmp
 // order: the lookup depends on it.
 extern const KeywordEntry kKeywordList[];
-inline constexpr size_t kKeywordCount = 300;
+inline constexpr size_t kKeywordCount = 304;
 
 // Root table for headers that do not begin with '*', and the common-command table.
 extern const CommandNode kRootNodes[];

@@ -113,6 +113,7 @@ TEST(KeywordList, TokensAndTheirSpellings) {
   }
   EXPECT_EQ(LookupKeyword("ALL?"), 777);
   EXPECT_EQ(LookupKeyword("SERVICE?"), 783);
+  EXPECT_EQ(LookupKeyword("TEMP?"), 785);
   // Matched although no node table uses them yet.
   for (const char* text : {"BBM", "NORMAL", "INV", "MMEMORY", "TESTMODE", "ASYN", "STEP?"}) {
     EXPECT_GT(LookupKeyword(text), 0) << text;
@@ -120,10 +121,10 @@ TEST(KeywordList, TokensAndTheirSpellings) {
 
   std::set<int32_t> tokens;
   for (size_t i = 0; i < kKeywordCount; ++i) tokens.insert(kKeywordList[i].token);
-  EXPECT_EQ(kKeywordCount, 300u);
-  EXPECT_EQ(tokens.size(), 186u);
+  EXPECT_EQ(kKeywordCount, 304u);
+  EXPECT_EQ(tokens.size(), 188u);
   EXPECT_EQ(*tokens.begin(), 501);
-  EXPECT_EQ(*tokens.rbegin(), 783);
+  EXPECT_EQ(*tokens.rbegin(), 785);
 }
 
 TEST(CommandTree, ShortLongAndOptionalRouteReachOneEntry) {
@@ -348,6 +349,8 @@ TEST(CommandTree, RecordsAreWellFormedAndEveryEngineHandlerHasOne) {
       SYST_COMM_LAN_IDENTIFYQuery_DoContextValidation,
       SYST_COMM_LAN_SERVICE_DoContextValidation,
       SYST_COMM_LAN_SERVICEQuery_DoContextValidation,
+      DIAG_FANOVERRIDEQuery_DoContextValidation,
+      DIAG_TEMPERATUREQuery_DoContextValidation,
       SYST_COMM_LAN_DOMAINQuery_DoContextValidation,
       SYST_COMM_LAN_GATEWAYQuery_DoContextValidation,
       SYST_COMM_LAN_HOSTNAME_DoContextValidation,

@@ -8,6 +8,7 @@
 #include "hardware/fans.h"
 #include "hardware/fram.h"
 #include "hardware/hardware_handlers.h"
+#include "hardware/sensors.h"
 #include "scpi/error_codes.h"
 #include "scpi/handler_support.h"
 #include "scpi/scpi_engine.h"
@@ -155,4 +156,26 @@ int32_t DIAG_FANOVERRIDE_DoContextValidation(CommandContext* context) {
 int32_t DIAG_FANOVERRIDE_DoExecutionConclusion(CommandContext* context) {
   SetFanOverride(BooleanParameter(context));
   return 0;
+}
+// The fans: the override, what the chassis fans were last told (ON forced, AUTO, NONE
+// not yet), and the bus-board fan (1 on, 0 off or never switched).
+NO_PARAMETERS_VALIDATION(DIAG_FANOVERRIDEQuery)
+int32_t DIAG_FANOVERRIDEQuery_DoExecutionConclusion(CommandContext* context) {
+  const int chassis = ChassisFansState();
+  const std::string text = std::string(FanOverride() ? "1" : "0") + "," +
+                           (chassis == 1 ? "ON" : chassis == 0 ? "AUTO" : "NONE") + "," +
+                           (GpibFanState() == 1 ? "1" : "0");
+  return AppendToReply(text.c_str(), text.size(), ',', context);
+}
+
+// The controller board's two temperature sensors, in degrees Celsius.
+NO_PARAMETERS_VALIDATION(DIAG_TEMPERATUREQuery)
+int32_t DIAG_TEMPERATUREQuery_DoExecutionConclusion(CommandContext* context) {
+  float degrees[2] = {};
+  for (int sensor = 1; sensor <= 2; ++sensor) {
+    if (cpu_board_tempsens_get_reading(sensor, &degrees[sensor - 1]) != 0) return err::kHardwareError;
+  }
+  char text[32];
+  const int length = std::snprintf(text, sizeof text, "%.1f,%.1f", degrees[0], degrees[1]);
+  return AppendToReply(text, static_cast<size_t>(length), ',', context);
 }

@@ -683,4 +683,30 @@ TEST_F(BoardHardwareTest, FanOverrideCommandSwitchesTheOverride) {
   EXPECT_NE(DIAG_FANOVERRIDE_DoContextValidation(&bad.context), 0);
 }
 
+TEST_F(BoardHardwareTest, FanAndTemperatureQueriesReportWhatTheLoopsSee) {
+  const auto query = [](CommandOperation validate, CommandOperation execute) {
+    TestCommand command({});
+    EXPECT_EQ(RunHandlers(&command, validate, execute), 0);
+    return command.reply();
+  };
+  SetTemperatures(72, 30);
+  float sensor1 = 0;
+  float sensor2 = 0;
+  const std::string degrees =
+      query(DIAG_TEMPERATUREQuery_DoContextValidation, DIAG_TEMPERATUREQuery_DoExecutionConclusion);
+  ASSERT_EQ(std::sscanf(degrees.c_str(), "%f,%f", &sensor1, &sensor2), 2) << degrees;
+  EXPECT_NEAR(sensor1, 72, 0.7);
+  EXPECT_NEAR(sensor2, 30, 0.7);
+  const int fd = platform::DeviceOpen(kFanDevicePath, 2);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(FansOn(fd), 0);
+  SetFanOverride(true);
+  EXPECT_EQ(query(DIAG_FANOVERRIDEQuery_DoContextValidation, DIAG_FANOVERRIDEQuery_DoExecutionConclusion),
+            "1,ON,0");
+  ASSERT_EQ(FansAuto(fd), 0);
+  SetFanOverride(false);
+  EXPECT_EQ(query(DIAG_FANOVERRIDEQuery_DoContextValidation, DIAG_FANOVERRIDEQuery_DoExecutionConclusion),
+            "0,AUTO,0");
+}
+
 }  // namespace

@@ -67,8 +67,26 @@ void* ThreadResult(int result) { return reinterpret_cast<void*>(static_cast<intp
 
 }  // namespace
 
-int FansOn(int fan_fd) { return FanRequest(fan_fd, kFansOnRequest, "FansOn"); }
-int FansAuto(int fan_fd) { return FanRequest(fan_fd, kFansAutoRequest, "FansAuto"); }
+namespace {
+// What the chassis fans were last told: -1 nothing yet, 0 automatic, 1 forced on.
+std::atomic<int> chassis_fans{-1};
+}  // namespace
+
+int FansOn(int fan_fd) {
+  const int result = FanRequest(fan_fd, kFansOnRequest, "FansOn");
+  if (result == 0) chassis_fans = 1;
+  return result;
+}
+int FansAuto(int fan_fd) {
+  const int result = FanRequest(fan_fd, kFansAutoRequest, "FansAuto");
+  if (result == 0) chassis_fans = 0;
+  return result;
+}
+int ChassisFansState() { return chassis_fans; }
+int GpibFanState() {
+  std::lock_guard<std::mutex> hold(gpib_fan_lock);
+  return gpib_fan_state;
+}
 
 void SetFanOverride(bool on) { fan_override = on; }
 bool FanOverride() { return fan_override; }

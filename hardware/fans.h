@@ -24,6 +24,10 @@ int FansAuto(int fan_fd);
 
 // The override of the chassis fans (off at start).
 void SetFanOverride(bool on);
+// What the chassis fans were last told (-1 nothing yet, 0 automatic, 1 forced on), and
+// the bus-board fan's state (-1 never switched, 0 off, 1 on).
+int ChassisFansState();
+int GpibFanState();
 bool FanOverride();
 
 // The threshold a file's text gives: its first 7 characters as a decimal number, or

@@ -43,6 +43,10 @@ int32_t DIAG_SERIALNUMBER_WRITE_DoExecutionConclusion(CommandContext* context);
 // DIAGnostic:FANoverride <boolean>
 int32_t DIAG_FANOVERRIDE_DoContextValidation(CommandContext* context);
 int32_t DIAG_FANOVERRIDE_DoExecutionConclusion(CommandContext* context);
+int32_t DIAG_FANOVERRIDEQuery_DoContextValidation(CommandContext* context);
+int32_t DIAG_FANOVERRIDEQuery_DoExecutionConclusion(CommandContext* context);
+int32_t DIAG_TEMPERATUREQuery_DoContextValidation(CommandContext* context);
+int32_t DIAG_TEMPERATUREQuery_DoExecutionConclusion(CommandContext* context);
 
 // Applies a MAC address to the LAN interface after DIAG:MAC:ADDR:WRIT has written it
 // to the FRAM: 0 or a negative code. The LAN layer's, connected by the controller;

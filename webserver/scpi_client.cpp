@@ -158,7 +158,9 @@ ScpiResult ScpiConnection::Exchange(const std::string& message) {
   const std::string marker_value = std::to_string(marker_);
   const auto deadline = Clock::now() + kReplyWait;
   std::string line;
-  bool ok = Send(message + "\n*SRE?;*SRE " + marker_value + ";*SRE?\n");
+  // The message, the marker and the first error query go out together: a message
+  // costs one round trip when it leaves no error behind.
+  bool ok = Send(message + "\n*SRE?;*SRE " + marker_value + ";*SRE?\nSYST:ERR?\n");
   std::vector<std::string> before;
   std::string saved_enable;
   while (ok && (ok = ReadLine(&line, deadline))) {
@@ -169,18 +171,18 @@ ScpiResult ScpiConnection::Exchange(const std::string& message) {
     }
     before.push_back(line);
   }
-  if (ok) {
-    // Anything before the marker's line is the reply (one line; more only if the
-    // message held line feeds of its own, which is refused above).
-    for (std::size_t i = 0; i < before.size(); ++i) result.reply += (i ? "\n" : "") + before[i];
-    ok = Send("*SRE " + saved_enable + "\n");
-  }
+  // Anything before the marker's line is the reply (one line; more only if the message
+  // held line feeds of its own, which is refused above).
+  for (std::size_t i = 0; ok && i < before.size(); ++i) result.reply += (i ? "\n" : "") + before[i];
   // The queue is drained until "0,..." (at most its depth and a few more).
   for (int count = 0; ok && count < 64; ++count) {
-    ok = Send("SYST:ERR?\n") && ReadLine(&line, deadline);
+    ok = ReadLine(&line, deadline);
     if (!ok || line.rfind("0,", 0) == 0 || line.rfind("+0,", 0) == 0) break;
     result.errors.push_back(line);
+    ok = Send("SYST:ERR?\n");
   }
+  // The enable the client had is put back; the command answers nothing.
+  if (ok) ok = Send("*SRE " + saved_enable + "\n");
   if (!ok) {
     Drop();
     result.failure = "the instrument did not answer in time";

@@ -4,6 +4,7 @@
 #include <civetweb.h>
 #include <dirent.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -382,8 +383,11 @@ int WebServer::LanPage(mg_connection* connection, bool post) {
 }
 
 int WebServer::Cage(mg_connection* connection) {
-  std::string json = "{\"slots\":[";
-  bool first = true;
+  struct Slot {
+    int slot;
+    std::string entry;  // the JSON object without its closing brace
+  };
+  std::vector<Slot> slots;
   for (int slot = 0; slot <= 12; ++slot) {
     const std::string folder = options_.controls + (slot == 0 ? std::string("/system") : "/slot" + std::to_string(slot));
     std::string model;
@@ -394,12 +398,34 @@ int WebServer::Cage(mg_connection* connection) {
     const bool panel = ReadWhole(folder + "/archive", &archive);
     ReadWhole(folder + "/width", &width);
     ReadWhole(folder + "/height", &height);
-    json += first ? "" : ",";
-    json += "{\"slot\":" + std::to_string(slot) + ",\"model\":" + JsonString(Trimmed(model)) +
-            ",\"width\":" + std::to_string(std::atoi(width.c_str())) +
-            ",\"height\":" + std::to_string(std::atoi(height.c_str())) +
-            ",\"panel\":" + (panel ? "true" : "false") + "}";
-    first = false;
+    slots.push_back({slot, "{\"slot\":" + std::to_string(slot) + ",\"model\":" + JsonString(Trimmed(model)) +
+                               ",\"width\":" + std::to_string(std::atoi(width.c_str())) +
+                               ",\"height\":" + std::to_string(std::atoi(height.c_str())) +
+                               ",\"panel\":" + (panel ? "true" : "false")});
+  }
+  // Every card's channel numbers in one message, so the panels are drawn without asking
+  // each for its own; a failure leaves them out and the panels ask.
+  std::string query;
+  for (const Slot& slot : slots) {
+    if (slot.slot == 0) continue;
+    query += (query.empty() ? "SYST:MOD:CHAN:LIST? " : ";:SYST:MOD:CHAN:LIST? ") + std::to_string(slot.slot);
+  }
+  std::vector<std::string> lists;
+  if (!query.empty()) {
+    const ScpiResult result = panels_.Exchange(query);
+    if (result.done && result.errors.empty()) {
+      std::istringstream replies(result.reply);
+      for (std::string list; std::getline(replies, list, ';');) lists.push_back(list);
+    }
+  }
+  const auto cards = std::count_if(slots.begin(), slots.end(), [](const Slot& slot) { return slot.slot != 0; });
+  const bool listed = lists.size() == static_cast<std::size_t>(cards);
+  std::string json = "{\"slots\":[";
+  std::size_t next_list = 0;
+  for (std::size_t i = 0; i < slots.size(); ++i) {
+    json += (i ? "," : "") + slots[i].entry;
+    if (listed && slots[i].slot != 0) json += ",\"channels\":" + JsonString(lists[next_list++]);
+    json += "}";
   }
   Respond(connection, 200, "application/json", json + "]}");
   return 200;

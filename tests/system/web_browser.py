@@ -354,6 +354,12 @@ class Test:
             found = self.driver.find_elements(By.CSS_SELECTOR, '.panel[data-slot="%d"]' % slot)
             if len(found) != 1:
                 wrong.append('slot %d has %d panels' % (slot, len(found)))
+        # The chassis panel shows the board's temperatures as the instrument reads them.
+        temperatures = self.raw.ask('DIAG:TEMP?').split(',')
+        shown = [self.driver.find_element(By.ID, 'sys-temp%d' % i).text for i in (1, 2)]
+        if len(temperatures) != 2 or any(abs(float(a) - float(b or 'nan')) > 1.5
+                                         for a, b in zip(temperatures, shown)):
+            wrong.append('the chassis panel shows temperatures %s, DIAG:TEMP? %s' % (shown, temperatures))
         height = self.driver.execute_script('return document.documentElement.scrollHeight')
         self.driver.set_window_size(1024, min(height + 150, 12000))
         time.sleep(0.3)
@@ -487,17 +493,22 @@ class Test:
                                  % ' '.join(shown.split())[:200]) from None
         shown = self.driver.find_element(By.ID, 'ip').get_attribute('value')
         assert shown == wanted['ip'], 'the answer page shows the address %r' % shown
-        stored = {'ip': unquoted(self.raw.ask('SYST:COMM:LAN:MAN:IPAD?')),
-                  'mask': unquoted(self.raw.ask('SYST:COMM:LAN:MAN:SMAS?')),
-                  'gateway': unquoted(self.raw.ask('SYST:COMM:LAN:MAN:GATE?'))}
-        assert stored == wanted, 'stored %r after the form, message %r' % (stored, message)
-        # The LAN starts again with the new settings, and the web server with it.
-        # The reset ends by starting the web server again: once it answers, the address in
-        # effect is the new one.
-        time.sleep(1)
-        wait_for('the web server to answer again', lambda: reachable(self.url + '/'), 30, 0.25)
-        live = unquoted(self.raw.ask('SYST:COMM:LAN:IPAD?'))
+        # The LAN reset that follows takes a while; the instrument answers each query once
+        # it is through, so each waits long.
+        def ask_late(query):
+            self.raw.send(query)
+            return unquoted(self.raw.line(timeout=45))
+
+        deadline = time.monotonic() + 60
+        live = ask_late('SYST:COMM:LAN:IPAD?')
+        while live != wanted['ip'] and time.monotonic() < deadline:
+            time.sleep(0.25)
+            live = ask_late('SYST:COMM:LAN:IPAD?')
         assert live == wanted['ip'], 'the address in effect is %r after the LAN reset' % live
+        stored = {'ip': ask_late('SYST:COMM:LAN:MAN:IPAD?'), 'mask': ask_late('SYST:COMM:LAN:MAN:SMAS?'),
+                  'gateway': ask_late('SYST:COMM:LAN:MAN:GATE?')}
+        assert stored == wanted, 'stored %r after the form, message %r' % (stored, message)
+        wait_for('the web server to answer again', lambda: reachable(self.url + '/'), 30, 0.25)
         # The same form with a wrong password.
         passwords = urllib.request.HTTPPasswordMgrWithDefaultRealm()
         passwords.add_password(None, self.url, WEB_USER[0], 'not-' + WEB_USER[1])

@@ -175,8 +175,10 @@
     let groups = [];
 
     panel.build = async () => {
-      const answer = await panel.ask('SYST:MOD:CHAN:LIST? ' + entry.slot);
-      const text = answer.reply.trim();
+      // The cage's answer carries the channel numbers; a panel asks only without them.
+      const text = (entry.channels !== undefined
+        ? entry.channels
+        : (await panel.ask('SYST:MOD:CHAN:LIST? ' + entry.slot)).reply).trim();
       const channels = text === '' || text.toUpperCase() === 'NONE'
         ? []
         : text.split(',').map((t) => parseInt(t, 10)).filter((n) => Number.isFinite(n));
@@ -297,8 +299,10 @@
     }
 
     panel.build = async () => {
-      const answer = await panel.ask('SYST:MOD:CHAN:LIST? ' + entry.slot);
-      ports = answer.reply.split(',').map((t) => parseInt(t, 10)).filter((n) => Number.isFinite(n));
+      const list = entry.channels !== undefined
+        ? entry.channels
+        : (await panel.ask('SYST:MOD:CHAN:LIST? ' + entry.slot)).reply;
+      ports = list.split(',').map((t) => parseInt(t, 10)).filter((n) => Number.isFinite(n));
       const body = make('tbody');
       for (const port of ports) {
         const at = '(@' + entry.slot + '(' + port + '))';
@@ -388,6 +392,7 @@
     const cells = {
       scan: field('scan'), source: field('source'), count: field('count'), delay: field('delay'),
       outtrig: field('outtrig'), list: field('list'), busfan: field('busfan'), notices: field('notices'),
+      temp1: field('temp1'), temp2: field('temp2'), fans: field('fans'), override: field('override'),
     };
     const sourceSelect = make('select', { id: 'sys-source-select', 'aria-label': 'trigger source' },
       ...['IMM', 'BUS', 'EXT', 'HOLD'].map((s) => make('option', { value: s, text: s })));
@@ -408,6 +413,10 @@
           row('Trigger delay (s)', cells.delay),
           row('Output trigger', cells.outtrig),
           row('Scan list', cells.list),
+          row('Temperature 1 (°C)', cells.temp1),
+          row('Temperature 2 (°C)', cells.temp2),
+          row('Chassis fans', cells.fans),
+          row('Fan override', cells.override),
           row('Bus-board fan', cells.busfan),
           row('Last notices', cells.notices)),
         make('div', { class: 'controls' },
@@ -439,11 +448,18 @@
 
     panel.read = async () => {
       const answer = await panel.ask(
-        'STAT:OPER:COND?;:TRIG:SOUR?;COUN?;DEL?;:OUTP:TRIG?;:DIAG:FPGA:READ? #H4004;:ROUT:SCAN?');
+        'STAT:OPER:COND?;:TRIG:SOUR?;COUN?;DEL?;:OUTP:TRIG?;:DIAG:FPGA:READ? #H4004;:DIAG:TEMP?;' +
+        ':DIAG:FAN?;:ROUT:SCAN?');
       if (answer.failure || answer.errors.length) return;
       const parts = answer.reply.split(';');
-      const [condition, source, count, delay, outputTrigger, fanRegister] = parts;
-      const scanList = parts.slice(6).join(';');
+      const [condition, source, count, delay, outputTrigger, fanRegister, temperatures = '', fans = ''] = parts;
+      const scanList = parts.slice(8).join(';');
+      const [temp1 = '', temp2 = ''] = temperatures.split(',');
+      const [override = '', chassisFans = ''] = fans.split(',');
+      cells.temp1.textContent = temp1;
+      cells.temp2.textContent = temp2;
+      cells.fans.textContent = { ON: 'forced on', AUTO: 'automatic', NONE: 'not set yet' }[chassisFans] || chassisFans;
+      cells.override.textContent = override === '1' ? 'on' : 'off';
       const running = (parseInt(condition, 10) & 32) !== 0;
       cells.scan.textContent = running ? 'running' : 'idle';
       cells.scan.className = running ? 'state-on' : 'state-off';
