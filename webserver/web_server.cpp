@@ -22,11 +22,11 @@ namespace {
 
 // Threads that serve connections: enough for many browsers with their WebSockets and
 // a burst of requests; a connection past them waits in the queue.
-constexpr const char* kServingThreads = "128";
+constexpr const char* kServingThreads = "64";
 constexpr const char* kQueuedConnections = "256";
 // A connection that sends nothing for this long is closed, so idle or stalled
 // clients cannot hold the serving threads.
-constexpr const char* kRequestTimeoutMs = "1500";
+constexpr const char* kRequestTimeoutMs = "1000";
 constexpr const char* kLongestHeader = "8192";
 
 struct Asset {

@@ -188,13 +188,17 @@
         for (let i = 0; i < run.length; i += ROW_COLUMNS) rows.push(run.slice(i, i + ROW_COLUMNS));
       }
       const columns = rows.reduce((widest, row) => Math.max(widest, row.length), 0);
+      // One grid: a label and then one button (or an empty cell) per column, each row
+      // of the numbering a row of the grid; the number is drawn from the button's data.
       const grid = make('div', { class: 'grid' });
+      grid.style.setProperty('--columns', columns);
+      const cells = [];
       for (const row of rows) {
-        const rowEl = make('div', { class: 'row' }, make('div', { class: 'label', text: row[0] }));
+        cells.push(make('div', { class: 'label', text: row[0] }));
         for (let c = 0; c < columns; ++c) {
           const channel = row[c];
           if (channel === undefined) {
-            rowEl.append(make('div', { class: 'cell' }));
+            cells.push(make('span', { class: 'cell' }));
             continue;
           }
           const button = make('button', {
@@ -203,6 +207,9 @@
             id: 'ch-' + entry.slot + '-' + channel,
             'data-closed': '0',
             'aria-pressed': 'false',
+            // The whole number, and for narrow screens its offset from the row's label.
+            'data-n': channel,
+            'data-short': channel - row[0],
             title: 'channel ' + channel,
             'aria-label': 'channel ' + channel,
             onclick: () => {
@@ -211,14 +218,11 @@
               panel.act(verb + ' (@' + entry.slot + '(' + channel + '))');
             },
           });
-          // The whole number, and for narrow screens its offset from the row's label.
-          button.append(make('span', { class: 'full', text: channel }),
-            make('span', { class: 'short', text: channel - row[0] }));
           buttons.set(channel, button);
-          rowEl.append(make('div', { class: 'cell' }, button));
+          cells.push(button);
         }
-        grid.append(rowEl);
       }
+      grid.append(...cells);
       panel.bodyEl.replaceChildren(channels.length ? grid : make('p', { class: 'note', text: 'No channels.' }));
       groups = queryGroups(entry.slot, runs);
       panel.setStatus(channels.length + ' channels');
@@ -353,9 +357,16 @@
     panel.read = async () => {
       if (!ports.length) return;
       const all = '(@' + entry.slot + '(' + ports[0] + ':' + ports[ports.length - 1] + '))';
-      const answer = await panel.ask('DIG:OUTP:STAT? ' + all + ';:DIG:CONF? ' + all);
+      // Directions, modes and every port's byte in one message; when a port cannot be
+      // read back (a synchronous output) that message fails and the bytes are asked for
+      // the readable ports alone.
+      const everyPort = '(@' + ports.map((p) => entry.slot + '(' + p + ')').join(',') + ')';
+      const first = await panel.ask('DIG:OUTP:STAT? ' + all + ';:DIG:CONF? ' + all + ';:DIG:INP? ' + everyPort);
+      const answer = first.failure || first.errors.length
+        ? await panel.ask('DIG:OUTP:STAT? ' + all + ';:DIG:CONF? ' + all)
+        : first;
       if (answer.failure || answer.errors.length) return;
-      const [stateText = '', configText = ''] = answer.reply.split(';');
+      const [stateText = '', configText = '', inputText] = answer.reply.split(';');
       const outputs = stateText.split(',').map((t) => t.trim() === '1');
       const synchronous = configText.split(',').map((t) => t.trim().toUpperCase() === 'SYNC');
       // A synchronous output port cannot be read back; every other port can.
@@ -368,9 +379,13 @@
         if (!readable.includes(port)) row.value.textContent = 'sync';
       });
       if (!readable.length) return;
-      const inputs = await panel.ask('DIG:INP? (@' + readable.map((p) => entry.slot + '(' + p + ')').join(',') + ')');
-      if (inputs.failure || inputs.errors.length) return;
-      const bytes = inputs.reply.split(/[\s,]+/).filter((t) => t !== '').map((t) => parseInt(t, 10));
+      let inputReply = inputText;
+      if (inputReply === undefined || readable.length !== ports.length) {
+        const inputs = await panel.ask('DIG:INP? (@' + readable.map((p) => entry.slot + '(' + p + ')').join(',') + ')');
+        if (inputs.failure || inputs.errors.length) return;
+        inputReply = inputs.reply;
+      }
+      const bytes = inputReply.split(/[\s,]+/).filter((t) => t !== '').map((t) => parseInt(t, 10));
       readable.forEach((port, i) => {
         const row = rows.get(port);
         const byte = bytes[i];
