@@ -68,11 +68,16 @@ void Respond(mg_connection* connection, int status, const char* type, const std:
              const std::string& headers = {}) {
   const mg_request_info* request = mg_get_request_info(connection);
   const bool head = request != nullptr && std::strcmp(request->request_method, "HEAD") == 0;
-  mg_printf(connection,
-            "HTTP/1.1 %d %s\r\nContent-Type: %s\r\nContent-Length: %zu\r\n"
-            "Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n%s\r\n",
-            status, mg_get_response_code_text(connection, status), type, body.size(), headers.c_str());
-  if (!head) mg_write(connection, body.data(), body.size());
+  // Headers and body in one write: a body sent apart would wait for the browser to
+  // acknowledge the headers.
+  char start[512];
+  std::snprintf(start, sizeof start,
+                "HTTP/1.1 %d %s\r\nContent-Type: %s\r\nContent-Length: %zu\r\n"
+                "Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n",
+                status, mg_get_response_code_text(connection, status), type, body.size());
+  std::string response = start + headers + "\r\n";
+  if (!head) response += body;
+  mg_write(connection, response.data(), response.size());
 }
 
 int Error(mg_connection* connection, int status, const std::string& text, const std::string& headers = {}) {
@@ -160,6 +165,7 @@ int WebServer::Start() {
       "request_timeout_ms", kRequestTimeoutMs,
       "max_request_size", kLongestHeader,
       "enable_keep_alive", "yes",
+      "tcp_nodelay", "1",
       "enable_websocket_ping_pong", "yes",
       "websocket_timeout_ms", "3600000",
       nullptr,
