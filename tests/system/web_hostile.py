@@ -79,17 +79,22 @@ def request(host, port, method, path, body=None, headers=None, timeout=10):
 
 
 def raw_exchange(host, port, data, timeout=10):
+    """What the server answers to `data`; a server that closes the connection before
+    taking all of it (as it may for a request it refuses) gives what it sent until then."""
     with socket.create_connection((host, port), timeout=timeout) as s:
-        s.sendall(data)
-        s.shutdown(socket.SHUT_WR)
         chunks = []
+        try:
+            s.sendall(data)
+            s.shutdown(socket.SHUT_WR)
+        except OSError:
+            pass
         try:
             while True:
                 chunk = s.recv(65536)
                 if not chunk:
                     break
                 chunks.append(chunk)
-        except (ConnectionResetError, socket.timeout):
+        except OSError:
             pass
         return b"".join(chunks)
 
