@@ -23,33 +23,8 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'system'))
-from web_browser import Chassis, RawClient, http, start_browser, wait_for  # noqa: E402
-
-
-def weblink_pid(root):
-    """The process id of the web server of the chassis under `root`."""
-    for entry in os.listdir('/proc'):
-        if not entry.isdigit():
-            continue
-        try:
-            with open('/proc/%s/cmdline' % entry, 'rb') as file:
-                words = file.read().split(b'\0')
-            with open('/proc/%s/environ' % entry, 'rb') as file:
-                environment = file.read().split(b'\0')
-        except OSError:
-            continue
-        if words and os.path.basename(words[0]) == b'weblink' and \
-                ('CHASSIS_ROOT=' + root).encode() in environment:
-            return int(entry)
-    return None
-
-
-def resident_kb(pid):
-    with open('/proc/%d/status' % pid) as file:
-        for line in file:
-            if line.startswith('VmRSS:'):
-                return int(line.split()[1])
-    return -1
+from web_browser import (Chassis, RawClient, http, resident_kb, start_browser, wait_for,  # noqa: E402
+                         weblink_pid)
 
 
 def open_cage(driver, url):

@@ -131,6 +131,33 @@ class Chassis:
                 self.process.wait()
 
 
+def weblink_pid(root):
+    """The process id of the web server of the chassis under `root`."""
+    for entry in os.listdir('/proc'):
+        if not entry.isdigit():
+            continue
+        try:
+            with open('/proc/%s/cmdline' % entry, 'rb') as file:
+                words = file.read().split(b'\0')
+            with open('/proc/%s/environ' % entry, 'rb') as file:
+                environment = file.read().split(b'\0')
+        except OSError:
+            continue
+        if words and os.path.basename(words[0]) == b'weblink' and \
+                ('CHASSIS_ROOT=' + root).encode() in environment:
+            return int(entry)
+    return None
+
+
+def resident_kb(pid):
+    """The resident memory of process `pid` in KB, or -1."""
+    with open('/proc/%d/status' % pid) as file:
+        for line in file:
+            if line.startswith('VmRSS:'):
+                return int(line.split()[1])
+    return -1
+
+
 class RawClient:
     """A client of the raw SCPI port: one line per program message."""
 

@@ -10,12 +10,12 @@ import base64
 import http.client
 import os
 import re
-import signal
 import socket
-import subprocess
 import sys
 import threading
 import time
+
+from web_browser import Chassis, resident_kb, weblink_pid
 
 failures = []
 
@@ -24,48 +24,6 @@ def check(name, ok, detail=""):
     print(("ok   " if ok else "FAIL ") + name + (f": {detail}" if detail and not ok else ""))
     if not ok:
         failures.append(name)
-
-
-def free_base():
-    for base in range(21000, 29000, 37):
-        if all(port_free(base + i) for i in range(12)):
-            return base
-    raise SystemExit("no free ports")
-
-
-def port_free(port):
-    with socket.socket() as s:
-        try:
-            s.bind(("127.0.0.1", port))
-            return True
-        except OSError:
-            return False
-
-
-def start_chassis(bin_dir):
-    base = free_base()
-    process = subprocess.Popen([os.path.join(bin_dir, "vchassis"), "run", "--port-base", str(base),
-                                "--bind", "127.0.0.1"], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                               text=True)
-    url = None
-    root = None
-    deadline = time.time() + 60
-    while time.time() < deadline and url is None:
-        line = process.stdout.readline()
-        if not line:
-            break
-        found = re.search(r"root (\S+)", line)
-        if found and "ready" in line:
-            root = found.group(1)
-        found = re.search(r"web pages\s+(http://\S+)", line)
-        if found:
-            url = found.group(1)
-    if url is None:
-        process.kill()
-        raise SystemExit("the chassis did not print its web pages' address")
-    threading.Thread(target=lambda: [None for _ in process.stdout], daemon=True).start()
-    host, port = re.match(r"http://([^:/]+):(\d+)/", url).groups()
-    return process, root, host, int(port)
 
 
 def request(host, port, method, path, body=None, headers=None, timeout=10):
@@ -105,20 +63,9 @@ def status_of(reply):
 
 
 def weblink_rss_kb(root):
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open(f"/proc/{entry}/cmdline", "rb") as f:
-                command = f.read().split(b"\0")[0].decode(errors="replace")
-            if command == os.path.join(root, "sim/weblink"):
-                with open(f"/proc/{entry}/status") as f:
-                    for line in f:
-                        if line.startswith("VmRSS:"):
-                            return int(line.split()[1])
-        except OSError:
-            continue
-    return None
+    """The web server's resident memory in KB, or None when it is not running."""
+    pid = weblink_pid(root)
+    return resident_kb(pid) if pid is not None else None
 
 
 def serves(host, port):
@@ -154,7 +101,10 @@ def main():
     parser.add_argument("--sanitized", action="store_true",
                         help="the programs run under a sanitizer, whose own bookkeeping keeps memory")
     args = parser.parse_args()
-    process, root, host, port = start_chassis(args.bin)
+    chassis = Chassis(os.path.abspath(args.bin))
+    root = chassis.root
+    host, port = re.match(r"http://([^:/]+):(\d+)", chassis.url).groups()
+    port = int(port)
     try:
         check("the server serves", serves(host, port))
         # Memory is compared from after a first burst: by then every serving thread has
@@ -171,11 +121,7 @@ def main():
             check("memory stays flat", rss_start is not None and rss_end is not None and
                   rss_end <= rss_start * 1.1 + 512, f"{rss_start} -> {rss_end} KB")
     finally:
-        process.send_signal(signal.SIGTERM)
-        try:
-            process.wait(timeout=20)
-        except subprocess.TimeoutExpired:
-            process.kill()
+        chassis.stop()
     print("PASS" if not failures else f"FAILED: {', '.join(failures)}")
     return 0 if not failures else 1
 
