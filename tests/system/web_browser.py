@@ -500,6 +500,17 @@ class Test:
                 '%r: status %d %r %r' % (text, status, kind, body)
         return '*IDN? and %s answer as on the raw port; %d bad messages refused' % (bad, len(refused))
 
+    def answer_message(self):
+        """The LAN page's message once the answer to the form shows it: the form page's own
+        message is empty, and may go stale while the answer loads."""
+        from selenium.common.exceptions import StaleElementReferenceException
+        from selenium.webdriver.common.by import By
+        try:
+            found = self.driver.find_elements(By.ID, 'message')
+            return found[0].text if found and found[0].text.strip() else None
+        except StaleElementReferenceException:
+            return None
+
     def check_lan(self):
         from selenium.webdriver.common.by import By
         host = self.url.split('://', 1)[1]
@@ -512,7 +523,7 @@ class Test:
             box.send_keys(value)
         self.driver.find_element(By.ID, 'apply').click()
         try:
-            message = wait_for('the answer page', lambda: self.driver.find_elements(By.ID, 'message'), 20)[0].text
+            message = wait_for('the answer page', self.answer_message, 20)
         except AssertionError:
             shown = self.driver.execute_script('return document.body ? document.body.innerText : ""')
             raise AssertionError('no answer page after Apply; the browser shows %r'
