@@ -154,8 +154,7 @@ ScpiResult ScpiConnection::Exchange(const std::string& message) {
   // value ends the message's reply, and the enable the client had is put back. Bit 6
   // of the enable is always read as 0, so the value leaves it clear.
   static thread_local std::minstd_rand random(static_cast<unsigned>(Clock::now().time_since_epoch().count()));
-  marker_ = 128 + random() % 64;
-  const std::string marker_value = std::to_string(marker_);
+  const std::string marker_value = std::to_string(128 + random() % 64);
   const auto deadline = Clock::now() + kReplyWait;
   std::string line;
   // The message, the marker and the first error query go out together: a message

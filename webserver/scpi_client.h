@@ -59,7 +59,6 @@ class ScpiConnection {
   std::mutex mutex_;
   int fd_ = -1;
   std::string received_;
-  unsigned marker_ = 0;
 };
 
 // The event port registration, kept up by a thread of its own: a command-port

@@ -104,18 +104,16 @@ int ReadBody(mg_connection* connection, std::string* body) {
   }
 }
 
-std::string ScpiString(const std::string& value) { return ScpiQuoted(value); }
-
 // An address parameter: NONE for an empty value where the command takes it.
-std::string AddressParameter(const std::string& value) { return value.empty() ? "NONE" : ScpiString(value); }
+std::string AddressParameter(std::string_view value) { return value.empty() ? "NONE" : ScpiQuoted(value); }
 
-std::string DnsParameter(const std::string& value) {
+std::string DnsParameter(std::string_view value) {
   std::string list;
   std::string entry;
-  std::istringstream entries(value);
+  std::istringstream entries{std::string(value)};
   while (std::getline(entries, entry, ',')) {
     std::istringstream words(entry);
-    for (std::string word; words >> word;) list += (list.empty() ? "" : ",") + ScpiString(word);
+    for (std::string word; words >> word;) list += (list.empty() ? "" : ",") + ScpiQuoted(word);
   }
   return list.empty() ? "NONE" : list;
 }
@@ -305,18 +303,18 @@ int WebServer::LanPage(mg_connection* connection, bool post) {
         const char* field;
         const char* query;
         const char* command;
-        std::string (*parameter)(const std::string&);
+        std::string (*parameter)(std::string_view);
         bool restarts;  // taken up when the LAN starts again
       };
       static const Setting kSettings[] = {
-          {"ip", "SYST:COMM:LAN:MAN:IPAD?", "SYST:COMM:LAN:MAN:IPAD ", ScpiString, true},
-          {"mask", "SYST:COMM:LAN:MAN:SMAS?", "SYST:COMM:LAN:MAN:SMAS ", ScpiString, true},
+          {"ip", "SYST:COMM:LAN:MAN:IPAD?", "SYST:COMM:LAN:MAN:IPAD ", ScpiQuoted, true},
+          {"mask", "SYST:COMM:LAN:MAN:SMAS?", "SYST:COMM:LAN:MAN:SMAS ", ScpiQuoted, true},
           {"gateway", "SYST:COMM:LAN:MAN:GATE?", "SYST:COMM:LAN:MAN:GATE ", AddressParameter, true},
           {"dns", "SYST:COMM:LAN:MAN:DNS?", "SYST:COMM:LAN:MAN:DNS ", DnsParameter, true},
-          {"hostname", "SYST:COMM:LAN:HOST?", "SYST:COMM:LAN:HOST ", ScpiString, true},
-          {"domain", "SYST:COMM:LAN:DOM?", "SYST:COMM:LAN:DOM ", ScpiString, true},
-          {"description", "SYST:COMM:LAN:DESC?", "SYST:COMM:LAN:DESC ", ScpiString, false},
-          {"servicename", "SYST:COMM:LAN:SERV?", "SYST:COMM:LAN:SERV ", ScpiString, true},
+          {"hostname", "SYST:COMM:LAN:HOST?", "SYST:COMM:LAN:HOST ", ScpiQuoted, true},
+          {"domain", "SYST:COMM:LAN:DOM?", "SYST:COMM:LAN:DOM ", ScpiQuoted, true},
+          {"description", "SYST:COMM:LAN:DESC?", "SYST:COMM:LAN:DESC ", ScpiQuoted, false},
+          {"servicename", "SYST:COMM:LAN:SERV?", "SYST:COMM:LAN:SERV ", ScpiQuoted, true},
       };
       const std::string mode = FieldValue(*fields, "mode");
       if (!mode.empty() && mode != "static" && mode != "dhcp") return Error(connection, 400, "mode is static or dhcp");
