@@ -1,30 +1,35 @@
 #!/usr/bin/env bash
 # Builds the fuzz preset (clang, libFuzzer with the address and undefined-behaviour
 # sanitizers) and runs each fuzz target for SECONDS (default 30) on a scratch copy of
-# its seed corpus in fuzz/corpus/<target>, so the repository's corpus never changes.
-# Prints one line per target with its executions per second and total runs, and fails
-# when any target finds a crash, a leak or a timeout; what it found is kept under
-# build-fuzz/fuzz-findings/<target>/ with the target's log. CI runs `scripts/fuzz.sh 30`
-# (scripts/test.sh fuzz).
+# its seed corpus in fuzz/corpus/<target>, so the repository's corpus never changes
+# unless --merge asks for it. Prints one line per target with its executions per
+# second, total runs and coverage features at the start (the corpus as it was) and at
+# the end, and fails when any target finds a crash, a leak or a timeout; what it found
+# is kept under build-fuzz/fuzz-findings/<target>/ with the target's log. CI runs
+# `scripts/fuzz.sh 30` (scripts/test.sh fuzz).
 #
-#   scripts/fuzz.sh [SECONDS] [TARGET...]   fuzz every target, or the named ones
-#   scripts/fuzz.sh --seeds [TARGET...]     only run each seed corpus once (a quick check)
+#   scripts/fuzz.sh [OPTIONS] [SECONDS] [TARGET...]   fuzz every target, or the named ones
+#   scripts/fuzz.sh --seeds [TARGET...]               only run each seed corpus once
+#   options:  -j N      run N targets at a time (default 1)
+#             --merge   afterwards, add to fuzz/corpus/<target> the inputs of the run
+#                       that reach features the corpus did not (libFuzzer's -merge=1)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=30
 seeds_only=0
-if [[ $# -gt 0 && $1 == --seeds ]]; then
-  seeds_only=1
+jobs=1
+merge=0
+while [[ $# -gt 0 ]]; do
+  case "$1" in
+    --seeds) seeds_only=1 ;;
+    --merge) merge=1 ;;
+    -j) jobs=${2:?-j needs a count}; shift ;;
+    -h | --help) sed -n '2,16p' "$0"; exit 0 ;;
+    *) [[ $1 =~ ^[0-9]+$ ]] && seconds=$1 || break ;;
+  esac
   shift
-elif [[ $# -gt 0 && $1 =~ ^[0-9]+$ ]]; then
-  seconds=$1
-  shift
-fi
-if [[ $# -gt 0 && ($1 == -h || $1 == --help) ]]; then
-  sed -n '2,11p' "$0"
-  exit 0
-fi
+done
 
 # The longest input worth trying, per target: a little beyond what the parser can
 # hold, so that its limits are met.
@@ -69,25 +74,30 @@ findings=build-fuzz/fuzz-findings
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 
-failed=()
-for target in "${targets[@]}"; do
-  binary=build-fuzz/fuzz/${target}_fuzz
-  corpus=$work/$target/corpus
+# One target: runs it, then prints its line to $work/<target>/line; a finding leaves
+# $work/<target>/failed.
+fuzz_one() {
+  local target=$1
+  local binary=build-fuzz/fuzz/${target}_fuzz
+  local corpus=$work/$target/corpus
   mkdir -p "$corpus" "$work/$target/artifacts"
   cp fuzz/corpus/"$target"/* "$corpus"/ 2>/dev/null || true
-  options=(-max_len="${max_len[$target]:-4096}" -timeout=10 -rss_limit_mb=2048
-           -print_final_stats=1 -artifact_prefix="$work/$target/artifacts/")
+  local options=(-max_len="${max_len[$target]:-4096}" -timeout=10 -rss_limit_mb=2048
+                 -print_final_stats=1 -artifact_prefix="$work/$target/artifacts/")
   if ((seeds_only)); then
     options+=(-runs=0)
   else
     options+=(-max_total_time="$seconds")
   fi
-  log=$work/$target/log
+  local log=$work/$target/log
   rm -rf "${findings:?}/$target"  # what is kept is what this run found
-  status=0
+  local status=0
   "$binary" "${options[@]}" "$corpus" >"$log" 2>&1 || status=$?
 
-  # libFuzzer's closing lines: "Done N runs in S second(s)" and the final stats.
+  # libFuzzer's closing lines: "Done N runs in S second(s)" and the final stats; its
+  # status lines carry "ft: N", the features reached, from INITED (the corpus loaded)
+  # to the last.
+  local runs rate done_line ft_start ft_end
   runs=$(sed -n 's/^stat::number_of_executed_units: *\([0-9]*\).*/\1/p' "$log" | tail -1)
   rate=$(sed -n 's/^stat::average_exec_per_sec: *\([0-9]*\).*/\1/p' "$log" | tail -1)
   done_line=$(grep -E '^Done [0-9]+ runs in [0-9]+ second' "$log" | tail -1 || true)
@@ -95,18 +105,41 @@ for target in "${targets[@]}"; do
   if [[ -z $rate && -n $done_line ]]; then
     rate=$(awk '{ s = $5 > 0 ? $5 : 1; printf "%d", $2 / s }' <<<"$done_line")
   fi
-  verdict=ok
+  ft_start=$(sed -n 's/^#[0-9]*[[:space:]]*INITED .* ft: \([0-9]*\).*/\1/p' "$log" | head -1)
+  ft_end=$(sed -n 's/^#[0-9]*[[:space:]].* ft: \([0-9]*\).*/\1/p' "$log" | tail -1)
+  local verdict=ok
   if [[ $status -ne 0 ]] || ls "$work/$target/artifacts"/* >/dev/null 2>&1; then
     verdict="FAILED (exit $status)"
-    failed+=("$target")
+    touch "$work/$target/failed"
     mkdir -p "$findings/$target"
     cp "$log" "$findings/$target/log"
     cp "$work/$target/artifacts"/* "$findings/$target/" 2>/dev/null || true
     grep -E 'ERROR: (AddressSanitizer|LeakSanitizer|libFuzzer)|runtime error|SUMMARY' "$log" |
       head -5 >&2 || true
     echo "fuzz: $target: log and input kept in $findings/$target/" >&2
+  elif ((merge && !seeds_only)); then
+    # Only inputs that add features join the corpus; the seeds stay as they are named.
+    local added
+    added=$("$binary" -merge=1 -max_len="${max_len[$target]:-4096}" -timeout=10 \
+              fuzz/corpus/"$target" "$corpus" 2>&1 |
+            sed -n 's/^MERGE-OUTER: \([0-9]*\) new files.*/\1/p' | tail -1)
+    verdict="ok, ${added:-0} inputs merged"
   fi
-  printf '%-20s %10s exec/s %12s runs  %s\n' "$target" "${rate:-?}" "${runs:-?}" "$verdict"
+  printf '%-20s %10s exec/s %12s runs %8s -> %-8s features  %s\n' "$target" "${rate:-?}" \
+    "${runs:-?}" "${ft_start:-?}" "${ft_end:-?}" "$verdict" >"$work/$target/line"
+}
+
+for target in "${targets[@]}"; do
+  ((merge)) && mkdir -p fuzz/corpus/"$target"
+  while (($(jobs -rp | wc -l) >= jobs)); do wait -n || true; done
+  fuzz_one "$target" &
+done
+wait
+
+failed=()
+for target in "${targets[@]}"; do
+  cat "$work/$target/line"
+  [[ -e $work/$target/failed ]] && failed+=("$target")
 done
 
 if [[ ${#failed[@]} -gt 0 ]]; then
