@@ -2,9 +2,13 @@
 // execution mutex, and the ten callbacks the engine talks back through.
 #include "controller/command_channel.h"
 
+#include <fcntl.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <mutex>
 
 #include "core/diag_print.h"
@@ -198,6 +202,23 @@ void Execute(CommandChannel* channel, ChannelHandle* handle) {
   NotifyDone(channel);  // S1 goes out while the mutex is still held
 }
 
+// The server ended: what it left unread in the FIFO to it was meant for it, and a new
+// server must not take it for its own. No other reader has the FIFO open now.
+void DropUnread(CommandChannel* channel) {
+  const int fd = open(channel->write_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return;
+  char scrap[4096];
+  while (read(fd, scrap, sizeof scrap) > 0) {
+  }
+  close(fd);
+  channel->outbox_length = 0;
+  channel->reader.Reset();
+  const uint64_t one = 1;
+  if (channel->gone_fd >= 0 && write(channel->gone_fd, &one, sizeof one) < 0) {
+    std::perror("slave_msgrout_do_IDLE_task: eventfd");
+  }
+}
+
 // The server closed its end: wait, blocked in open, until it opens it again. The old
 // end is closed only once the new one is open: were the FIFO left without a reader in
 // between, a server quick to return would find it open (its open succeeds on the old
@@ -222,6 +243,7 @@ int CommandChannelSetup(CommandChannel* channel, ChannelHandle* handle, int type
   channel->read_fd = -1;
   channel->outbox_length = 0;
   channel->reader.Reset();
+  if (channel->gone_fd < 0) channel->gone_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   channel->binary_receive.frame = channel->receive_frame;
   channel->string_receive.frame = channel->receive_frame;
   channel->binary_send.frame = channel->send_frame;
@@ -249,6 +271,8 @@ int CommandChannelSetup(CommandChannel* channel, ChannelHandle* handle, int type
 void CommandChannelTeardown(CommandChannel* channel) {
   CloseFifo(&channel->read_fd);
   CloseFifo(&channel->write_fd);
+  if (channel->gone_fd >= 0) close(channel->gone_fd);
+  channel->gone_fd = -1;
 }
 
 void slave_msgrout_do_IDLE_task(CommandChannel* channel, ChannelHandle* handle) {
@@ -258,6 +282,7 @@ void slave_msgrout_do_IDLE_task(CommandChannel* channel, ChannelHandle* handle) 
     FrameReadResult got = channel->reader.Next(channel->read_fd, channel->receive_frame);
     if (!IsRunning()) return;
     if (got == FrameReadResult::kClosed) {
+      DropUnread(channel);
       if (!ReopenRead(channel)) return;
       continue;
     }

@@ -52,6 +52,9 @@ struct CommandChannel {
   // per batch instead of once per frame.
   char outbox[2 * FRAME_SIZE];
   std::size_t outbox_length = 0;
+  // Signalled (an eventfd) each time the server's end closed and what the server had
+  // not read was dropped: the controller's watch starts a server again only then.
+  int gone_fd = -1;
 };
 
 // The engine entry a channel executes program messages with: the wiring unit connects
@@ -71,8 +74,11 @@ void CommandChannelTeardown(CommandChannel* channel);
 
 // The channel thread's loop: waits for M1 frames and executes them until a stop.
 // Frames of other kinds that arrive while idle are reported and dropped. When the
-// server closes its end, the channel waits (blocked) for it to open it again. Returns
-// on a stop, or when the FIFO failed for good (read_fd is then -1).
+// server closes its end (it ended), the channel drops the frames the server left unread
+// in the controller-to-server FIFO, signals gone_fd and waits (blocked) for a server to
+// open the FIFO again; its own ends stay open meanwhile, so a new server's opens succeed
+// at once, in whichever order it makes them. Returns on a stop, or when the FIFO failed
+// for good (read_fd is then -1).
 void slave_msgrout_do_IDLE_task(CommandChannel* channel, ChannelHandle* handle);
 
 // The one execution lock: held for each program message, and by a scan step that the

@@ -83,6 +83,18 @@ int EventChannelSetup(EventChannel* channel) {
   return all_open ? 0 : -1;
 }
 
+void EventChannelDropUnread(EventChannel* channel, int type) {
+  std::lock_guard<std::mutex> hold(channel->lock);
+  const std::string& path = type == 1 ? channel->gpib_path : type == 3 ? channel->usb_path : channel->eth_path;
+  if (path.empty()) return;
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return;
+  char scrap[4096];
+  while (read(fd, scrap, sizeof scrap) > 0) {
+  }
+  close(fd);
+}
+
 void EventChannelClose(EventChannel* channel) {
   std::lock_guard<std::mutex> hold(channel->lock);
   for (int* fd : {&channel->eth_fd, &channel->gpib_fd, &channel->usb_fd}) CloseFifo(fd);

@@ -42,6 +42,11 @@ extern EventChannel g_event_channel;
 // and leaves that server without events. Returns 0, or -1 when any open failed.
 int EventChannelSetup(EventChannel* channel);
 
+// Drops the events that the server of `type` (1 GPIB, 2 LAN, 3 USB) left unread when it
+// ended, before a new one starts: they were news for clients that are gone. The
+// controller's write end stays open, so the new server's open succeeds at once.
+void EventChannelDropUnread(EventChannel* channel, int type);
+
 // Closes every open descriptor.
 void EventChannelClose(EventChannel* channel);
 

@@ -1,8 +1,10 @@
 // instctl: the controller program. It brings the board's devices up, starts the three
 // I/O servers (lanlink, usblink, buslink) as children from its own working directory,
-// opens a command channel to each and the event FIFOs, runs the long-lived threads and
-// waits for them and for the children. SIGTERM or SIGINT clears the running flag and
-// wakes every thread with SIGALRM; the children end on their own stop signals.
+// opens a command channel to each and the event FIFOs, runs the long-lived threads, and
+// then watches its servers from the main thread, starting again any that ends on its own,
+// until the stop. SIGTERM or SIGINT clears the running flag and wakes every thread with
+// SIGALRM; the children end on their own stop signals.
+#include <sys/prctl.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +14,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include <pthread.h>
 
@@ -19,6 +23,7 @@
 #include "cards/xbus_monitor.h"
 #include "controller/command_channel.h"
 #include "controller/event_channel.h"
+#include "controller/server_supervisor.h"
 #include "controller/wiring.h"
 #include "core/diag_print.h"
 #include "core/gpibdev_utils.h"
@@ -152,6 +157,15 @@ bool StartServer(ServerEntry* server, const char* directory) {
   pid_t pid = fork();
   if (pid < 0) return false;
   if (pid == 0) {
+    // The server starts with no signal blocked, whichever thread started it.
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    // A server started again while the controller runs gets none of its descriptors
+    // (FIFO ends, device connections): they would outlive the controller's own.
+    if (close_range(3, ~0U, 0) != 0) {
+      for (long fd = sysconf(_SC_OPEN_MAX) - 1; fd >= 3; --fd) close(static_cast<int>(fd));
+    }
     // execlp(path, NULL) in vector form: the library marks execlp's first argument
     // non-null, and the servers are started with an argument list that is empty.
     char* const no_arguments[] = {nullptr};
@@ -163,6 +177,21 @@ bool StartServer(ServerEntry* server, const char* directory) {
   return true;
 }
 
+// What the watch needs of the three servers and the web server.
+char g_directory[kDirectorySize];
+
+pid_t ServerPid(int index) { return g_servers[index].pid; }
+
+bool RestartServer(int index, pid_t) {
+  std::fflush(stdout);
+  return StartServer(&g_servers[index], g_directory);
+}
+
+void DropUnreadEvents(int index) { EventChannelDropUnread(&g_event_channel, g_servers[index].channel_type); }
+
+pid_t WebPid(int) { return WebServerPid(); }
+bool RestartWeb(int, pid_t ended) { return RestartWebServer(ended); }
+
 void WaitForChild(pid_t pid) {
   if (pid <= 0) return;
   while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
@@ -172,10 +201,18 @@ void WaitForChild(pid_t pid) {
 }  // namespace
 
 int main() {
+  // The main thread watches the servers: SIGCHLD is taken from a signalfd, so every
+  // thread keeps it blocked; and the web server, a daemon, is inherited as an orphan.
+  sigset_t child_signal;
+  sigemptyset(&child_signal);
+  sigaddset(&child_signal, SIGCHLD);
+  pthread_sigmask(SIG_BLOCK, &child_signal, nullptr);
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
+
   platform::RunCommand("lanstatind -b");
 
-  char directory[kDirectorySize];
-  if (getcwd(directory, sizeof directory) == nullptr) {
+  char* directory = g_directory;
+  if (getcwd(directory, kDirectorySize) == nullptr) {
     std::printf("getwd failed\n");
     directory[0] = '\0';
   }
@@ -231,6 +268,25 @@ int main() {
   }
   SetStopRestart(true);
   pthread_sigmask(SIG_UNBLOCK, &stop_signals, nullptr);
+
+  std::vector<SupervisedServer> watched;
+  for (int i = 0; i < kServerCount; ++i) {
+    watched.push_back({.name = g_servers[i].program + 1,
+                       .current_pid = ServerPid,
+                       .restart = RestartServer,
+                       .channel_gone_fd = channel_ready[i] ? g_channels[i].gone_fd : -1,
+                       .before_restart = DropUnreadEvents,
+                       .lan = g_servers[i].channel_type == 2,
+                       .index = i});
+  }
+  watched.push_back({.name = "appweb",
+                     .current_pid = WebPid,
+                     .restart = RestartWeb,
+                     .channel_gone_fd = -1,
+                     .before_restart = nullptr,
+                     .lan = false,
+                     .index = 0});
+  SuperviseServers(std::move(watched));
 
   for (ThreadSlot& slot : g_threads) {
     if (slot.started) JoinThread(slot.handle);

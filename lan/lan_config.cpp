@@ -13,8 +13,10 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <string>
 
@@ -44,6 +46,8 @@ constexpr const char* kDiscoveryService = "/tmp/avahi/bin/lxi-avahi-service";
 constexpr const char* kResolvConf = "/etc/resolv.conf";
 constexpr const char* kEditLanConfig = "/etc/editlanconfig";
 constexpr const char* kAppwebFolder = "/etc/appweb";
+// Where the web server writes its pid once it serves.
+constexpr const char* kWebPidFile = "/tmp/web_pid";
 constexpr int kDuplicateChecks = 8;
 constexpr unsigned kDiscoveryWaitSeconds = 10;
 constexpr auto kSlowLookup = std::chrono::seconds(2);
@@ -94,8 +98,15 @@ int Indicator(const char* option, const char* caller) {
 // still checked and recorded, and shown once identify ends.
 std::atomic<bool> identifying{false};
 
+// The LAN server is left stopped: the instrument cannot be reached over the LAN
+// whatever the link, so the indicator shows a fault until the next start.
+std::atomic<bool> lan_server_stopped{false};
+
 int lan_stat_off() { return identifying ? 0 : Indicator("-o", "lan_stat_off"); }
-int lan_stat_normal() { return identifying ? 0 : Indicator("-n", "lan_stat_normal"); }
+int lan_stat_normal() {
+  if (identifying) return 0;
+  return lan_server_stopped ? Indicator("-f", "lan_stat_normal") : Indicator("-n", "lan_stat_normal");
+}
 int lan_stat_fault() { return identifying ? 0 : Indicator("-f", "lan_stat_fault"); }
 
 void ShowFault() {
@@ -368,13 +379,52 @@ int LanEnable(int on) {
   return TakeInterfaceDown();
 }
 
+namespace {
+
+// The web server's pid as it wrote it once serving, 0 while none is expected to run:
+// the controller's watch restarts only the server it expects. Starts and stops hold
+// the lock, so the watch never restarts a server that a LAN reset is replacing.
+std::mutex web_server_lock;
+pid_t web_server_pid = 0;
+
+Outcome StartWebServerLocked() {
+  RemoveFile(kWebPidFile);
+  const Outcome outcome =
+      Run(platform::FormatCommand("cd %p && ./appweb -b -f appweb.conf 1>/dev/null 2>&1", {kAppwebFolder}));
+  std::string line;
+  web_server_pid = FirstLine(kWebPidFile, 16, &line) ? std::atoi(line.c_str()) : 0;
+  return outcome;
+}
+
+Outcome StopWebServerLocked() {
+  web_server_pid = 0;
+  return Run("killall -9 appweb 1>/dev/null 2>&1");
+}
+
+}  // namespace
+
 int WebEnable(int on) {
   if (web_set_enable_flag(on ? 1 : 0) != 0) return -1;
-  const Outcome outcome =
-      on ? Run(platform::FormatCommand("cd %p && ./appweb -b -f appweb.conf 1>/dev/null 2>&1",
-                                       {kAppwebFolder}))
-         : Run("killall -9 appweb 1>/dev/null 2>&1");
+  std::lock_guard<std::mutex> hold(web_server_lock);
+  const Outcome outcome = on ? StartWebServerLocked() : StopWebServerLocked();
   return outcome.ran ? 0 : -1;
+}
+
+pid_t WebServerPid() {
+  std::lock_guard<std::mutex> hold(web_server_lock);
+  return web_server_pid;
+}
+
+bool RestartWebServer(pid_t ended) {
+  std::lock_guard<std::mutex> hold(web_server_lock);
+  if (web_server_pid != ended || !web_get_enable()) return false;
+  StartWebServerLocked();
+  return web_server_pid > 0;
+}
+
+void ShowLanServerStopped() {
+  lan_server_stopped = true;
+  lan_stat_fault();
 }
 
 int SetIdentify(bool on) {
@@ -497,13 +547,14 @@ int InitLanOnBootup(int at_boot) {
   set_mac_address(mac);
   lan_set_dns_available(1);
   if (lan_get_enable()) ActionUp(0);
-  if (!at_boot) Run("killall -9 appweb 1>/dev/null 2>&1");
+  std::unique_lock<std::mutex> web(web_server_lock);
+  if (!at_boot) StopWebServerLocked();
+  web.unlock();
   StopDiscoveryService();
   lan_set_mdns_active(0);
   if (lan_get_mdns_enable()) StartDiscoveryService(1);
-  if (web_get_enable()) {
-    Run(platform::FormatCommand("cd %p && ./appweb -b -f appweb.conf 1>/dev/null 2>&1", {kAppwebFolder}));
-  }
+  web.lock();
+  if (web_get_enable()) StartWebServerLocked();
   return 0;
 }
 

@@ -6,6 +6,8 @@
 // checked against its rule first.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 
@@ -21,6 +23,14 @@ int ActionUp(int use_current);
 int LanEnable(int on);
 // Web server enable: stores the setting and starts or stops the server. 0, or -1.
 int WebEnable(int on);
+// The web server the controller started last and expects to run ("/tmp/web_pid", which
+// it writes once it serves), or 0 while none is expected.
+pid_t WebServerPid();
+// Starts the web server again after the expected one (`ended`) ended on its own: only
+// while it is enabled and no start or stop replaced it meanwhile. True when it serves.
+bool RestartWebServer(pid_t ended);
+// The LAN server is left stopped: the LAN indicator shows a fault from now on.
+void ShowLanServerStopped();
 // The LAN configuration reset of the front-panel button: the factory web user list
 // copied over the stored one, then "lanconfig lci". 0, or the command's failure.
 int DoLCI();

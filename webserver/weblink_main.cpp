@@ -3,7 +3,8 @@
 // installs this program under that name) and stops it with "killall -9 appweb"; "-b"
 // puts it in the background once it serves, "-f" names a configuration it has no use
 // for. It serves port 80 on the board; on a virtual chassis the first free port from
-// the chassis' base + 8, which it writes to /tmp/web_port ("http=%u").
+// the chassis' base + 8, which it writes to /tmp/web_port ("http=%u"). Once it serves it
+// writes its pid to /tmp/web_pid, by which the controller knows the server it watches.
 #include <arpa/inet.h>
 #include <malloc.h>
 #include <netinet/in.h>
@@ -22,6 +23,7 @@
 namespace {
 
 constexpr const char* kPortFile = "/tmp/web_port";
+constexpr const char* kPidFile = "/tmp/web_pid";
 constexpr int kPortsTried = 20;
 
 // True when a TCP listener could bind `port` on the bind address now.
@@ -103,6 +105,7 @@ int main(int argc, char** argv) {
   if (status == 0 && !platform::Root().empty()) {
     ReplaceStoredFile(kPortFile, "http=" + std::to_string(port) + "\n");
   }
+  if (status == 0) ReplaceStoredFile(kPidFile, std::to_string(getpid()) + "\n");
   if (background) {
     (void)!write(ready[1], &status, 1);
     close(ready[1]);
@@ -114,5 +117,6 @@ int main(int argc, char** argv) {
   int signal_number = 0;
   sigwait(&stop, &signal_number);
   if (!platform::Root().empty()) unlink(platform::ResolvePath(kPortFile).c_str());
+  unlink(platform::ResolvePath(kPidFile).c_str());
   return 0;
 }
