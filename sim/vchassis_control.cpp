@@ -4,6 +4,7 @@
 #include <fcntl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cerrno>
 #include <cstdio>
@@ -523,6 +524,14 @@ int LanDuplicate(const SimulatedHardware& hardware, const Words& arguments, std:
                 answer);
 }
 
+std::atomic<ControllerRestart> g_controller_restart{nullptr};
+
+int RestartController(const SimulatedHardware&, const Words&, std::string* answer) {
+  const ControllerRestart restart = g_controller_restart.load();
+  if (restart == nullptr) return Refuse("this chassis runs no controller", answer);
+  return restart(answer);
+}
+
 struct Command {
   const char* words;      // the subcommand
   const char* arguments;  // its arguments as the usage names them
@@ -563,6 +572,8 @@ constexpr Command kCommands[] = {
     {"lan-cable", "plug|unplug", 1, 1, LanCable, "the LAN cable is plugged in or pulled out"},
     {"dhcp", "lease|none", 1, 1, Dhcp, "whether the DHCP server grants a lease"},
     {"lan-duplicate", "ADDRESS", 1, 1, LanDuplicate, "another host answers for ADDRESS"},
+    {"controller-restart", "", 0, 0, RestartController,
+     "instctl and all it started are killed; it starts again, the hardware as it was"},
 };
 
 Words Split(std::string_view text) {
@@ -603,6 +614,8 @@ const Command* Match(const Words& words, Words* arguments) {
 }
 
 }  // namespace
+
+void SetControllerRestart(ControllerRestart restart) { g_controller_restart.store(restart); }
 
 bool IsControlRequest(const std::vector<std::string>& words) {
   Words arguments;

@@ -41,6 +41,12 @@ std::string ControlSubcommandUsage(const std::vector<std::string>& words);
 // "lan-button wants press or release"). Empty when they name none.
 std::string ControlArgumentProblem(const std::vector<std::string>& words);
 
+// What `vchassis controller-restart` runs: the running chassis connects it. It kills the
+// controller and everything it started, starts it again on the same root and answers
+// once the SCPI ports listen: 0 and the answer, or -1 and the reason.
+using ControllerRestart = int (*)(std::string* answer);
+void SetControllerRestart(ControllerRestart restart);
+
 class ChassisControl {
  public:
   explicit ChassisControl(SimulatedHardware hardware) : hardware_(std::move(hardware)) {}

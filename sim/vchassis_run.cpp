@@ -11,8 +11,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <condition_variable>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <string>
 
 #include "devices/ipc_names.h"
@@ -20,6 +22,7 @@
 #include "platform/paths.h"
 #include "sim/chassis_description.h"
 #include "sim/device_server.h"
+#include "sim/vchassis_control.h"
 #include "sim/vchassis_devices.h"
 #include "sim/vchassis_process.h"
 #include "sim/vchassis_root.h"
@@ -40,6 +43,7 @@ sigset_t WatchedSignals() {
   sigaddset(&set, SIGTERM);
   sigaddset(&set, SIGHUP);
   sigaddset(&set, SIGCHLD);
+  sigaddset(&set, SIGUSR1);  // a controller restart is asked for
   return set;
 }
 
@@ -58,6 +62,31 @@ void Describe(int status, char* text, std::size_t size) {
   } else {
     std::snprintf(text, size, "status 0x%x", status);
   }
+}
+
+// A controller restart asked for by a control request (served on a device thread) and
+// carried out by the serving loop, which owns the controller's process.
+struct RestartRequests {
+  std::mutex lock;
+  std::condition_variable done_changed;
+  unsigned asked = 0;
+  unsigned done = 0;
+  int result = 0;
+  std::string answer;
+};
+RestartRequests g_restarts;
+
+int AskControllerRestart(std::string* answer) {
+  std::unique_lock<std::mutex> hold(g_restarts.lock);
+  const unsigned ticket = ++g_restarts.asked;
+  kill(getpid(), SIGUSR1);
+  if (!g_restarts.done_changed.wait_for(hold, std::chrono::seconds(60),
+                                        [&] { return g_restarts.done >= ticket; })) {
+    *answer = "the controller did not come back within 60 s\n";
+    return -1;
+  }
+  *answer = g_restarts.answer;
+  return g_restarts.result;
 }
 
 class Chassis {
@@ -172,6 +201,77 @@ class Chassis {
     return controller_ended_;
   }
 
+  // Waits for the SCPI ports of a controller just started. 0, or 1 when it ended or
+  // did not open them in time (and says so), or 2 on a stop signal.
+  int WaitReady() {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReadyTimeoutMs);
+    while (!PortsListening({ports_[0], ports_[1], ports_[2]})) {
+      int signal = WaitSignal(signals_, kWaitSliceMs);
+      if (signal == SIGCHLD && Reap()) {
+        ReportControllerEnd();
+        return 1;
+      }
+      if (signal == SIGINT || signal == SIGTERM || signal == SIGHUP) return 2;
+      if (std::chrono::steady_clock::now() > deadline) {
+        std::fprintf(stderr, "vchassis: the SCPI ports did not open within %d s\n",
+                     kReadyTimeoutMs / 1000);
+        return 1;
+      }
+    }
+    return 0;
+  }
+
+  // The controller and every process of its group go at once (SIGKILL: whatever it was
+  // doing, a store among them, stops where it was); the simulated hardware stays as it
+  // is, and a new controller starts on the same root. 0 when it serves again, 1 when
+  // it cannot, 2 on a stop signal meanwhile.
+  int RestartController(std::string* answer) {
+    const pid_t old = controller_;
+    if (controller_ > 0) kill(-controller_, SIGKILL);
+    if (!WaitGroupGone(kKillTimeoutMs)) {
+      *answer = "the old controller's processes did not end\n";
+      return 1;
+    }
+    controller_ended_ = false;
+    controller_status_ = 0;
+    const std::string web_port = root_ + "/tmp/web_port";
+    unlink(web_port.c_str());
+    if (StartController() != 0) {
+      *answer = "cannot start instctl\n";
+      return 1;
+    }
+    const int ready = WaitReady();
+    if (ready != 0) {
+      *answer = "instctl did not come back\n";
+      return ready;
+    }
+    *answer = "instctl " + std::to_string(old) + " killed, instctl " + std::to_string(controller_) +
+              " serves\n";
+    std::printf("vchassis: %s", answer->c_str());
+    std::fflush(stdout);
+    return 0;
+  }
+
+  // Carries out the restarts asked for, those that come while one is carried out
+  // among them (their signals were taken by its waits). Returns what RestartController
+  // returned for the last (0 when none was asked).
+  int ServeRestarts() {
+    int result = 0;
+    std::unique_lock<std::mutex> hold(g_restarts.lock);
+    while (result == 0 && g_restarts.done != g_restarts.asked) {
+      const unsigned asked = g_restarts.asked;
+      hold.unlock();
+      std::string answer;
+      result = RestartController(&answer);
+      hold.lock();
+      g_restarts.done = asked;
+      g_restarts.result = result == 0 ? 0 : -1;
+      g_restarts.answer = answer;
+      g_restarts.done_changed.notify_all();
+    }
+    return result;
+  }
+
   bool GroupGone() { return controller_ <= 0 || (kill(-controller_, 0) != 0 && errno == ESRCH); }
 
   void ReportControllerEnd() {
@@ -245,20 +345,9 @@ class Chassis {
   }
 
   int Serve() {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReadyTimeoutMs);
-    while (!PortsListening({ports_[0], ports_[1], ports_[2]})) {
-      int signal = WaitSignal(signals_, kWaitSliceMs);
-      if (signal == SIGCHLD && Reap()) {
-        ReportControllerEnd();
-        return 1;
-      }
-      if (signal == SIGINT || signal == SIGTERM || signal == SIGHUP) return 0;
-      if (std::chrono::steady_clock::now() > deadline) {
-        std::fprintf(stderr, "vchassis: the SCPI ports did not open within %d s\n",
-                     kReadyTimeoutMs / 1000);
-        return 1;
-      }
-    }
+    const int ready = WaitReady();
+    if (ready != 0) return ready == 2 ? 0 : 1;
+    SetControllerRestart(AskControllerRestart);
     std::printf(
         "vchassis: ready, SCPI on %s ports %u (commands) %u (events) %u (raw), root %s\n",
         options_.bind_address.c_str(), ports_[0], ports_[1], ports_[2], root_.c_str());
@@ -275,6 +364,12 @@ class Chassis {
     std::fflush(stdout);
     for (;;) {
       int signal = sigwaitinfo(&signals_, nullptr);
+      if (signal == SIGUSR1) {
+        const int restarted = ServeRestarts();
+        if (restarted == 2) return 0;
+        if (restarted != 0) return 1;
+        continue;
+      }
       if (signal == SIGCHLD && Reap()) {
         ReportControllerEnd();
         return 1;
@@ -306,6 +401,15 @@ class Chassis {
   }
 
   void TakeDown() {
+    SetControllerRestart(nullptr);
+    {
+      // A restart asked for meanwhile gets its answer: the chassis is going.
+      std::lock_guard<std::mutex> hold(g_restarts.lock);
+      g_restarts.done = g_restarts.asked;
+      g_restarts.result = -1;
+      g_restarts.answer = "the chassis is stopping\n";
+      g_restarts.done_changed.notify_all();
+    }
     StopProcesses();
     devices_.Stop();
     // The firmware is gone and nothing reaches the cards any more: their FRAM is final.
