@@ -11,7 +11,8 @@
 // without a line feed and one that opens 200 connections at once.
 //
 // It prints messages per second, the largest reply latency and the resident memory of
-// each firmware process at start, at its peak and at the end, and exits nonzero on any
+// each firmware process at start, at its peak and at the end, with the end's ratio to
+// the start, and exits nonzero on any
 // mismatch (never on a figure: the figures are a report).
 //   load_test [--clients N] [--messages M] [--window W] [--faults] [--flood-mb MB]
 //             [--host H --port-base B [--root R]]
@@ -459,7 +460,8 @@ std::map<std::string, long> Resident(const std::string& root) {
   for (pid_t pid : sim::ChassisProcesses(root)) {
     std::string name;
     const long kb = sim::ResidentKb(pid, &name);
-    if (name == "instctl" || name == "lanlink" || name == "buslink" || name == "usblink") {
+    if (name == "instctl" || name == "lanlink" || name == "buslink" || name == "usblink" ||
+        name == "weblink") {
       sizes[name] = kb;
     }
   }
@@ -634,14 +636,16 @@ int main(int argc, char** argv) {
   }
   std::printf("served afterwards  %s\n", served_after ? "yes" : "NO");
   if (!start_memory.empty()) {
-    std::printf("resident memory    %-8s %10s %10s %10s\n", "", "start kB", "peak kB", "end kB");
+    std::printf("resident memory    %-8s %10s %10s %10s %10s\n", "", "start kB", "peak kB", "end kB",
+                "end/start");
     for (const auto& [name, kb] : start_memory) {
-      std::printf("                   %-8s %10ld %10ld %10ld\n", name.c_str(), kb,
-                  peak_memory[name], end_memory.count(name) ? end_memory.at(name) : 0L);
+      const long end = end_memory.count(name) ? end_memory.at(name) : 0L;
+      std::printf("                   %-8s %10ld %10ld %10ld %10.3f\n", name.c_str(), kb,
+                  peak_memory[name], end, kb > 0 ? static_cast<double>(end) / static_cast<double>(kb) : 0.0);
     }
   }
-  const double long_lines = 64.0 * 16000;
-  std::printf("long run           load_test --clients 64 --messages 16000 "
+  const double long_lines = 64.0 * 15625;
+  std::printf("long run           load_test --clients 64 --messages 15625 --faults "
               "(about %.0f messages, %.0f s at this rate)\n",
               long_lines, rate > 0 ? long_lines / rate : 0);
 

@@ -77,6 +77,7 @@ class RunningChannel {
     CommandChannelTeardown(&channel_);
   }
   int setup_result() const { return setup_result_; }
+  int gone_fd() const { return channel_.gone_fd; }
   ChannelHandle& handle() { return handle_; }
 
  private:
@@ -291,6 +292,27 @@ TEST_F(CommandChannelTest, ServerThatReopensItsFifosIsServedAgain) {
   server.Send(StringFrame(encode_M1_msg, "*CLS\n"));
   EXPECT_EQ(std::vector<PipeMsgKind>{PipeMsgKind::S1}, Kinds(server.UntilDone()));
   EXPECT_EQ(2, executed);
+  channel.Stop(&server);
+}
+
+// A server that ended with a reply unread: the next server starts with an empty FIFO,
+// and the channel said when it was emptied, before which the controller starts no one.
+TEST_F(CommandChannelTest, WhatAnEndedServerLeftUnreadNeverReachesTheNext) {
+  g_engine_script = [](ChannelHandle* handle) {
+    handle->write_response(handle->channel, "for the server that ends");
+  };
+  ScriptedServer server(kChannelTypeUsb);
+  RunningChannel channel(kChannelTypeUsb, server);
+  server.Send(StringFrame(encode_M1_msg, "*IDN?\n"));
+  pollfd reply{server.read_fd(), POLLIN, 0};
+  ASSERT_EQ(1, poll(&reply, 1, 5000));  // S7 and S1 wait in the FIFO, never read
+  server.Close();
+  pollfd gone{channel.gone_fd(), POLLIN, 0};
+  ASSERT_EQ(1, poll(&gone, 1, 5000));
+  g_engine_script = nullptr;
+  ASSERT_TRUE(server.Open());
+  server.Send(StringFrame(encode_M1_msg, "*CLS\n"));
+  EXPECT_EQ(std::vector<PipeMsgKind>{PipeMsgKind::S1}, Kinds(server.UntilDone()));
   channel.Stop(&server);
 }
 
