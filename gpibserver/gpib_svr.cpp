@@ -93,8 +93,10 @@ void StoreStatusByte(IEEE_Client* client, uint8_t value) {
   const bool due = (old & kStbRequestService) == 0 && (value & kStbRequestService) != 0 &&
                    (value & client->sre & ~kStbRequestService) != 0;
   client->stb = value;
-  if (due) GenerateSRQ();
+  // The byte first: the controller in charge polls as soon as the request comes, and
+  // must find the cause's summary bit beside RQS.
   SetGPIBStatusByte(value);
+  if (due) GenerateSRQ();
 }
 
 int UpdateResponseMsg_Interface(IEEE_Client* client, const char* text) {

@@ -120,6 +120,7 @@ TEST_F(GpibSvrTest, ServiceRequestOnlyWhenBitSixRisesWithAnEnabledCause) {
   StoreStatusByte(client_, 0x60);
   EXPECT_EQ(1, model_->State().srq_count);
   EXPECT_EQ(0x60, model_->State().status_byte);
+  EXPECT_EQ(0x60, model_->State().status_at_srq) << "the request came before its byte";
   StoreStatusByte(client_, 0x70);
   EXPECT_EQ(1, model_->State().srq_count) << "bit 6 was already set";
   EXPECT_EQ(0x70, client_->stb);

@@ -52,6 +52,7 @@ int GpibModel::InstrumentRequest(unsigned long request, void* argument, size_t s
     case kGpibGenerateSrq:
       if (!state_.srq_asserted) ++state_.srq_count;
       state_.srq_asserted = true;
+      state_.status_at_srq = state_.status_byte;
       return 0;
     case kGpibSetStatusByte:
       if (argument != nullptr) return -EINVAL;

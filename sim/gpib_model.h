@@ -41,6 +41,7 @@ struct GpibModelState {
   bool enabled = true;
   bool srq_asserted = false;
   int srq_count = 0;       // service requests raised
+  uint8_t status_at_srq = 0;  // the status byte when the last request was raised
   int clear_requests = 0;  // the firmware's clear requests
   int device_clears = 0;   // device clears from the bus
   int writes = 0;          // responses the firmware wrote
