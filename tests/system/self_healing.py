@@ -199,8 +199,11 @@ class Test:
         assert 'indicator: fault' in indicator.splitlines(), indicator
         replies = []
         # One try may meet a busy machine; a GPIB that stopped answering fails them all.
-        wait_for('GPIB answering (%r)' % replies,
-                 lambda: replies.append(self.bus_ask('gpib')) or replies[-1].startswith(IDENTITY_START), 20)
+        try:
+            wait_for('GPIB answering',
+                     lambda: replies.append(self.bus_ask('gpib')) or replies[-1].startswith(IDENTITY_START), 20)
+        except AssertionError:
+            raise AssertionError('GPIB stopped answering: %r' % replies[-3:])
         return 'five restarts, then left stopped; LAN indicator at fault; GPIB answers'
 
     def raw_served(self):
