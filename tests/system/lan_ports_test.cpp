@@ -153,9 +153,21 @@ void SendRelayChange(const std::string& root, std::initializer_list<int> slots) 
 }
 
 TEST_F(LanPorts, EventSocketReceivesTheNoticesItRegisteredFor) {
-  TcpClient command, slot2, slot7;
+  TcpClient command, every_slot, slot2, slot7;
   int number = ConnectCommand(&command);
   ASSERT_GE(number, 0);
+  // The ports open while the controller still installs the cards, whose notices may
+  // still be on their way: a marker change of slot 9 (word 0x20000800), seen by a client
+  // registered for every slot, comes after all of them.
+  ASSERT_TRUE(every_slot.Connect(event_port()));
+  ASSERT_NO_FATAL_FAILURE(Register(&every_slot, number, "3fff"));
+  ASSERT_EQ(command.Query("*IDN?"), kIdentity);
+  ASSERT_NO_FATAL_FAILURE(SendRelayChange(root_, {9}));
+  std::string seen;
+  for (int notices = 0; seen != std::string("\x00\x08\x00\x20\n", 5); ++notices) {
+    ASSERT_LT(notices, 50) << "the marker notice never came";
+    ASSERT_TRUE(every_slot.ReadExactly(5, &seen));
+  }
   ASSERT_TRUE(slot2.Connect(event_port()));
   ASSERT_NO_FATAL_FAILURE(Register(&slot2, number, "8"));  // bit 3: slot 2
   ASSERT_TRUE(slot7.Connect(event_port()));
