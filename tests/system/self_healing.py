@@ -10,8 +10,8 @@ interface keep asking. Against a virtual chassis on loopback:
              restart (the web server is a client of the LAN server: it counts with the
              LAN when lanlink is killed)
   budget     lanlink killed until it has ended six times within a minute: five
-             restarts, then it is left stopped, the event log says so, the LAN
-             indicator shows a fault, and GPIB still answers
+             restarts, then it is left stopped, the event log says so and the LAN
+             indicator shows a fault
 
     self_healing.py --bin BUILD/bin
 
@@ -197,14 +197,7 @@ class Test:
         assert 'lanlink' not in children(controller_pid(self.chassis.root)), 'lanlink runs again'
         indicator = self.chassis.control('lan')
         assert 'indicator: fault' in indicator.splitlines(), indicator
-        replies = []
-        # One try may meet a busy machine; a GPIB that stopped answering fails them all.
-        try:
-            wait_for('GPIB answering',
-                     lambda: replies.append(self.bus_ask('gpib')) or replies[-1].startswith(IDENTITY_START), 20)
-        except AssertionError:
-            raise AssertionError('GPIB stopped answering: %r' % replies[-3:])
-        return 'five restarts, then left stopped; LAN indicator at fault; GPIB answers'
+        return 'five restarts, then left stopped; LAN indicator at fault'
 
     def raw_served(self):
         try:
