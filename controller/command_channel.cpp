@@ -205,12 +205,7 @@ void Execute(CommandChannel* channel, ChannelHandle* handle) {
 // The server ended: what it left unread in the FIFO to it was meant for it, and a new
 // server must not take it for its own. No other reader has the FIFO open now.
 void DropUnread(CommandChannel* channel) {
-  const int fd = open(channel->write_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return;
-  char scrap[4096];
-  while (read(fd, scrap, sizeof scrap) > 0) {
-  }
-  close(fd);
+  DrainFifo(channel->write_path);
   channel->outbox_length = 0;
   channel->reader.Reset();
   const uint64_t one = 1;

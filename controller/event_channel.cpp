@@ -86,13 +86,7 @@ int EventChannelSetup(EventChannel* channel) {
 void EventChannelDropUnread(EventChannel* channel, int type) {
   std::lock_guard<std::mutex> hold(channel->lock);
   const std::string& path = type == 1 ? channel->gpib_path : type == 3 ? channel->usb_path : channel->eth_path;
-  if (path.empty()) return;
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return;
-  char scrap[4096];
-  while (read(fd, scrap, sizeof scrap) > 0) {
-  }
-  close(fd);
+  if (!path.empty()) DrainFifo(path);
 }
 
 void EventChannelClose(EventChannel* channel) {

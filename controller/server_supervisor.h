@@ -34,7 +34,7 @@ class RestartBudget {
   std::deque<std::chrono::steady_clock::time_point> restarts_;
 };
 
-// How a wait status ended a process: "killed by signal 9 (Killed)", "exited with
+// How a wait status ended a process: "killed by signal 9 SIGKILL", "exited with
 // status 1".
 std::string DescribeEnd(int status);
 

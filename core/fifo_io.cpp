@@ -39,6 +39,15 @@ void CloseFifo(int* fd) {
   *fd = -1;
 }
 
+void DrainFifo(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return;
+  char scrap[4096];
+  while (read(fd, scrap, sizeof scrap) > 0) {
+  }
+  close(fd);
+}
+
 ssize_t WriteFrame(int fd, const char* data, std::size_t length) {
   std::size_t done = 0;
   while (done < length) {

@@ -28,6 +28,11 @@ int OpenFifoEnd(const std::string& path, int flags);
 // Closes *fd when it is open and marks it closed (-1).
 void CloseFifo(int* fd);
 
+// Reads and drops whatever waits in the FIFO at `path` (resolved), through a reader of
+// its own that does not block. For a FIFO whose reader ended: what is left there was
+// for it, and must not reach the next one.
+void DrainFifo(const std::string& path);
+
 // Writes all `length` bytes, continuing after a partial write or an interruption while
 // the running flag is set. Returns `length`, or what was written before an error (-1
 // when nothing was), errno telling why (EPIPE when the reader is gone).

@@ -27,7 +27,7 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from web_browser import Chassis, RawClient, http, wait_for, weblink_pid  # noqa: E402
+from web_browser import Chassis, RawClient, chassis_process, http, wait_for, weblink_pid  # noqa: E402
 
 IDENTITY_START = 'Tellwin Instruments'
 RECOVERY_LIMIT = 2.0  # seconds from the kill until the killed server's clients are served
@@ -52,19 +52,10 @@ def children(parent):
 
 
 def controller_pid(root):
-    for entry in os.listdir('/proc'):
-        if not entry.isdigit():
-            continue
-        try:
-            with open('/proc/%s/comm' % entry) as file:
-                name = file.read().strip()
-            with open('/proc/%s/environ' % entry, 'rb') as file:
-                environment = file.read().split(b'\0')
-        except OSError:
-            continue
-        if name == 'instctl' and ('CHASSIS_ROOT=' + root).encode() in environment:
-            return int(entry)
-    raise AssertionError('no controller runs for ' + root)
+    pid = chassis_process(root, 'instctl')
+    if pid is None:
+        raise AssertionError('no controller runs for ' + root)
+    return pid
 
 
 class Asker(threading.Thread):

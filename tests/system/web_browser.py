@@ -131,22 +131,26 @@ class Chassis:
                 self.process.wait()
 
 
-def weblink_pid(root):
-    """The process id of the web server of the chassis under `root`."""
+def chassis_process(root, name):
+    """The process id of program `name` of the chassis under `root`, or None."""
     for entry in os.listdir('/proc'):
         if not entry.isdigit():
             continue
         try:
-            with open('/proc/%s/cmdline' % entry, 'rb') as file:
-                words = file.read().split(b'\0')
+            with open('/proc/%s/comm' % entry) as file:
+                comm = file.read().strip()
             with open('/proc/%s/environ' % entry, 'rb') as file:
                 environment = file.read().split(b'\0')
         except OSError:
             continue
-        if words and os.path.basename(words[0]) == b'weblink' and \
-                ('CHASSIS_ROOT=' + root).encode() in environment:
+        if comm == name and ('CHASSIS_ROOT=' + root).encode() in environment:
             return int(entry)
     return None
+
+
+def weblink_pid(root):
+    """The process id of the web server of the chassis under `root`."""
+    return chassis_process(root, 'weblink')
 
 
 def resident_kb(pid):
