@@ -278,7 +278,10 @@ void slave_msgrout_do_IDLE_task(CommandChannel* channel, ChannelHandle* handle) 
     if (!IsRunning()) return;
     if (got == FrameReadResult::kClosed) {
       DropUnread(channel);
-      if (!ReopenRead(channel)) return;
+      channel->awaiting_server = true;
+      const bool reopened = ReopenRead(channel);
+      channel->awaiting_server = false;
+      if (!reopened) return;
       continue;
     }
     if (got == FrameReadResult::kError) {

@@ -7,6 +7,7 @@
 // execution. The controller sends nothing on a channel except while it executes.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <mutex>
 #include <string>
@@ -55,6 +56,10 @@ struct CommandChannel {
   // Signalled (an eventfd) each time the server's end closed and what the server had
   // not read was dropped: the controller's watch starts a server again only then.
   int gone_fd = -1;
+  // True from that drop until a server opens its end again: while it holds, no server
+  // that started since has sent anything, so one that ends before it opens its end
+  // leaves nothing to drop and no end of file to see.
+  std::atomic<bool> awaiting_server{false};
 };
 
 // The engine entry a channel executes program messages with: the wiring unit connects

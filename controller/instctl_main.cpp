@@ -275,6 +275,8 @@ int main() {
                        .current_pid = ServerPid,
                        .restart = RestartServer,
                        .channel_gone_fd = channel_ready[i] ? g_channels[i].gone_fd : -1,
+                       .channel_awaiting =
+                           channel_ready[i] ? &g_channels[i].awaiting_server : nullptr,
                        .before_restart = DropUnreadEvents,
                        .lan = g_servers[i].channel_type == 2,
                        .index = i});
@@ -283,6 +285,7 @@ int main() {
                      .current_pid = WebPid,
                      .restart = RestartWeb,
                      .channel_gone_fd = -1,
+                     .channel_awaiting = nullptr,
                      .before_restart = nullptr,
                      .lan = false,
                      .index = 0});

@@ -75,7 +75,8 @@ void OnEnded(Watched* watched, pid_t pid, int status) {
 
 bool ReadyToRestart(const Watched& watched) {
   return watched.watch == Watch::kRestarting &&
-         (watched.server.channel_gone_fd < 0 || watched.channel_gone) &&
+         (watched.server.channel_gone_fd < 0 || watched.channel_gone ||
+          (watched.server.channel_awaiting != nullptr && watched.server.channel_awaiting->load())) &&
          Clock::now() >= watched.not_before;
 }
 
@@ -83,6 +84,9 @@ void Restart(Watched* watched) {
   const SupervisedServer& server = watched->server;
   watched->watch = Watch::kRunning;
   watched->channel_gone = false;
+  // A signal left from an end that the restart no longer waits for (the channel was
+  // waiting already) must not let the next end's restart go before its drop.
+  if (server.channel_gone_fd >= 0) TakeEvent(server.channel_gone_fd);
   if (server.before_restart != nullptr) server.before_restart(server.index);
   const std::string start = std::string("Server ") + server.name + " ended (" + watched->how + ")";
   if (server.restart(server.index, watched->ended_pid)) {

@@ -16,6 +16,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <string>
@@ -49,6 +50,9 @@ struct SupervisedServer {
   // end and dropped what the dead server left in its FIFOs, or -1 when no channel
   // serves it; a restart waits for it, so that the new server never reads an old frame.
   int channel_gone_fd;
+  // True while that channel waits for a server to open its end (null without a
+  // channel): a server that ends before it opened its end is started again at once.
+  const std::atomic<bool>* channel_awaiting;
   // Prepares the rest of what the server reads (its event FIFO); may be null.
   void (*before_restart)(int index);
   // The LAN indicator shows a fault while this server is left stopped.

@@ -173,18 +173,20 @@ void AsyncSockSvr::Step(Handshake& handshake) {
   record.mask = static_cast<uint32_t>(std::strtol(text, nullptr, 16));
   std::unique_ptr<EventSocket> done = std::move(handshake.record);
   handshakes_.erase(id);
-  if (Acknowledge(done->socket)) Register(std::move(done));
+  Register(std::move(done));
 }
 
-bool AsyncSockSvr::Register(std::unique_ptr<EventSocket> record) {
+void AsyncSockSvr::Register(std::unique_ptr<EventSocket> record) {
   std::lock_guard<std::mutex> hold(mutex_);
   // Checked under the lock that the removal takes: a command socket that closed
   // during the handshake has had its registrations removed already.
-  if (!IsCommand(record->linked)) return false;
+  if (!IsCommand(record->linked)) return;
+  // Acknowledged under the lock too: the client that reads the last acknowledgement is
+  // registered already, and no notice can go out on its socket before that acknowledgement.
+  if (!Acknowledge(record->socket)) return;
   int linked = record->linked;
   registry_.emplace(linked, std::move(record));
   ++count_;
-  return true;
 }
 
 void AsyncSockSvr::Watch(uint64_t id) {

@@ -90,7 +90,7 @@ class AsyncSockSvr {
   void AcceptAsyncConn();
   void AcceptPending();
   void Step(Handshake& handshake);
-  bool Register(std::unique_ptr<EventSocket> record);
+  void Register(std::unique_ptr<EventSocket> record);
   void Watch(uint64_t id);
   int NextTimeout() const;
   void ExpireHandshakes();

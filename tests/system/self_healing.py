@@ -9,6 +9,9 @@ interface keep asking. Against a virtual chassis on loopback:
              every reply, the relay coils do not change and the event log names the
              restart (the web server is a client of the LAN server: it counts with the
              LAN when lanlink is killed)
+  early      buslink killed, then its new process killed before it opened its FIFOs
+             (held in its device open by the stopped simulation): it is started a
+             third time all the same
   budget     lanlink killed until it has ended six times within a minute: five
              restarts, then it is left stopped, the event log says so and the LAN
              indicator shows a fault
@@ -171,13 +174,35 @@ class Test:
         assert self.coils() == coils, 'the coils changed: %r, were %r' % (self.coils(), coils)
         return 'served again after the kill of ' + '; '.join(report)
 
+    def check_early(self):
+        # buslink opens its device before its FIFOs: with the simulated hardware
+        # stopped, a new buslink cannot get as far as its FIFOs and is killed there.
+        controller = controller_pid(self.chassis.root)
+        first = wait_for('buslink running', lambda: children(controller).get('buslink'), 10)
+        os.kill(self.chassis.process.pid, signal.SIGSTOP)
+        try:
+            os.kill(first, signal.SIGKILL)
+            second = wait_for('buslink restarted', lambda: children(controller).get('buslink') not in (None, first)
+                              and children(controller).get('buslink'), 10)
+            time.sleep(0.2)
+            os.kill(second, signal.SIGKILL)
+        finally:
+            os.kill(self.chassis.process.pid, signal.SIGCONT)
+        start = time.monotonic()
+        wait_for('buslink started a third time',
+                 lambda: children(controller).get('buslink') not in (None, second), RECOVERY_LIMIT)
+        took = time.monotonic() - start
+        wait_for('GPIB served after the early kill', lambda: self.probe('gpib'), 10)
+        return 'buslink killed before it opened its FIFOs started again in %.2f s' % took
+
     def check_budget(self):
-        # lanlink has ended once in the check above: four more restarts, then a sixth end.
-        for kill in range(5):
+        # lanlink has ended in the check above: restarts up to the fifth, then a sixth end.
+        ended = self.events().count('Server lanlink ended')
+        for kill in range(ended, 6):
             controller = controller_pid(self.chassis.root)
             pid = wait_for('lanlink running', lambda: children(controller).get('lanlink'), 10)
             os.kill(pid, signal.SIGKILL)
-            if kill < 4:
+            if kill < 5:
                 wait_for('lanlink restarted',
                          lambda: children(controller).get('lanlink') not in (None, pid)
                          and self.raw_served(), 10)
@@ -209,7 +234,7 @@ def main():
     failed = 0
     try:
         test = Test(chassis)
-        for name in ('restarts', 'budget'):
+        for name in ('restarts', 'early', 'budget'):
             try:
                 print('%-9s ok: %s' % (name, getattr(test, 'check_' + name)()), flush=True)
             except AssertionError as error:
