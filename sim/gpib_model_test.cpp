@@ -174,6 +174,23 @@ TEST_F(GpibModelTest, DeviceClearDropsUnreadMessagesBothWays) {
   EXPECT_EQ(5, kept.get());
 }
 
+// A firmware killed in the middle of a response: its message still reaches the bus, and
+// the next firmware's first response is sent, not taken for the dead one's retry.
+TEST_F(GpibModelTest, AWriterThatEndsLeavesItsResponseAndTheNextWriterIsHeard) {
+  const int dying = DeviceOpen(kGpibDevicePath, O_RDWR | O_NONBLOCK);
+  ASSERT_GE(dying, 0);
+  EXPECT_EQ(-1, DeviceWrite(dying, "old\n", 4));
+  EXPECT_EQ(EAGAIN, errno) << "held until the bus reads it";
+  ASSERT_EQ(0, DeviceClose(dying));
+  auto next = InstrumentWrite("new\n");
+  std::string response;
+  ASSERT_EQ(0, ReadMessage(bus_, &response, 1000));
+  EXPECT_EQ("old\n", response);
+  ASSERT_EQ(0, ReadMessage(bus_, &response, 1000));
+  EXPECT_EQ("new\n", response);
+  EXPECT_EQ(4, next.get());
+}
+
 TEST_F(GpibModelTest, AddressAndEnableRequests) {
   int32_t address = -1;
   ASSERT_EQ(0, DeviceIoctl(instrument_, kGpibGetPrimaryAddress, &address, sizeof(address)));

@@ -20,9 +20,10 @@ class MessagePort::Node final : public platform::DeviceModel {
   ssize_t Read(uint64_t, void* buffer, size_t size) override {
     return port_->Read(side_, buffer, size);
   }
-  ssize_t Write(uint64_t, const void* buffer, size_t size) override {
-    return port_->Write(side_, buffer, size);
+  ssize_t Write(uint64_t open_id, const void* buffer, size_t size) override {
+    return port_->Write(side_, open_id, buffer, size);
   }
+  void Close(uint64_t open_id) override { port_->Closed(side_, open_id); }
   int Ioctl(uint64_t, unsigned long request, void* argument, size_t size) override {
     // A record request always carries a record; null is kept for requests by value.
     static char empty;
@@ -99,7 +100,7 @@ ssize_t MessagePort::Read(Side side, void* buffer, size_t size) {
   return got;
 }
 
-ssize_t MessagePort::Write(Side side, const void* buffer, size_t size) {
+ssize_t MessagePort::Write(Side side, uint64_t open_id, const void* buffer, size_t size) {
   ssize_t result = static_cast<ssize_t>(size);
   {
     std::lock_guard hold(mutex_);
@@ -120,11 +121,23 @@ ssize_t MessagePort::Write(Side side, const void* buffer, size_t size) {
     outbox.bytes += size;
     if (held) {
       talker_waiting_ = true;
+      talker_open_ = open_id;
       result = -EAGAIN;
     }
   }
   Changed();
   return result;
+}
+
+void MessagePort::Closed(Side side, uint64_t open_id) {
+  {
+    std::lock_guard hold(mutex_);
+    // Otherwise the next open's first write would be taken for this one's retry and
+    // its message never sent.
+    if (side != Side::kInstrument || !talker_waiting_ || talker_open_ != open_id) return;
+    talker_waiting_ = false;
+  }
+  Changed();
 }
 
 int MessagePort::Ioctl(Side side, unsigned long request, void* argument, size_t size,

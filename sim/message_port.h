@@ -84,7 +84,10 @@ class MessagePort : public std::enable_shared_from_this<MessagePort> {
   };
 
   ssize_t Read(Side side, void* buffer, size_t size);
-  ssize_t Write(Side side, const void* buffer, size_t size);
+  ssize_t Write(Side side, uint64_t open_id, const void* buffer, size_t size);
+  // An open of `side` ended: a held write of it ends with it, as a killed talker's
+  // transfer does, its message left for the host.
+  void Closed(Side side, uint64_t open_id);
   int Ioctl(Side side, unsigned long request, void* argument, size_t size,
             unsigned long value);
   short Readiness(Side side);
@@ -93,6 +96,7 @@ class MessagePort : public std::enable_shared_from_this<MessagePort> {
   Direction to_instrument_;
   Direction to_host_;
   bool talker_waiting_ = false;  // a held write's message is on its way to the host
+  uint64_t talker_open_ = 0;     // the open whose write that is
   std::unique_ptr<Node> instrument_;
   std::unique_ptr<Node> host_;
 };
