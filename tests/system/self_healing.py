@@ -13,8 +13,8 @@ interface keep asking. Against a virtual chassis on loopback:
              (held in its device open by the stopped simulation): it is started a
              third time all the same
   budget     lanlink killed until it has ended six times within a minute: five
-             restarts, then it is left stopped, the event log says so and the LAN
-             indicator shows a fault
+             restarts, then it is left stopped, the event log says so, the LAN
+             indicator shows a fault and GPIB and USB still answer
 
     self_healing.py --bin BUILD/bin
 
@@ -171,6 +171,8 @@ class Test:
         finally:
             for asker in askers.values():
                 asker.running = False
+            for asker in askers.values():  # no request of theirs reaches the next check
+                asker.join(30)
         assert self.coils() == coils, 'the coils changed: %r, were %r' % (self.coils(), coils)
         return 'served again after the kill of ' + '; '.join(report)
 
@@ -213,7 +215,10 @@ class Test:
         assert 'lanlink' not in children(controller_pid(self.chassis.root)), 'lanlink runs again'
         indicator = self.chassis.control('lan')
         assert 'indicator: fault' in indicator.splitlines(), indicator
-        return 'five restarts, then left stopped; LAN indicator at fault'
+        for bus in ('gpib', 'usb'):  # the other interfaces serve on
+            reply = self.bus_ask(bus)
+            assert reply.startswith(IDENTITY_START), '%s with lanlink left stopped: %s' % (bus, reply)
+        return 'five restarts, then left stopped; LAN indicator at fault; GPIB and USB serve on'
 
     def raw_served(self):
         try:
