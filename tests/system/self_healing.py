@@ -54,6 +54,12 @@ def children(parent):
     return found
 
 
+def successor(controller, name, old):
+    """The pid of the `name` child of `controller` when it is another than `old`, or None."""
+    pid = children(controller).get(name)
+    return pid if pid not in (None, old) else None
+
+
 def controller_pid(root):
     pid = chassis_process(root, 'instctl')
     if pid is None:
@@ -184,15 +190,14 @@ class Test:
         os.kill(self.chassis.process.pid, signal.SIGSTOP)
         try:
             os.kill(first, signal.SIGKILL)
-            second = wait_for('buslink restarted', lambda: children(controller).get('buslink') not in (None, first)
-                              and children(controller).get('buslink'), 10)
+            second = wait_for('buslink restarted', lambda: successor(controller, 'buslink', first), 10)
             time.sleep(0.2)
             os.kill(second, signal.SIGKILL)
         finally:
             os.kill(self.chassis.process.pid, signal.SIGCONT)
         start = time.monotonic()
         wait_for('buslink started a third time',
-                 lambda: children(controller).get('buslink') not in (None, second), RECOVERY_LIMIT)
+                 lambda: successor(controller, 'buslink', second), RECOVERY_LIMIT)
         took = time.monotonic() - start
         wait_for('GPIB served after the early kill', lambda: self.probe('gpib'), 10)
         return 'buslink killed before it opened its FIFOs started again in %.2f s' % took
@@ -206,8 +211,7 @@ class Test:
             os.kill(pid, signal.SIGKILL)
             if kill < 5:
                 wait_for('lanlink restarted',
-                         lambda: children(controller).get('lanlink') not in (None, pid)
-                         and self.raw_served(), 10)
+                         lambda: successor(controller, 'lanlink', pid) and self.raw_served(), 10)
         left = 'Server lanlink ended (killed by signal 9 SIGKILL) 6 times within a minute, left stopped'
         wait_for('lanlink left stopped in the event log', lambda: left in self.events(), 10)
         assert self.events().count('Server lanlink ended') == 6, self.events()
